@@ -1,0 +1,144 @@
+#include "kmsc.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+// The header keeps the requested size and keeps the payload 16-byte aligned.
+struct alignas(16) BlockHeader {
+  size_t size;
+};
+
+constexpr size_t kMaxBlock = std::numeric_limits<size_t>::max() / 2;
+
+BlockHeader* headerOf(const void* block) {
+  return reinterpret_cast<BlockHeader*>(const_cast<char*>(static_cast<const char*>(block)) -
+                                        sizeof(BlockHeader));
+}
+
+constexpr int32_t kBitsPerPixel[KMSC_PIXEL_TYPE_COUNT] = {1, 2, 4, 8, 8, 16, 16, 32, 32, 32, 64};
+
+double loadValue(int32_t type, const unsigned char* p) {
+  switch (type) {
+    case KMSC_PIXEL_U1: return *p & 1u;
+    case KMSC_PIXEL_U2: return *p & 3u;
+    case KMSC_PIXEL_U4: return *p & 15u;
+    case KMSC_PIXEL_U8: return *p;
+    case KMSC_PIXEL_S8: return static_cast<int8_t>(*p);
+  }
+  uint16_t u16;
+  int16_t s16;
+  uint32_t u32;
+  int32_t s32;
+  float f32;
+  double f64;
+  switch (type) {
+    case KMSC_PIXEL_U16: std::memcpy(&u16, p, 2); return u16;
+    case KMSC_PIXEL_S16: std::memcpy(&s16, p, 2); return s16;
+    case KMSC_PIXEL_U32: std::memcpy(&u32, p, 4); return u32;
+    case KMSC_PIXEL_S32: std::memcpy(&s32, p, 4); return s32;
+    case KMSC_PIXEL_F32: std::memcpy(&f32, p, 4); return f32;
+    default: std::memcpy(&f64, p, 8); return f64;
+  }
+}
+
+template <typename T>
+T clampRound(double value) {
+  if (std::isnan(value)) return 0;
+  double rounded = std::nearbyint(value);
+  if (rounded <= static_cast<double>(std::numeric_limits<T>::min()))
+    return std::numeric_limits<T>::min();
+  if (rounded >= static_cast<double>(std::numeric_limits<T>::max()))
+    return std::numeric_limits<T>::max();
+  return static_cast<T>(rounded);
+}
+
+void storeValue(int32_t type, double value, unsigned char* p) {
+  switch (type) {
+    case KMSC_PIXEL_U1: *p = value >= 0.5 ? 1 : 0; return;
+    case KMSC_PIXEL_U2: *p = static_cast<unsigned char>(std::min(clampRound<uint8_t>(value), uint8_t{3})); return;
+    case KMSC_PIXEL_U4: *p = static_cast<unsigned char>(std::min(clampRound<uint8_t>(value), uint8_t{15})); return;
+    case KMSC_PIXEL_U8: *p = clampRound<uint8_t>(value); return;
+    case KMSC_PIXEL_S8: { int8_t v = clampRound<int8_t>(value); std::memcpy(p, &v, 1); return; }
+    case KMSC_PIXEL_U16: { uint16_t v = clampRound<uint16_t>(value); std::memcpy(p, &v, 2); return; }
+    case KMSC_PIXEL_S16: { int16_t v = clampRound<int16_t>(value); std::memcpy(p, &v, 2); return; }
+    case KMSC_PIXEL_U32: { uint32_t v = clampRound<uint32_t>(value); std::memcpy(p, &v, 4); return; }
+    case KMSC_PIXEL_S32: { int32_t v = clampRound<int32_t>(value); std::memcpy(p, &v, 4); return; }
+    case KMSC_PIXEL_F32: { float v = static_cast<float>(value); std::memcpy(p, &v, 4); return; }
+    default: std::memcpy(p, &value, 8); return;
+  }
+}
+
+int convertPixels(int32_t fromType, const void* from, int32_t toType, void* to, size_t count) {
+  int32_t fromBytes = kmsc_PixelTypeBytes(fromType);
+  int32_t toBytes = kmsc_PixelTypeBytes(toType);
+  if (fromBytes == 0 || toBytes == 0 || (count > 0 && (from == nullptr || to == nullptr))) return 0;
+  const auto* source = static_cast<const unsigned char*>(from);
+  auto* target = static_cast<unsigned char*>(to);
+  for (size_t i = 0; i < count; ++i)
+    storeValue(toType, loadValue(fromType, source + i * fromBytes), target + i * toBytes);
+  return 1;
+}
+
+}  // namespace
+
+extern "C" {
+
+void* kmsc_HeapMalloc(size_t size) {
+  if (size > kMaxBlock) return nullptr;
+  auto* header = static_cast<BlockHeader*>(std::calloc(1, sizeof(BlockHeader) + (size ? size : 1)));
+  if (header == nullptr) return nullptr;
+  header->size = size;
+  return header + 1;
+}
+
+void kmsc_HeapFree(void* block) {
+  if (block != nullptr) std::free(headerOf(block));
+}
+
+void* kmsc_HeapRealloc(void* block, size_t size) {
+  if (block == nullptr) return kmsc_HeapMalloc(size);
+  if (size > kMaxBlock) return nullptr;
+  size_t oldSize = headerOf(block)->size;
+  auto* header =
+      static_cast<BlockHeader*>(std::realloc(headerOf(block), sizeof(BlockHeader) + (size ? size : 1)));
+  if (header == nullptr) return nullptr;
+  if (size > oldSize) std::memset(reinterpret_cast<char*>(header + 1) + oldSize, 0, size - oldSize);
+  header->size = size;
+  return header + 1;
+}
+
+size_t kmsc_HeapSize(const void* block) { return block ? headerOf(block)->size : 0; }
+
+void* kmsc_New(size_t size, Kerr_Report** err) {
+  void* block = kmsc_HeapMalloc(size);
+  if (block == nullptr && err != nullptr)
+    *err = kerr_CreateErrorReport("kmsc_New", __LINE__, KERR_ERROR, *err, "Out of memory (%zu bytes)", size);
+  return block;
+}
+
+void* kmsc_MemDup(const void* source, size_t size) {
+  if (source == nullptr) return nullptr;
+  void* copy = kmsc_HeapMalloc(size);
+  if (copy != nullptr && size > 0) std::memcpy(copy, source, size);
+  return copy;
+}
+
+void* kmsc_MemCpy(void* destination, const void* source, size_t size) {
+  if (size > 0) std::memmove(destination, source, size);
+  return destination;
+}
+
+const int32_t* kmsc_AddressOf_kgda_NumBitsPerPixel(void) { return kBitsPerPixel; }
+
+Kpxm_ConvertFunc kmsc_AddressOf_kpxm_Convert(void) { return convertPixels; }
+
+int32_t kmsc_PixelTypeBytes(int32_t pixelType) {
+  if (pixelType < 0 || pixelType >= KMSC_PIXEL_TYPE_COUNT) return 0;
+  return kBitsPerPixel[pixelType] < 8 ? 1 : kBitsPerPixel[pixelType] / 8;
+}
+
+}  // extern "C"

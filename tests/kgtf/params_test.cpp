@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include "kerr.h"
+TEST(Kerr, Placeholder) { EXPECT_EQ(kerr_ReportChainLength(nullptr), 0); }

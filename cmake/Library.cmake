@@ -7,7 +7,7 @@ add_library(ktif_objects OBJECT ${KTIF_SOURCES})
 target_include_directories(ktif_objects PUBLIC
   $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/ktif> $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/kgtf>
   $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/geokeys>)
-target_compile_definitions(ktif_objects PRIVATE KTIF_BUILDING)
+target_compile_definitions(ktif_objects PRIVATE KTIF_BUILDING KTIF_VERSION_TEXT="${PROJECT_VERSION}")
 set_target_properties(ktif_objects PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 target_link_libraries(ktif_objects PUBLIC kraster ktif_geotiff PROJ::proj)
 

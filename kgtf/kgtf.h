@@ -1,0 +1,73 @@
+/* kgtf: the GeoTIFF side of the library.
+ *
+ * Kgtf_GeoTIFFParams carries an image's georeferencing: the raster-to-model
+ * transform with the GeoTIFF raster type it refers to, the projection and
+ * units names, the host map projection and the listing of the file's
+ * GeoKeys. The record stores its transform in GeoTIFF raster space; the
+ * georeferencing get and set calls convert to and from the host's
+ * pixel-centre space.
+ *
+ * Ownership: a record owns everything it points to; every result handed out
+ * (transforms, strings, projections) is a new object the caller frees
+ * (kxfr_XFormFree, kmsc_HeapFree, kprj_ProjectionFree).
+ */
+#ifndef KGTF_H
+#define KGTF_H
+
+#include <stdint.h>
+
+#include "kerr.h"
+#include "kprj.h"
+#include "kstr.h"
+#include "ktif_export.h"
+#include "kxfr.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* GTRasterTypeGeoKey values. */
+enum { KGTF_RASTER_PIXEL_IS_AREA = 1, KGTF_RASTER_PIXEL_IS_POINT = 2 };
+
+typedef struct Kgtf_GeoTIFFParams {
+  int32_t georeferencingChanged; /* set by kgtf_GeoTIFFParamsGeoreferencingSet */
+  int32_t rasterType;            /* 1 pixel-is-area (new records), 2 pixel-is-point */
+  Kxfr_XForm* xform;             /* GeoTIFF raster space to map units, or null */
+  char* projectionName;
+  char* unitsName;
+  int32_t geocodingChanged; /* set by kgtf_GeoTIFFParamsGeocodingSet */
+  _kprj_MapProjectionEx* projection;
+  KstrStringList* metaData; /* the GeoKey listing, one line per entry */
+} Kgtf_GeoTIFFParams;
+
+KTIF_API Kgtf_GeoTIFFParams* kgtf_GeoTIFFParamsAllocate(void);
+KTIF_API void kgtf_GeoTIFFParamsFree(Kgtf_GeoTIFFParams** params);
+KTIF_API Kgtf_GeoTIFFParams* kgtf_GeoTIFFParamsCopy(const Kgtf_GeoTIFFParams* src);
+
+/* The host (pixel-centre) transform and the two names; any output may be
+ * null. Without a stored transform every output is null. */
+KTIF_API void kgtf_GeoTIFFParamsGeoreferencingGet(const Kgtf_GeoTIFFParams* params,
+                                                  Kxfr_XForm** xform, char** projectionName,
+                                                  char** unitsName, Kerr_Report** err);
+/* A null xform removes the stored transform and keeps the names. */
+KTIF_API void kgtf_GeoTIFFParamsGeoreferencingSet(Kgtf_GeoTIFFParams* params,
+                                                  const Kxfr_XForm* xform,
+                                                  const char* projectionName,
+                                                  const char* unitsName, Kerr_Report** err);
+KTIF_API void kgtf_GeoTIFFParamsGeocodingGet(const Kgtf_GeoTIFFParams* params,
+                                             _kprj_MapProjectionEx** projection,
+                                             Kerr_Report** err);
+/* A null projection removes the stored one and names the projection unknown. */
+KTIF_API void kgtf_GeoTIFFParamsGeocodingSet(Kgtf_GeoTIFFParams* params,
+                                             const _kprj_MapProjectionEx* projection,
+                                             Kerr_Report** err);
+
+/* 1 when the transform / projection can be stored in a GeoTIFF file. */
+KTIF_API int32_t kgtf_XFormIsWritable(const Kxfr_XForm* xform);
+KTIF_API int32_t kgtf_ProjectionIsWritable(const _kprj_MapProjectionEx* projection);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,7 @@
+#include "ktif.h"
+
+#ifndef KTIF_VERSION_TEXT
+#define KTIF_VERSION_TEXT "0.0.0"
+#endif
+
+extern "C" const char* ktif_Version(void) { return KTIF_VERSION_TEXT; }

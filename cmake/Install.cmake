@@ -1,0 +1,27 @@
+# Install rules, the CMake package (find_package(ktif)) and pkg-config files.
+include(CMakePackageConfigHelpers)
+
+file(GLOB KRASTER_HEADERS ${PROJECT_SOURCE_DIR}/host/*.h ${PROJECT_SOURCE_DIR}/host/korvolog/*.h)
+set(KTIF_PUBLIC_HEADERS ${PROJECT_SOURCE_DIR}/ktif/ktif.h ${PROJECT_SOURCE_DIR}/ktif/ktif_export.h
+    ${PROJECT_SOURCE_DIR}/kgtf/kgtf.h)
+
+install(TARGETS korvolog kraster ktif EXPORT ktifTargets
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS ktif_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${KRASTER_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kraster)
+install(FILES ${KTIF_PUBLIC_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ktif)
+
+install(EXPORT ktifTargets NAMESPACE ktif:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/ktif)
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/ktifConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/ktifConfig.cmake INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/ktif)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/ktifConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/ktifConfig.cmake ${PROJECT_BINARY_DIR}/ktifConfigVersion.cmake
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/ktif)
+
+foreach(pc kraster ktif)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/${pc}.pc.in ${PROJECT_BINARY_DIR}/${pc}.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/${pc}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endforeach()

@@ -25,6 +25,12 @@ int GeoTIFFMetaDataGet(const char* text, KstrStringList** list);
 /* Delivers the next listing line to GTIFImport. */
 int MetaDataLineGet(char* line, MetaDataCursor* cursor);
 
+/* The same two callbacks in the shapes libgeotiff calls them
+ * (GTIFPrintMethod with a KstrStringList** and GTIFReadMethod with a
+ * MetaDataCursor*). */
+int GeoTIFFMetaDataPrintMethod(char* text, void* list);
+int MetaDataLineReadMethod(char* line, void* cursor);
+
 /* Size of the line buffer GTIFImport hands to its reading callback. */
 constexpr int kMetaDataLineSize = 1024;
 

@@ -60,3 +60,11 @@ int MetaDataLineGet(char* line, MetaDataCursor* cursor) {
   cursor->index += 1;
   return 0;
 }
+
+int GeoTIFFMetaDataPrintMethod(char* text, void* list) {
+  return GeoTIFFMetaDataGet(text, static_cast<KstrStringList**>(list));
+}
+
+int MetaDataLineReadMethod(char* line, void* cursor) {
+  return MetaDataLineGet(line, static_cast<MetaDataCursor*>(cursor));
+}

@@ -1,0 +1,199 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kerr.h"
+#include "kxfr.h"
+#include "test_support.h"
+
+namespace {
+
+struct XFormDeleter {
+  void operator()(Kxfr_XForm* x) const { kxfr_XFormFree(&x, nullptr); }
+};
+using XForm = std::unique_ptr<Kxfr_XForm, XFormDeleter>;
+
+XForm affine(double a, double b, double c, double d, double e, double f) {
+  return XForm(kxfr_XFormCreateUsingCoeffs(a, b, c, d, e, f, nullptr));
+}
+
+std::pair<double, double> apply(const Kxfr_XForm* xform, double x, double y) {
+  if (!kxfr_Transform(xform, &x, &y, 1, nullptr)) return {NAN, NAN};
+  return {x, y};
+}
+
+// A host-defined node with no affine form: x' = x + shift; a NaN shift fails.
+int shiftForward(const void* data, double* x, double*, int32_t count, Kerr_Report**) {
+  double shift = *static_cast<const double*>(data);
+  for (int32_t i = 0; i < count; ++i) x[i] += shift;
+  return std::isnan(shift) ? 0 : 1;
+}
+int shiftInverse(const void* data, double* x, double*, int32_t count, Kerr_Report**) {
+  for (int32_t i = 0; i < count; ++i) x[i] -= *static_cast<const double*>(data);
+  return 1;
+}
+void* copyDouble(const void* data) {
+  return new double(*static_cast<const double*>(data));
+}
+void freeDouble(void* data) {
+  delete static_cast<double*>(data);
+}
+Kxfr_Node shiftNode(double* shift, bool invertible) {
+  return Kxfr_Node{KXFR_NODE_USER, shiftForward, invertible ? shiftInverse : nullptr,
+                   copyDouble,     freeDouble,   nullptr,
+                   nullptr,        shift};
+}
+
+}  // namespace
+
+TEST(Kxfr, ComposeAppliesSecondOperandFirst) {
+  XForm scale = affine(2, 0, 0, 0, 2, 0);
+  XForm shift(kxfr_XFormTranslate(nullptr, 1, 3, nullptr));
+  XForm scaleAfterShift(kxfr_XFormCompose(scale.get(), shift.get(), 0, nullptr));
+  XForm shiftAfterScale(kxfr_XFormCompose(shift.get(), scale.get(), 0, nullptr));
+  EXPECT_EQ(apply(scaleAfterShift.get(), 1, 1), std::make_pair(4.0, 8.0));
+  EXPECT_EQ(apply(shiftAfterScale.get(), 1, 1), std::make_pair(3.0, 5.0));
+  XForm translated(kxfr_XFormTranslate(scale.get(), 1, 3, nullptr));  // after scale
+  EXPECT_EQ(apply(translated.get(), 1, 1), std::make_pair(3.0, 5.0));
+  EXPECT_EQ(kxfr_XFormNodeCount(scale.get()), 1);  // operands are not modified
+  // A null operand stands for the identity; results are deep copies.
+  XForm onlyScale(kxfr_XFormCompose(nullptr, scale.get(), 0, nullptr));
+  scale.reset();
+  EXPECT_EQ(apply(onlyScale.get(), 1, 1), std::make_pair(2.0, 2.0));
+}
+
+TEST(Kxfr, InverseComposedWithOriginalIsIdentity) {
+  XForm rotation = affine(0.6, -0.8, 1000.5, 0.8, 0.6, -250.25);
+  XForm pixelToMap = affine(30, 0, 440720, 0, -30, 3751320);
+  XForm units(kxfr_XFormCreateFromUnits(0, "us_survey_feet", "meters", nullptr));
+  XForm shifted(kxfr_XFormTranslate(pixelToMap.get(), -0.5, -0.5, nullptr));
+  XForm chain(kxfr_XFormCompose(units.get(), shifted.get(), 0, nullptr));
+  double shift = 7;
+  Kxfr_Node user = shiftNode(&shift, true);
+  XForm withUser(kxfr_XFormCreateWithNode(chain.get(), &user, nullptr));
+  ASSERT_TRUE(rotation && chain && withUser);
+  for (const Kxfr_XForm* t : {rotation.get(), chain.get(), withUser.get()}) {
+    XForm inverse(kxfr_XFormInvert(t, 0, nullptr));
+    ASSERT_TRUE(inverse);
+    XForm there(kxfr_XFormCompose(inverse.get(), t, 0, nullptr));
+    XForm back(kxfr_XFormCompose(t, inverse.get(), 0, nullptr));
+    auto p = apply(there.get(), 123.25, -4000);
+    EXPECT_NEAR(p.first, 123.25, 1e-9);
+    EXPECT_NEAR(p.second, -4000, 1e-9);
+    // The user node has no affine form, so only the affine chains collapse.
+    int affineChain = t != withUser.get();
+    EXPECT_EQ(kxfr_XFormIsIdentity(there.get(), 1e-12), affineChain);
+    EXPECT_EQ(kxfr_XFormIsIdentity(back.get(), 1e-9), affineChain);
+  }
+}
+
+TEST(Kxfr, AffineExtractionCollapsesChains) {
+  XForm shift(kxfr_XFormTranslate(nullptr, 5, 6, nullptr));
+  XForm scale(kxfr_XFormCreateFromUnits(0, "kilometers", "meters", nullptr));
+  XForm map = affine(1, 2, 3, 4, 5, 6);
+  XForm scaled(kxfr_XFormCompose(scale.get(), shift.get(), 0, nullptr));
+  XForm chain(kxfr_XFormCompose(map.get(), scaled.get(), 0, nullptr));
+  ASSERT_EQ(kxfr_XFormNodeKind(chain.get(), 1), KXFR_NODE_UNITS);
+  // (x, y) -> 1000 (x + 5, y + 6) -> map.
+  double k[6] = {0};
+  ASSERT_EQ(kxfr_XFormAffineExtractIfPresent(chain.get(), k, nullptr), 1);
+  const double expected[6] = {1000, 2000, 5000 + 12000 + 3, 4000, 5000, 20000 + 30000 + 6};
+  for (int i = 0; i < 6; ++i) EXPECT_DOUBLE_EQ(k[i], expected[i]) << i;
+
+  // Without collapsing only a single affine node counts.
+  Kerr_Report* err = nullptr;
+  double untouched[6] = {9, 9, 9, 9, 9, 9};
+  EXPECT_EQ(kxfr_XFormAffineExtractIfPresentX(chain.get(), untouched, 0, &err), 0);
+  EXPECT_EQ(kxfr_XFormAffineExtractIfPresentX(scale.get(), untouched, 0, &err), 0);
+  EXPECT_EQ(kxfr_XFormAffineExtractIfPresentX(map.get(), k, 0, &err), 1);
+  EXPECT_EQ(k[4], 5);
+  // A node without affine form: not affine, and no report.
+  double s = 1;
+  Kxfr_Node user = shiftNode(&s, true);
+  XForm mixed(kxfr_XFormCreateWithNode(chain.get(), &user, nullptr));
+  EXPECT_EQ(kxfr_XFormAffineExtractIfPresentX(mixed.get(), untouched, 1, &err), 0);
+  EXPECT_EQ(err, nullptr);
+  EXPECT_EQ(untouched[0], 9);
+}
+
+TEST(Kxfr, NonInvertibleTransformsAreReported) {
+  XForm singular = affine(1, 2, 0, 2, 4, 0);
+  XForm flat = affine(1e-9, 0, 0, 0, 0, 0);
+  double s = 1;
+  Kxfr_Node oneWay = shiftNode(&s, false);
+  XForm noInverse(kxfr_XFormCreateWithNode(nullptr, &oneWay, nullptr));
+  for (const Kxfr_XForm* t : {singular.get(), flat.get(), noInverse.get()}) {
+    Kerr_Report* err = nullptr;
+    EXPECT_EQ(kxfr_XFormInvert(t, 0, &err), nullptr);
+    EXPECT_STREQ(kerr_ReportMessage(err), "Transform is not invertible");
+    kerr_DeleteErrorReportEx(&err);
+  }
+}
+
+TEST(Kxfr, UnitsTransforms) {
+  XForm feetToMeters(kxfr_XFormCreateFromUnits(0, "us_survey_feet", "meters", nullptr));
+  auto p = apply(feetToMeters.get(), 3937, -39370);
+  EXPECT_NEAR(p.first, 1200, 1e-9);
+  EXPECT_NEAR(p.second, -12000, 1e-9);
+  // Nothing to convert: an identity affine node that composes like any other.
+  const char* identities[][2] = {
+      {nullptr, "meters"}, {"feet", nullptr}, {"other", "meters"}, {"Meters", "meters"}};
+  for (auto& names : identities) {
+    XForm id(kxfr_XFormCreateFromUnits(0, names[0], names[1], nullptr));
+    EXPECT_EQ(kxfr_XFormNodeKind(id.get(), 0), KXFR_NODE_AFFINE);
+    EXPECT_EQ(kxfr_XFormIsIdentity(id.get(), 0), 1);
+  }
+  Kerr_Report* err = nullptr;
+  EXPECT_EQ(kxfr_XFormCreateFromUnits(0, "meters", "dd", &err), nullptr);
+  EXPECT_EQ(reportMessages(err), (std::vector<std::string>{"kcvt_UnitsConvertByName failed",
+                                                           "Incompatible units meters and dd"}));
+  kerr_DeleteErrorReportEx(&err);
+}
+
+TEST(Kxfr, HostileInputGivesReportsNotCrashes) {
+  Kerr_Report* err = nullptr;
+  EXPECT_EQ(kxfr_XFormCreateUsingCoeffs(1, 0, NAN, 0, 1, 0, &err), nullptr);
+  EXPECT_STREQ(kerr_ReportMessage(err), "Non-finite coefficient");
+  kerr_DeleteErrorReportEx(&err);
+  EXPECT_EQ(kxfr_XFormTranslate(nullptr, 0, INFINITY, &err), nullptr);
+  EXPECT_STREQ(kerr_ReportMessage(err), "Non-finite coefficient");
+  kerr_DeleteErrorReportEx(&err);
+
+  XForm t = affine(1, 0, 0, 0, 1, 0);
+  const Kxfr_XForm* id = t.get();
+  double x = 1, y = 2, k[6];
+  Kxfr_Node noForward = shiftNode(&x, true);
+  noForward.forward = nullptr;
+  const std::vector<std::function<bool(Kerr_Report**)>> calls = {
+      [&](Kerr_Report** e) { return !kxfr_XFormCopy(nullptr, e); },
+      [&](Kerr_Report** e) { return !kxfr_XFormInvert(id, 1, e); },
+      [&](Kerr_Report** e) { return !kxfr_XFormCompose(nullptr, nullptr, 0, e); },
+      [&](Kerr_Report** e) { return !kxfr_Transform(id, nullptr, &y, 1, e); },
+      [&](Kerr_Report** e) { return !kxfr_Transform(id, &x, &y, -1, e); },
+      [&](Kerr_Report** e) { return !kxfr_XFormAffineExtractIfPresentX(nullptr, k, 0, e); },
+      [&](Kerr_Report** e) { return !kxfr_XFormCreateWithNode(nullptr, &noForward, e); },
+  };
+  for (size_t i = 0; i < calls.size(); ++i) {
+    EXPECT_TRUE(calls[i](&err)) << "call " << i;
+    EXPECT_STREQ(kerr_ReportMessage(err), "Args") << "call " << i;
+    kerr_DeleteErrorReportEx(&err);
+    EXPECT_TRUE(calls[i](nullptr)) << "call " << i;  // a null slot is allowed
+  }
+  EXPECT_EQ(kxfr_XFormIsIdentity(id, NAN), 0);
+
+  // A node failing halfway leaves the caller's points as they were.
+  double failing = NAN;
+  Kxfr_Node broken = shiftNode(&failing, true);
+  XForm shifted(kxfr_XFormTranslate(nullptr, 10, 10, nullptr));
+  XForm chain(kxfr_XFormCreateWithNode(shifted.get(), &broken, nullptr));
+  double xs[2] = {1, 2}, ys[2] = {3, 4};
+  EXPECT_EQ(kxfr_Transform(chain.get(), xs, ys, 2, &err), 0);
+  EXPECT_EQ(xs[0], 1);
+  EXPECT_EQ(ys[1], 4);
+  EXPECT_STREQ(kerr_ReportMessage(err), "Node 1 (kind 1000) failed");
+  kerr_DeleteErrorReportEx(&err);
+}

@@ -1,0 +1,210 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "kerr.h"
+#include "kfio.h"
+
+namespace {
+
+constexpr int64_t kFourGiB = int64_t{1} << 32;
+
+class KfioTest : public ::testing::Test {
+ protected:
+  void SetUp() override { std::filesystem::create_directories(dir_); }
+  void TearDown() override {
+    kerr_DeleteErrorReportEx(&err_);
+    std::filesystem::remove_all(dir_);
+  }
+  std::string path(const char* name) const { return (dir_ / name).string(); }
+  std::string take() {  // the slot's message; the slot is emptied
+    std::string text = err_ ? kerr_ReportMessage(err_) : "";
+    kerr_DeleteErrorReportEx(&err_);
+    return text;
+  }
+
+  std::filesystem::path dir_ =
+      std::filesystem::temp_directory_path() / ("kfio_test_" + std::to_string(::getpid()));
+  Kerr_Report* err_ = nullptr;
+};
+
+// A sparse file past 4 GiB with markers written by the system, read with kfio.
+TEST_F(KfioTest, SeekReadAndStatBeyondFourGiB) {
+  std::string name = path("big.bin");
+  const int64_t size = kFourGiB + (int64_t{1} << 30);
+  int fd = ::open(name.c_str(), O_CREAT | O_RDWR | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::ftruncate(fd, size), 0);
+  ASSERT_EQ(::pwrite(fd, "beyond4G", 8, kFourGiB + 100), 8);
+  ASSERT_EQ(::pwrite(fd, "lastbyte", 8, size - 8), 8);
+  ::close(fd);
+
+  Kfio_File* file = kfio_Open(name.c_str(), "rb", &err_);
+  ASSERT_NE(file, nullptr) << take();
+  char buffer[9] = {};
+  ASSERT_EQ(kfio_fseeko(file, kFourGiB + 100, KFIO_SEEK_SET), 0);
+  EXPECT_EQ(kfio_ReadSeq(file, buffer, 8, &err_), 8);
+  EXPECT_STREQ(buffer, "beyond4G");
+  EXPECT_EQ(kfio_ftello(file), kFourGiB + 108);
+  ASSERT_EQ(kfio_fseeko(file, -8, KFIO_SEEK_END), 0);
+  EXPECT_EQ(kfio_ReadSeq(file, buffer, 8, &err_), 8);
+  EXPECT_STREQ(buffer, "lastbyte");
+  ASSERT_EQ(kfio_fseeko(file, kFourGiB + 100 - size, KFIO_SEEK_CUR), 0);
+  EXPECT_EQ(kfio_ftello(file), kFourGiB + 100);
+  ASSERT_EQ(kfio_CompatibleFseek(file, -16, KFIO_SEEK_END), 0);
+  EXPECT_EQ(kfio_ftello(file), size - 16);
+  EXPECT_EQ(kfio_Close(&file, &err_), 0);
+  EXPECT_EQ(file, nullptr);
+
+  Kfio_StatCache* cache = kfio_StatCacheCreate(name.c_str(), &err_);
+  ASSERT_NE(cache, nullptr) << take();
+  int64_t size26 = 0, isDirectory = -1, mode = 0, modified = 0;
+  EXPECT_EQ(kfio_StatCacheGet(cache, 26, &size26, &err_), 1);
+  EXPECT_EQ(kfio_StatCacheGet(cache, KFIO_STAT_IS_DIRECTORY, &isDirectory, &err_), 1);
+  EXPECT_EQ(kfio_StatCacheGet(cache, KFIO_STAT_MODE, &mode, &err_), 1);
+  EXPECT_EQ(kfio_StatCacheGet(cache, KFIO_STAT_MTIME, &modified, &err_), 1);
+  EXPECT_EQ(size26, size);
+  EXPECT_EQ(isDirectory, 0);
+  EXPECT_TRUE(S_ISREG(static_cast<mode_t>(mode)));
+  EXPECT_LE(std::llabs(modified - static_cast<int64_t>(std::time(nullptr))), 600);
+  EXPECT_EQ(kfio_StatCacheGet(cache, 7, &mode, &err_), 0);
+  EXPECT_EQ(take(), "Unknown stat item 7");
+  kfio_StatCacheFree(&cache);
+  EXPECT_EQ(cache, nullptr);
+}
+
+// The 32-bit offset is unsigned: a write near 4 GiB must not land before 0.
+TEST_F(KfioTest, WriteDirectAtHighOffsetsAndMixedAccess) {
+  std::string name = path("direct.bin");
+  Kfio_File* file = kfio_Open(name.c_str(), "w+b", &err_);
+  ASSERT_NE(file, nullptr) << take();
+  const char pattern[] = "0123456789abcdefghijklmnopqrstuv";
+  char buffer[33] = {};
+  EXPECT_EQ(kfio_WriteDirect(file, 0xFFFFFFF0u, pattern, 32, &err_), 32);
+  EXPECT_EQ(kfio_ftello(file), kFourGiB + 16);
+  EXPECT_EQ(kfio_WriteDirect(file, 0, "HEAD", 4, &err_), 4);
+  EXPECT_EQ(kfio_ReadSeq(file, buffer, 4, &err_), 4);  // continues after the write
+  EXPECT_EQ(std::string(buffer, 4), std::string(4, '\0'));
+  ASSERT_EQ(kfio_fseeko(file, 0xFFFFFFF0, KFIO_SEEK_SET), 0);
+  EXPECT_EQ(kfio_ReadSeq(file, buffer, 32, &err_), 32);
+  EXPECT_STREQ(buffer, pattern);
+  EXPECT_EQ(kfio_Fprintf(file, "n=%d", 42), 4);  // a write straight after a read
+  ASSERT_EQ(kfio_fseeko(file, -4, KFIO_SEEK_CUR), 0);
+  EXPECT_EQ(kfio_ReadSeq(file, buffer, 4, &err_), 4);
+  EXPECT_EQ(std::string(buffer, 4), "n=42");
+  EXPECT_EQ(kfio_Close(&file, &err_), 0);
+  EXPECT_EQ(std::filesystem::file_size(name), static_cast<uintmax_t>(kFourGiB + 20));
+
+  file = kfio_Open(name.c_str(), "rb", &err_);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(kfio_WriteDirect(file, 0, "x", 1, &err_), -1);
+  EXPECT_EQ(take(), "Write error on " + name + ": Bad file descriptor");
+  kfio_Close(&file, nullptr);
+}
+
+TEST_F(KfioTest, ShortReads) {
+  std::string name = path("ten.bin");
+  std::ofstream(name, std::ios::binary) << "0123456789";
+  Kfio_File* file = kfio_Open(name.c_str(), "rb", nullptr);
+  ASSERT_NE(file, nullptr);
+  char buffer[16] = {};
+  ASSERT_EQ(kfio_fseeko(file, 6, KFIO_SEEK_SET), 0);
+  EXPECT_EQ(kfio_ReadSeq(file, buffer, 10, &err_), 4);
+  EXPECT_STREQ(buffer, "6789");
+  EXPECT_EQ(kerr_ReportSeverity(err_), KERR_ERROR);
+  EXPECT_EQ(take(), "Short read: 4 of 10 bytes");
+  EXPECT_EQ(kfio_ReadSeq(file, buffer, 3, &err_), 0);
+  EXPECT_EQ(take(), "Short read: 0 of 3 bytes");
+  ASSERT_EQ(kfio_fseeko(file, 0, KFIO_SEEK_SET), 0);  // the end-of-file state is gone
+  EXPECT_EQ(kfio_ReadSeq(file, buffer, 10, nullptr), 10);
+  kfio_Close(&file, nullptr);
+}
+
+TEST_F(KfioTest, HostileArguments) {
+  std::string name = path("small.bin"), missing = path("missing.bin"), dir = dir_.string();
+  std::ofstream(name) << "abc";
+  const char* opens[][3] = {{nullptr, "rb", "Args"},
+                            {name.c_str(), nullptr, "Args"},
+                            {name.c_str(), "rq", "Invalid mode 'rq'"},
+                            {missing.c_str(), "rb", "No such file or directory"},
+                            {dir.c_str(), "rb", "Is a directory"}};
+  for (auto& c : opens) {
+    EXPECT_EQ(kfio_Open(c[0], c[1], &err_), nullptr);
+    std::string message = take();
+    size_t length = std::strlen(c[2]);
+    EXPECT_TRUE(message.size() >= length &&
+                message.compare(message.size() - length, length, c[2]) == 0)
+        << message;
+  }
+  Kfio_File* file = kfio_Open(name.c_str(), "rb", nullptr);
+  ASSERT_NE(file, nullptr);
+  char buffer[4];
+  for (int64_t result :
+       {kfio_ReadSeq(nullptr, buffer, 1, nullptr), kfio_ReadSeq(file, nullptr, 1, nullptr),
+        kfio_ReadSeq(file, buffer, -1, nullptr), kfio_WriteDirect(nullptr, 0, buffer, 1, nullptr),
+        kfio_WriteDirect(file, 0, nullptr, 1, nullptr),
+        kfio_WriteDirect(file, 0, buffer, INT64_MIN, nullptr),
+        int64_t{kfio_Close(nullptr, nullptr)}, kfio_ftello(nullptr)})
+    EXPECT_EQ(result, -1);
+  for (auto [offset, origin] : {std::pair<int64_t, int>{0, 3}, {0, -1}, {-1, KFIO_SEEK_SET}})
+    EXPECT_NE(kfio_fseeko(file, offset, origin), 0);
+  EXPECT_NE(kfio_fseeko(nullptr, 0, KFIO_SEEK_SET), 0);
+  EXPECT_NE(kfio_CompatibleFseek(file, INT32_MIN, KFIO_SEEK_CUR), 0);
+  EXPECT_EQ(kfio_ftello(file), 0);
+  EXPECT_EQ(kfio_Close(&file, nullptr), 0);
+  EXPECT_EQ(kfio_Close(&file, nullptr), 0);  // already null
+
+  EXPECT_EQ(kfio_FileExists(name.c_str()), 1);
+  for (const char* notFile : {missing.c_str(), dir.c_str(), static_cast<const char*>(nullptr)})
+    EXPECT_EQ(kfio_FileExists(notFile), 0);
+  EXPECT_EQ(kfio_StatCacheCreate(missing.c_str(), &err_), nullptr);
+  EXPECT_EQ(take(), "Couldn't stat " + missing);
+  Kfio_StatCache* cache = kfio_StatCacheCreate(dir.c_str(), nullptr);
+  int64_t value = 0;
+  EXPECT_EQ(kfio_StatCacheGet(cache, KFIO_STAT_IS_DIRECTORY, &value, nullptr), 1);
+  EXPECT_EQ(value, 1);
+  EXPECT_EQ(kfio_StatCacheGet(cache, KFIO_STAT_SIZE, nullptr, nullptr), 0);
+  kfio_StatCacheFree(&cache);
+  kfio_StatCacheFree(&cache);
+
+  Kfio_File* standardError = kfio_StandardError();  // closing it only flushes
+  EXPECT_EQ(kfio_Close(&standardError, nullptr), 0);
+  EXPECT_EQ(kfio_Fprintf(kfio_StandardError(), "%s", ""), 0);
+  EXPECT_EQ(kfio_Fprintf(nullptr, "x"), -1);
+}
+
+void collectText(const char* text, void* user) {
+  *static_cast<std::string*>(user) += text;
+}
+
+TEST(Kfio, PrintfAndSprintf) {
+  std::string captured;
+  kfio_SetPrintfSink(collectText, &captured);
+  EXPECT_EQ(kfio_Printf("%s=%d;", "x", 42), 5);
+  EXPECT_EQ(kfio_Printf("%s", std::string(5000, 'y').c_str()), 5000);
+  kfio_SetPrintfSink(nullptr, nullptr);
+  EXPECT_EQ(captured, "x=42;" + std::string(5000, 'y'));
+  ::testing::internal::CaptureStdout();
+  kfio_Printf("to stdout %d", 7);
+  std::fflush(stdout);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "to stdout 7");
+
+  char buffer[5] = {'#', '#', '#', '#', '#'};
+  EXPECT_EQ(kfio_Sprintf(buffer, sizeof buffer, "%s", "abcdefgh"), 8);
+  EXPECT_STREQ(buffer, "abcd");
+  EXPECT_EQ(kfio_Sprintf(nullptr, 0, "%d", 12345), 5);
+  EXPECT_EQ(kfio_Sprintf(nullptr, 4, "%d", 1), -1);
+  const char* noFormat = nullptr;
+  EXPECT_EQ(kfio_Sprintf(buffer, sizeof buffer, noFormat), -1);
+  EXPECT_STREQ(buffer, "");
+  EXPECT_EQ(kfio_Printf(noFormat), -1);
+}
+
+}  // namespace

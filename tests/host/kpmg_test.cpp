@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+#include <unistd.h>
+
+#include "kerr.h"
+#include "kmsc.h"
+#include "kpmg.h"
+
+namespace {
+
+void collectLog(int level, const char* text, void* user) {
+  static_cast<std::vector<std::string>*>(user)->push_back(std::to_string(level) + " " + text);
+}
+
+std::string tempPath(const char* stem) {
+  return (std::filesystem::temp_directory_path() / (stem + std::to_string(::getpid()) + ".ini"))
+      .string();
+}
+
+// Each test starts and ends with no file, no set values; the log is captured.
+class KpmgTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    unsetenv(KPMG_PREFERENCES_VARIABLE);
+    kpmg_ClearPreferences();
+    ASSERT_EQ(kpmg_Reload(nullptr), 0);
+    kerr_SetLogSink(collectLog, &log_, &previousSink_, &previousUser_);
+  }
+  void TearDown() override {
+    kerr_SetLogSink(previousSink_, previousUser_, nullptr, nullptr);
+    unsetenv(KPMG_PREFERENCES_VARIABLE);
+    kpmg_ClearPreferences();
+    kpmg_Reload(nullptr);
+    kerr_DeleteErrorReportEx(&err_);
+    std::filesystem::remove(path_);
+  }
+  const std::string& write(const std::string& text) {
+    std::ofstream(path_, std::ios::binary) << text;
+    return path_;
+  }
+  std::string take() {  // the slot's message; the slot is emptied
+    std::string text = err_ ? kerr_ReportMessage(err_) : "";
+    kerr_DeleteErrorReportEx(&err_);
+    return text;
+  }
+
+  std::string path_ = tempPath("kpmg_test_");
+  std::vector<std::string> log_;
+  Kerr_LogSink previousSink_ = nullptr;
+  void* previousUser_ = nullptr;
+  Kerr_Report* err_ = nullptr;
+};
+
+TEST_F(KpmgTest, DefaultFileSetterPrecedence) {
+  auto width = [] { return kpmg_GetNumberPreference("tiff", "rb_block_width", 1280, nullptr); };
+  setenv(KPMG_PREFERENCES_VARIABLE, write("[tiff]\nrb_block_width = 2048\n").c_str(), 1);
+  EXPECT_EQ(width(), 1280);  // the variable is read again only on reload
+  ASSERT_EQ(kpmg_Reload(nullptr), 0);
+  EXPECT_STREQ(kpmg_PreferencesFileName(), path_.c_str());
+  EXPECT_EQ(kpmg_GetNumberPreference("TIFF", "RB_Block_Width", 1280, nullptr), 2048);
+  EXPECT_STREQ(kpmg_GetPreferenceSource("tiff", "rb_block_width"), "file");
+
+  ASSERT_EQ(kpmg_SetPreference("Tiff", "rb_block_width", "4096", nullptr), 0);
+  EXPECT_EQ(width(), 4096);
+  EXPECT_STREQ(kpmg_GetPreferenceSource("tiff", "RB_BLOCK_WIDTH"), "set");
+  ASSERT_EQ(kpmg_SetPreference("tiff", "rb_block_width", nullptr, nullptr), 0);
+  EXPECT_EQ(width(), 2048);
+  ASSERT_EQ(kpmg_SetPreference("tiff", "rb_block_width", "1", nullptr), 0);
+  kpmg_ClearPreferences();
+  EXPECT_EQ(width(), 2048);
+
+  unsetenv(KPMG_PREFERENCES_VARIABLE);
+  ASSERT_EQ(kpmg_Reload(nullptr), 0);
+  EXPECT_EQ(width(), 1280);
+  EXPECT_STREQ(kpmg_GetPreferenceSource("tiff", "rb_block_width"), "default");
+  EXPECT_EQ(kpmg_PreferencesFileName(), nullptr);
+  EXPECT_TRUE(log_.empty());
+}
+
+TEST_F(KpmgTest, FileFormat) {
+  write(
+      "\xEF\xBB\xBF# comment\r\norphan = 1\r\n; comment\n[ Tiff ]\n  tfw_access   =   Write  \n"
+      "padded = \"  two  blanks  \"\nequation = a=b # kept\nno equals sign\nopen = \"unclosed\n"
+      " = nameless\n[unclosed\n[a.b]\nbad_utf8 = \xC3\x28\nempty =\ndup = first\n[other]\n"
+      "dup = elsewhere\n[TIFF]\ndup = last");
+  ASSERT_EQ(kpmg_LoadFile(path_.c_str(), &err_), 0);
+  // clang-format off
+  const char* cases[][3] = {
+      {"tiff", "tfw_access", "Write"}, {"tiff", "padded", "  two  blanks  "},
+      {"tiff", "equation", "a=b # kept"}, {"tiff", "empty", ""}, {"tiff", "dup", "last"},
+      {"other", "dup", "elsewhere"}, {"tiff", "orphan", nullptr}, {"tiff", "open", nullptr},
+      {"tiff", "bad_utf8", nullptr}};
+  // clang-format on
+  const char* fallback = "fallback";
+  for (auto& c : cases) {
+    char* value = kpmg_GetEnumPreference(c[0], c[1], fallback, nullptr);
+    EXPECT_STREQ(value, c[2] ? c[2] : fallback) << c[0] << "." << c[1];
+    if (value != fallback) kmsc_HeapFree(value);
+  }
+  std::string expected;
+  for (const char* line :
+       {"2 ignored: orphan = 1", "8 ignored: no equals sign", "9 ignored: open = \"unclosed",
+        "10 ignored: = nameless", "11 ignored: [unclosed", "12 ignored: [a.b]",
+        "13 ignored: bad_utf8 = \xC3\x28"})
+    expected += "-1 Preferences file " + path_ + " line " + line + "\n";
+  std::string logged;
+  for (const std::string& entry : log_) logged += entry + "\n";
+  EXPECT_EQ(logged, expected);
+}
+
+TEST_F(KpmgTest, UnreadableFiles) {
+  std::string missing = path_ + ".missing";
+  setenv(KPMG_PREFERENCES_VARIABLE, missing.c_str(), 1);
+  EXPECT_EQ(kpmg_Reload(&err_), 0);
+  EXPECT_EQ(kpmg_PreferencesFileName(), nullptr);
+  EXPECT_EQ(log_, std::vector<std::string>{"-1 Preferences file " + missing +
+                                           " ignored: No such file or directory"});
+  // An explicit load fails to its caller and keeps the values it had.
+  ASSERT_EQ(kpmg_LoadFile(write("[g]\nk = v\n").c_str(), nullptr), 0);
+  EXPECT_EQ(kpmg_LoadFile(missing.c_str(), &err_), -1);
+  EXPECT_EQ(take(), "Cannot read preferences file " + missing + ": No such file or directory");
+  EXPECT_EQ(kpmg_LoadFile(nullptr, &err_), -1);
+  EXPECT_EQ(take(), "Args");
+  EXPECT_STREQ(kpmg_PreferencesFileName(), path_.c_str());
+  EXPECT_STREQ(kpmg_GetPreferenceSource("G", "K"), "file");
+}
+
+TEST_F(KpmgTest, MalformedNumbersAndBooleansGiveTheDefault) {
+  const double bad = NAN;
+  struct Case {
+    const char* text;
+    double number;  // NaN: malformed
+    int flag;       // -1: malformed
+  } cases[] = {{"1", 1, 1},        {"0", 0, 0},      {" 1e3 ", 1000, -1}, {"-2.5", -2.5, -1},
+               {" On ", bad, 1},   {"yes", bad, 1},  {"oFF", bad, 0},     {"FALSE", bad, 0},
+               {"12abc", bad, -1}, {"", bad, -1},    {"nan", bad, -1},    {"1e999", bad, -1},
+               {"1,5", bad, -1},   {"yes!", bad, -1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("'") + c.text + "'");
+    ASSERT_EQ(kpmg_SetPreference("g", "v", c.text, nullptr), 0);
+    EXPECT_EQ(kpmg_GetNumberPreference("G", "v", 7.5, &err_),
+              std::isnan(c.number) ? 7.5 : c.number);
+    EXPECT_EQ(take(),
+              std::isnan(c.number) ? "Malformed number '" + std::string(c.text) + "' for G.v" : "");
+    for (int fallback : {0, 1}) {
+      EXPECT_EQ(kpmg_GetBooleanPreference("g", "V", fallback, &err_),
+                c.flag < 0 ? fallback : c.flag);
+      EXPECT_EQ(take(),
+                c.flag < 0 ? "Malformed boolean '" + std::string(c.text) + "' for g.V" : "");
+    }
+  }
+  EXPECT_EQ(kpmg_GetNumberPreference(nullptr, "v", 3, &err_), 3);
+  EXPECT_EQ(take(), "Args");
+  EXPECT_EQ(kpmg_GetBooleanPreference("g", nullptr, 1, nullptr), 1);
+}
+
+TEST_F(KpmgTest, EnumReturnsTheDefaultPointerUnlessSet) {
+  const char* fallback = "Read";
+  EXPECT_EQ(kpmg_GetEnumPreference("tiff", "tfw_access", fallback, &err_), fallback);
+  EXPECT_EQ(kpmg_GetEnumPreference("tiff", "tfw_access", nullptr, &err_), nullptr);
+  EXPECT_EQ(kpmg_GetEnumPreference(nullptr, "tfw_access", fallback, &err_), fallback);
+  EXPECT_EQ(take(), "Args");
+  // Set to the default's own text: a new heap string, equal but not the same.
+  ASSERT_EQ(kpmg_SetPreference("tiff", "tfw_access", "Read", nullptr), 0);
+  char* value = kpmg_GetEnumPreference("tiff", "tfw_access", fallback, &err_);
+  EXPECT_NE(value, fallback);
+  EXPECT_STREQ(value, "Read");
+  EXPECT_EQ(kmsc_HeapSize(value), 5u);
+  kmsc_HeapFree(value);
+}
+
+TEST_F(KpmgTest, AssignmentParsing) {
+  // Text, then group, key and value; no group: malformed.
+  // clang-format off
+  const char* cases[][4] = {
+      {"tiff.tfw_access=Write", "tiff", "tfw_access", "Write"},
+      {" tiff . geo_model = Low Order Rubber Sheeting ", "tiff", "geo_model",
+       "Low Order Rubber Sheeting"},
+      {"a.b.c=1", "a", "b.c", "1"}, {"tiff.k=a=b", "tiff", "k", "a=b"},
+      {"tiff.q=\"  padded \"", "tiff", "q", "  padded "}, {"tiff.e=", "tiff", "e", ""},
+      {"tiff_x=1"}, {"tiff.x"}, {"x=1.5"}, {".k=1"}, {"g. =1"}, {"g.k=\"open"}, {""}};
+  // clang-format on
+  for (auto& c : cases) {
+    kpmg_ClearPreferences();
+    int result = kpmg_SetPreferenceAssignment(c[0], &err_);
+    EXPECT_EQ(result, c[1] ? 0 : -1) << c[0];
+    EXPECT_EQ(take(), c[1] ? "" : "Malformed preference '" + std::string(c[0]) + "'");
+    if (!c[1]) continue;
+    char* value = kpmg_GetEnumPreference(c[1], c[2], nullptr, nullptr);
+    EXPECT_STREQ(value, c[3]) << c[0];
+    kmsc_HeapFree(value);
+  }
+  EXPECT_EQ(kpmg_SetPreferenceAssignment(nullptr, nullptr), -1);
+  for (auto [group, key] : {std::pair<const char*, const char*>{"", "k"}, {"g", ""}, {"a.b", "k"}})
+    EXPECT_EQ(kpmg_SetPreference(group, key, "v", nullptr), -1) << group << "." << key;
+}
+
+// The variable is read on first use, which only a fresh process shows: the
+// death-test child re-runs this body and finds the parent's file by name.
+TEST(KpmgFirstUse, ReadsTheVariableOnFirstUse) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const char* inherited = std::getenv("KPMG_TEST_FIRST_USE_FILE");
+  std::string path = inherited ? inherited : tempPath("kpmg_first_use_");
+  setenv("KPMG_TEST_FIRST_USE_FILE", path.c_str(), 1);
+  std::ofstream(path) << "[tiff]\nrb_block_height = 512\n";
+  EXPECT_EXIT(
+      {
+        setenv(KPMG_PREFERENCES_VARIABLE, path.c_str(), 1);
+        std::exit(kpmg_GetNumberPreference("tiff", "rb_block_height", 256, nullptr) == 512);
+      },
+      ::testing::ExitedWithCode(1), "");
+  std::filesystem::remove(path);
+  unsetenv("KPMG_TEST_FIRST_USE_FILE");
+}
+
+}  // namespace

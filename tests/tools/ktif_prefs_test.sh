@@ -5,8 +5,9 @@ ktif=$1
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 fails=0
+passes=0
 expect() {  # expect DESCRIPTION PATTERN OUTPUT
-  if printf '%s\n' "$3" | grep -Eq "$2"; then echo "ok: $1"; else echo "FAIL: $1"; printf '%s\n' "$3"; fails=$((fails + 1)); fi
+  if printf '%s\n' "$3" | grep -Eq "$2"; then echo "ok: $1"; passes=$((passes + 1)); else echo "FAIL: $1"; printf '%s\n' "$3"; fails=$((fails + 1)); fi
 }
 row() { printf '%s\n' "$2" | grep -E "^$1 " ; }
 
@@ -31,5 +32,5 @@ expect "json" '"value": "Write"' "$out"
 expect "malformed --pref refused" 'Malformed preference' "$(cat "$dir/err")"
 expect "version" '^ktif [0-9]+\.[0-9]+\.[0-9]+$' "$("$ktif" --version)"
 
-echo "$((9 - fails)) passed, $fails failed"
+echo "$passes passed, $fails failed"
 [ "$fails" -eq 0 ]

@@ -2,6 +2,7 @@
 // effect and where that value comes from.
 #include "commands.h"
 
+#include <charconv>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -17,15 +18,11 @@ struct PrefRow {
   std::string source;
 };
 
+// The shortest text that reads back as the same double.
 std::string formatNumber(double value) {
   char text[64];
-  std::snprintf(text, sizeof text, "%.17g", value);
-  // Shortest text that reads back as the same double.
-  for (int precision = 1; precision <= 17; ++precision) {
-    std::snprintf(text, sizeof text, "%.*g", precision, value);
-    if (std::strtod(text, nullptr) == value) break;
-  }
-  return text;
+  auto result = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, result.ptr);
 }
 
 // Reads one preference the way the library does; a malformed value shows as

@@ -21,6 +21,9 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/ktifConfigVersion.cmake
 install(FILES ${PROJECT_BINARY_DIR}/ktifConfig.cmake ${PROJECT_BINARY_DIR}/ktifConfigVersion.cmake
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/ktif)
 
+# pkg-config files locate the prefix relative to themselves, so an installed
+# tree can be moved.
+file(RELATIVE_PATH KTIF_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 foreach(pc kraster ktif)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/${pc}.pc.in ${PROJECT_BINARY_DIR}/${pc}.pc @ONLY)
   install(FILES ${PROJECT_BINARY_DIR}/${pc}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -120,6 +120,7 @@ TEST(GeoTIFFParams, NullInputsAndMissingTransform) {
   kgtf_GeoTIFFParamsGeoreferencingSet(nullptr, nullptr, nullptr, nullptr, &err);
   EXPECT_STREQ(kerr_ReportMessage(err), "Args");
   EXPECT_STREQ(kerr_ReportLabel(err), "kgtf_GeoTIFFParamsGeoreferencingSet");
+  kerr_DeleteErrorReportEx(&err);  // the next call clears the slot without deleting
   kgtf_GeoTIFFParamsGeocodingGet(params, nullptr, &err);
   EXPECT_STREQ(kerr_ReportMessage(err), "Args");
   kerr_DeleteErrorReportEx(&err);

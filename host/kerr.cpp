@@ -104,9 +104,15 @@ Kerr_Report* kerr_CopyErrorReport(const Kerr_Report* report) {
                                 report->message);
 }
 
-const char* kerr_ReportLabel(const Kerr_Report* report) { return report ? report->label : nullptr; }
-int kerr_ReportLine(const Kerr_Report* report) { return report ? report->line : 0; }
-int kerr_ReportSeverity(const Kerr_Report* report) { return report ? report->severity : -1; }
+const char* kerr_ReportLabel(const Kerr_Report* report) {
+  return report ? report->label : nullptr;
+}
+int kerr_ReportLine(const Kerr_Report* report) {
+  return report ? report->line : 0;
+}
+int kerr_ReportSeverity(const Kerr_Report* report) {
+  return report ? report->severity : -1;
+}
 const char* kerr_ReportMessage(const Kerr_Report* report) {
   return report ? report->message : nullptr;
 }

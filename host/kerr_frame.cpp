@@ -7,7 +7,9 @@ KerrFrame::KerrFrame(const char* label, Kerr_Report** callerSlot, int printer) n
   *slot_ = nullptr;
 }
 
-KerrFrame::~KerrFrame() { kerr_DeleteErrorReportEx(&own_); }
+KerrFrame::~KerrFrame() {
+  kerr_DeleteErrorReportEx(&own_);
+}
 
 void KerrFrame::add(int line, int severity, const char* format, va_list args) noexcept {
   // If even the report cannot be made, the cause is gone too; the result
@@ -49,4 +51,6 @@ void KerrFrame::showAndDrop() noexcept {
   drop();
 }
 
-void KerrFrame::drop() noexcept { kerr_DeleteErrorReportEx(slot_); }
+void KerrFrame::drop() noexcept {
+  kerr_DeleteErrorReportEx(slot_);
+}

@@ -23,11 +23,16 @@ constexpr int32_t kBitsPerPixel[KMSC_PIXEL_TYPE_COUNT] = {1, 2, 4, 8, 8, 16, 16,
 
 double loadValue(int32_t type, const unsigned char* p) {
   switch (type) {
-    case KMSC_PIXEL_U1: return *p & 1u;
-    case KMSC_PIXEL_U2: return *p & 3u;
-    case KMSC_PIXEL_U4: return *p & 15u;
-    case KMSC_PIXEL_U8: return *p;
-    case KMSC_PIXEL_S8: return static_cast<int8_t>(*p);
+    case KMSC_PIXEL_U1:
+      return *p & 1u;
+    case KMSC_PIXEL_U2:
+      return *p & 3u;
+    case KMSC_PIXEL_U4:
+      return *p & 15u;
+    case KMSC_PIXEL_U8:
+      return *p;
+    case KMSC_PIXEL_S8:
+      return static_cast<int8_t>(*p);
   }
   uint16_t u16;
   int16_t s16;
@@ -36,12 +41,24 @@ double loadValue(int32_t type, const unsigned char* p) {
   float f32;
   double f64;
   switch (type) {
-    case KMSC_PIXEL_U16: std::memcpy(&u16, p, 2); return u16;
-    case KMSC_PIXEL_S16: std::memcpy(&s16, p, 2); return s16;
-    case KMSC_PIXEL_U32: std::memcpy(&u32, p, 4); return u32;
-    case KMSC_PIXEL_S32: std::memcpy(&s32, p, 4); return s32;
-    case KMSC_PIXEL_F32: std::memcpy(&f32, p, 4); return f32;
-    default: std::memcpy(&f64, p, 8); return f64;
+    case KMSC_PIXEL_U16:
+      std::memcpy(&u16, p, 2);
+      return u16;
+    case KMSC_PIXEL_S16:
+      std::memcpy(&s16, p, 2);
+      return s16;
+    case KMSC_PIXEL_U32:
+      std::memcpy(&u32, p, 4);
+      return u32;
+    case KMSC_PIXEL_S32:
+      std::memcpy(&s32, p, 4);
+      return s32;
+    case KMSC_PIXEL_F32:
+      std::memcpy(&f32, p, 4);
+      return f32;
+    default:
+      std::memcpy(&f64, p, 8);
+      return f64;
   }
 }
 
@@ -58,17 +75,51 @@ T clampRound(double value) {
 
 void storeValue(int32_t type, double value, unsigned char* p) {
   switch (type) {
-    case KMSC_PIXEL_U1: *p = value >= 0.5 ? 1 : 0; return;
-    case KMSC_PIXEL_U2: *p = static_cast<unsigned char>(std::min(clampRound<uint8_t>(value), uint8_t{3})); return;
-    case KMSC_PIXEL_U4: *p = static_cast<unsigned char>(std::min(clampRound<uint8_t>(value), uint8_t{15})); return;
-    case KMSC_PIXEL_U8: *p = clampRound<uint8_t>(value); return;
-    case KMSC_PIXEL_S8: { int8_t v = clampRound<int8_t>(value); std::memcpy(p, &v, 1); return; }
-    case KMSC_PIXEL_U16: { uint16_t v = clampRound<uint16_t>(value); std::memcpy(p, &v, 2); return; }
-    case KMSC_PIXEL_S16: { int16_t v = clampRound<int16_t>(value); std::memcpy(p, &v, 2); return; }
-    case KMSC_PIXEL_U32: { uint32_t v = clampRound<uint32_t>(value); std::memcpy(p, &v, 4); return; }
-    case KMSC_PIXEL_S32: { int32_t v = clampRound<int32_t>(value); std::memcpy(p, &v, 4); return; }
-    case KMSC_PIXEL_F32: { float v = static_cast<float>(value); std::memcpy(p, &v, 4); return; }
-    default: std::memcpy(p, &value, 8); return;
+    case KMSC_PIXEL_U1:
+      *p = value >= 0.5 ? 1 : 0;
+      return;
+    case KMSC_PIXEL_U2:
+      *p = static_cast<unsigned char>(std::min(clampRound<uint8_t>(value), uint8_t{3}));
+      return;
+    case KMSC_PIXEL_U4:
+      *p = static_cast<unsigned char>(std::min(clampRound<uint8_t>(value), uint8_t{15}));
+      return;
+    case KMSC_PIXEL_U8:
+      *p = clampRound<uint8_t>(value);
+      return;
+    case KMSC_PIXEL_S8: {
+      int8_t v = clampRound<int8_t>(value);
+      std::memcpy(p, &v, 1);
+      return;
+    }
+    case KMSC_PIXEL_U16: {
+      uint16_t v = clampRound<uint16_t>(value);
+      std::memcpy(p, &v, 2);
+      return;
+    }
+    case KMSC_PIXEL_S16: {
+      int16_t v = clampRound<int16_t>(value);
+      std::memcpy(p, &v, 2);
+      return;
+    }
+    case KMSC_PIXEL_U32: {
+      uint32_t v = clampRound<uint32_t>(value);
+      std::memcpy(p, &v, 4);
+      return;
+    }
+    case KMSC_PIXEL_S32: {
+      int32_t v = clampRound<int32_t>(value);
+      std::memcpy(p, &v, 4);
+      return;
+    }
+    case KMSC_PIXEL_F32: {
+      float v = static_cast<float>(value);
+      std::memcpy(p, &v, 4);
+      return;
+    }
+    default:
+      std::memcpy(p, &value, 8);
+      return;
   }
 }
 
@@ -103,20 +154,23 @@ void* kmsc_HeapRealloc(void* block, size_t size) {
   if (block == nullptr) return kmsc_HeapMalloc(size);
   if (size > kMaxBlock) return nullptr;
   size_t oldSize = headerOf(block)->size;
-  auto* header =
-      static_cast<BlockHeader*>(std::realloc(headerOf(block), sizeof(BlockHeader) + (size ? size : 1)));
+  auto* header = static_cast<BlockHeader*>(
+      std::realloc(headerOf(block), sizeof(BlockHeader) + (size ? size : 1)));
   if (header == nullptr) return nullptr;
   if (size > oldSize) std::memset(reinterpret_cast<char*>(header + 1) + oldSize, 0, size - oldSize);
   header->size = size;
   return header + 1;
 }
 
-size_t kmsc_HeapSize(const void* block) { return block ? headerOf(block)->size : 0; }
+size_t kmsc_HeapSize(const void* block) {
+  return block ? headerOf(block)->size : 0;
+}
 
 void* kmsc_New(size_t size, Kerr_Report** err) {
   void* block = kmsc_HeapMalloc(size);
   if (block == nullptr && err != nullptr)
-    *err = kerr_CreateErrorReport("kmsc_New", __LINE__, KERR_ERROR, *err, "Out of memory (%zu bytes)", size);
+    *err = kerr_CreateErrorReport("kmsc_New", __LINE__, KERR_ERROR, *err,
+                                  "Out of memory (%zu bytes)", size);
   return block;
 }
 
@@ -132,9 +186,13 @@ void* kmsc_MemCpy(void* destination, const void* source, size_t size) {
   return destination;
 }
 
-const int32_t* kmsc_AddressOf_kgda_NumBitsPerPixel(void) { return kBitsPerPixel; }
+const int32_t* kmsc_AddressOf_kgda_NumBitsPerPixel(void) {
+  return kBitsPerPixel;
+}
 
-Kpxm_ConvertFunc kmsc_AddressOf_kpxm_Convert(void) { return convertPixels; }
+Kpxm_ConvertFunc kmsc_AddressOf_kpxm_Convert(void) {
+  return convertPixels;
+}
 
 int32_t kmsc_PixelTypeBytes(int32_t pixelType) {
   if (pixelType < 0 || pixelType >= KMSC_PIXEL_TYPE_COUNT) return 0;

@@ -11,7 +11,9 @@
 
 namespace {
 
-bool isNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+bool isNameChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
 
 // Appends the value of the variable starting at path[i] ('$' seen); returns
 // the index after it, or npos when the variable is not set.
@@ -86,7 +88,9 @@ int kstr_Eqnic(const char* a, const char* b, size_t n) {
   return 1;
 }
 
-int kstr_Eqic(const char* a, const char* b) { return kstr_Eqnic(a, b, static_cast<size_t>(-1)); }
+int kstr_Eqic(const char* a, const char* b) {
+  return kstr_Eqnic(a, b, static_cast<size_t>(-1));
+}
 
 char* kstr_PathExpand(const char* path, int32_t, Kerr_Report** err) {
   static const char* kLabel = "kstr_PathExpand";
@@ -107,7 +111,8 @@ char* kstr_PathExpand(const char* path, int32_t, Kerr_Report** err) {
       continue;
     }
     i = expandVariable(path, i, out, name);
-    if (i == std::string::npos) return frame.fail(__LINE__, "Undefined variable %s", name.c_str()), nullptr;
+    if (i == std::string::npos)
+      return frame.fail(__LINE__, "Undefined variable %s", name.c_str()), nullptr;
   }
   char* result = kstr_DuplicateN(out.data(), out.size());
   if (result == nullptr) frame.calleeFailed(__LINE__, "kstr_Duplicate");
@@ -124,8 +129,8 @@ int kstr_StringListAppend(KstrStringList** list, const char* text, Kerr_Report**
   char* copy = kstr_Duplicate(text);
   char** grown = nullptr;
   if (target != nullptr && copy != nullptr)
-    grown = static_cast<char**>(
-        kmsc_HeapRealloc(target->strings, (static_cast<size_t>(target->count) + 1) * sizeof(char*)));
+    grown = static_cast<char**>(kmsc_HeapRealloc(
+        target->strings, (static_cast<size_t>(target->count) + 1) * sizeof(char*)));
   if (grown == nullptr) {
     kmsc_HeapFree(copy);
     if (created) kmsc_HeapFree(target);

@@ -53,7 +53,9 @@ int ktxt_Text_strcmp(const char* a, const char* b) {
   return std::strcmp(a, b);
 }
 
-size_t ktxt_Text_strlen(const char* text) { return text ? std::strlen(text) : 0; }
+size_t ktxt_Text_strlen(const char* text) {
+  return text ? std::strlen(text) : 0;
+}
 
 wchar_t* ktxt_Text_Ascii2Unicode(const char* text) {
   if (text == nullptr) return nullptr;

@@ -52,11 +52,10 @@ KTIF_API void kgtf_GeoTIFFParamsGeoreferencingGet(const Kgtf_GeoTIFFParams* para
 /* A null xform removes the stored transform and keeps the names. */
 KTIF_API void kgtf_GeoTIFFParamsGeoreferencingSet(Kgtf_GeoTIFFParams* params,
                                                   const Kxfr_XForm* xform,
-                                                  const char* projectionName,
-                                                  const char* unitsName, Kerr_Report** err);
+                                                  const char* projectionName, const char* unitsName,
+                                                  Kerr_Report** err);
 KTIF_API void kgtf_GeoTIFFParamsGeocodingGet(const Kgtf_GeoTIFFParams* params,
-                                             _kprj_MapProjectionEx** projection,
-                                             Kerr_Report** err);
+                                             _kprj_MapProjectionEx** projection, Kerr_Report** err);
 /* A null projection removes the stored one and names the projection unknown. */
 KTIF_API void kgtf_GeoTIFFParamsGeocodingSet(Kgtf_GeoTIFFParams* params,
                                              const _kprj_MapProjectionEx* projection,

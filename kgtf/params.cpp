@@ -32,8 +32,8 @@ Kxfr_XForm* shiftRaster(Kxfr_XForm* xform, double dx, double dy) {
 // A new map projection built from the parameter form of `projection`.
 _kprj_MapProjectionEx* projectionRebuild(const _kprj_MapProjectionEx* projection,
                                          Kerr_Report** err) {
-  const auto* form =
-      static_cast<const Kprj_ProParameters*>(kprj_MapProjectionCSRGet(projection, kProParametersForm));
+  const auto* form = static_cast<const Kprj_ProParameters*>(
+      kprj_MapProjectionCSRGet(projection, kProParametersForm));
   return kprj_ProjectionInit(kint_GetInit(), form, err);
 }
 
@@ -44,9 +44,13 @@ char* duplicateOr(const char* text, const char* fallback) {
 
 }  // namespace
 
-Kxfr_XForm* GeoTIFFXFormToPixelIsArea(Kxfr_XForm* xform) { return shiftRaster(xform, -0.5, -0.5); }
+Kxfr_XForm* GeoTIFFXFormToPixelIsArea(Kxfr_XForm* xform) {
+  return shiftRaster(xform, -0.5, -0.5);
+}
 
-Kxfr_XForm* GeoTIFFXFormToPixelIsPoint(Kxfr_XForm* xform) { return shiftRaster(xform, 0.5, 0.5); }
+Kxfr_XForm* GeoTIFFXFormToPixelIsPoint(Kxfr_XForm* xform) {
+  return shiftRaster(xform, 0.5, 0.5);
+}
 
 extern "C" {
 

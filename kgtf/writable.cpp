@@ -23,7 +23,8 @@ constexpr int32_t kNotWritable = -1;
 constexpr int32_t kRsoFamily = 999;
 
 bool numberIsWritable(int32_t n) {
-  bool inRange = (n >= kGeographic && n <= kLastContiguous) || n == kGaussKruger || n == kHostSpecific55;
+  bool inRange =
+      (n >= kGeographic && n <= kLastContiguous) || n == kGaussKruger || n == kHostSpecific55;
   bool excluded = n == kGeneralVerticalNearSide || n == kSpaceObliqueMercator ||
                   n == kModifiedTransverseMercator || n == kEosatSom;
   return inRange && !excluded;
@@ -80,8 +81,8 @@ int32_t kgtf_ProjectionIsWritable(const _kprj_MapProjectionEx* projection) {
   }
   int32_t writable = 0;
   if (kprj_MapProjectionConvert(copy, "Kprj_ProParameters") != 0) {
-    const auto* pro =
-        static_cast<const Kprj_ProParameters*>(kprj_MapProjectionCSRGet(copy, "Kprj_ProParameters"));
+    const auto* pro = static_cast<const Kprj_ProParameters*>(
+        kprj_MapProjectionCSRGet(copy, "Kprj_ProParameters"));
     writable = pro != nullptr && ProjectionCodeGet(pro, nullptr) >= 0;
   }
   kprj_ProjectionFree(&copy, nullptr);

@@ -4,4 +4,6 @@
 #define KTIF_VERSION_TEXT "0.0.0"
 #endif
 
-extern "C" const char* ktif_Version(void) { return KTIF_VERSION_TEXT; }
+extern "C" const char* ktif_Version(void) {
+  return KTIF_VERSION_TEXT;
+}

@@ -41,7 +41,8 @@ PrefRow prefRead(const KtifPreference& pref) {
       break;
     }
     case KTIF_PREF_NUMBER:
-      row.value = formatNumber(kpmg_GetNumberPreference(pref.group, pref.key, pref.defaultNumber, &err));
+      row.value =
+          formatNumber(kpmg_GetNumberPreference(pref.group, pref.key, pref.defaultNumber, &err));
       break;
     case KTIF_PREF_BOOLEAN:
       row.value = kpmg_GetBooleanPreference(pref.group, pref.key, pref.defaultNumber != 0, &err)
@@ -63,7 +64,8 @@ const char* kindName(KtifPrefKind kind) {
 
 int prefsPrint(bool json) {
   nlohmann::json out = nlohmann::json::array();
-  if (!json) std::printf("%-14s %-26s %-12s %-12s %s\n", "GROUP", "KEY", "DEFAULT", "VALUE", "SOURCE");
+  if (!json)
+    std::printf("%-14s %-26s %-12s %-12s %s\n", "GROUP", "KEY", "DEFAULT", "VALUE", "SOURCE");
   for (const KtifPreference& pref : ktifPreferences) {
     PrefRow row = prefRead(pref);
     if (json) {

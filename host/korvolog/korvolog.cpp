@@ -5,7 +5,9 @@
 namespace KorvoLog {
 namespace {
 
-void stderrSink(const char* text, void*) { std::fprintf(stderr, "%s\n", text); }
+void stderrSink(const char* text, void*) {
+  std::fprintf(stderr, "%s\n", text);
+}
 
 LogSink currentSink = stderrSink;
 void* currentUser = nullptr;
@@ -24,7 +26,9 @@ void Exception::Log(int line, const char* text) const {
   LogText(entry.c_str());
 }
 
-void Exception::LogText(const char* text) { currentSink(text ? text : "", currentUser); }
+void Exception::LogText(const char* text) {
+  currentSink(text ? text : "", currentUser);
+}
 
 LogSink Exception::SetSink(LogSink sink, void* user, void** previousUser) {
   LogSink previous = currentSink;

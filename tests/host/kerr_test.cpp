@@ -90,7 +90,9 @@ TEST(Kerr, FormatCopyAndLog) {
   EXPECT_TRUE(capture.printed.empty());
 }
 
-void korvoCapture(const char* text, void* user) { static_cast<std::vector<std::string>*>(user)->push_back(text); }
+void korvoCapture(const char* text, void* user) {
+  static_cast<std::vector<std::string>*>(user)->push_back(text);
+}
 
 TEST(KerrExceptionA, ThrowCheckAndLog) {
   std::vector<std::string> logged;

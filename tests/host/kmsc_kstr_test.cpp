@@ -77,9 +77,13 @@ TEST(Kstr, PathExpand) {
     const char* in;
     const char* out;  // null: an error is expected
   } cases[] = {
-      {"~/a.tif", "/home/tester/a.tif"}, {"$KTIF_TEST_DIR/a.tif", "/data/images/a.tif"},
-      {"${KTIF_TEST_DIR}x.tif", "/data/imagesx.tif"}, {"cost$ 5", "cost$ 5"},
-      {"a~b", "a~b"}, {"$KTIF_TEST_UNSET/a", nullptr}, {"${KTIF_TEST_DIR", nullptr},
+      {"~/a.tif", "/home/tester/a.tif"},
+      {"$KTIF_TEST_DIR/a.tif", "/data/images/a.tif"},
+      {"${KTIF_TEST_DIR}x.tif", "/data/imagesx.tif"},
+      {"cost$ 5", "cost$ 5"},
+      {"a~b", "a~b"},
+      {"$KTIF_TEST_UNSET/a", nullptr},
+      {"${KTIF_TEST_DIR", nullptr},
   };
   for (const Case& c : cases) {
     Kerr_Report* err = nullptr;

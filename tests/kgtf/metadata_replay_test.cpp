@@ -59,7 +59,8 @@ TEST(GeoTIFFMetaData, ListingReplaysIntoANewDirectory) {
   KstrStringList* list = listingOf(source);
   ASSERT_NE(list, nullptr);
   ASSERT_GT(list->count, 5);
-  for (int i = 0; i + 1 < list->count; ++i) EXPECT_EQ(std::string(list->strings[i]).back(), '\n') << i;
+  for (int i = 0; i + 1 < list->count; ++i)
+    EXPECT_EQ(std::string(list->strings[i]).back(), '\n') << i;
 
   writeKeys(target, [](GTIF*) {});
   {

@@ -28,7 +28,8 @@ Kxfr_XForm* hostTransform() {
 }
 
 _kprj_MapProjectionEx* projectionOf(int32_t number, void (*adjust)(Kprj_ProParameters*) = nullptr) {
-  Kprj_ProParameters* pro = kprj_ProParametersCreateByName(kprj_ProjectionNameByNumber(number), nullptr);
+  Kprj_ProParameters* pro =
+      kprj_ProParametersCreateByName(kprj_ProjectionNameByNumber(number), nullptr);
   EXPECT_NE(pro, nullptr) << number;
   if (adjust != nullptr) adjust(pro);
   _kprj_MapProjectionEx* projection = kprj_ProjectionInit(kint_GetInit(), pro, nullptr);
@@ -137,7 +138,8 @@ TEST(GeoTIFFParams, GeocodingSetGetAndDeepCopy) {
   EXPECT_NE(params->projection, lcc) << "the record keeps its own copy";
 
   Kxfr_XForm* host = hostTransform();
-  kgtf_GeoTIFFParamsGeoreferencingSet(params, host, "Lambert Conformal Conic", "us_survey_feet", &err);
+  kgtf_GeoTIFFParamsGeoreferencingSet(params, host, "Lambert Conformal Conic", "us_survey_feet",
+                                      &err);
   params->rasterType = 1;
   params->georeferencingChanged = 0;  // as read from a file
   params->geocodingChanged = 0;
@@ -159,7 +161,8 @@ TEST(GeoTIFFParams, GeocodingSetGetAndDeepCopy) {
   kgtf_GeoTIFFParamsGeocodingGet(copy, &out, &err);
   ASSERT_EQ(err, nullptr);
   ASSERT_NE(out, nullptr);
-  const auto* pro = static_cast<const Kprj_ProParameters*>(kprj_MapProjectionCSRGet(out, "Kprj_ProParameters"));
+  const auto* pro =
+      static_cast<const Kprj_ProParameters*>(kprj_MapProjectionCSRGet(out, "Kprj_ProParameters"));
   ASSERT_NE(pro, nullptr);
   EXPECT_EQ(pro->number, 4);
 
@@ -230,7 +233,8 @@ TEST(GeoTIFFMetaData, PiecesJoinIntoLines) {
   ASSERT_NE(list, nullptr);
   std::vector<std::string> lines(list->strings, list->strings + list->count);
   // An empty piece leaves the line open; an empty entry starts a new one.
-  EXPECT_EQ(lines, (std::vector<std::string>{"Geotiff_Information:\n", "   Key_Set:\n", "\n", "x"}));
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{"Geotiff_Information:\n", "   Key_Set:\n", "\n", "x"}));
   EXPECT_EQ(GeoTIFFMetaDataGet(nullptr, &list), -1);
 
   MetaDataCursor cursor{0, list};
@@ -241,7 +245,8 @@ TEST(GeoTIFFMetaData, PiecesJoinIntoLines) {
     EXPECT_EQ(MetaDataLineGet(line, &cursor), 0);
     replayed.emplace_back(line);
   }
-  EXPECT_EQ(replayed, (std::vector<std::string>{"Geotiff_Information:", "Key_Set:", "", "x", "", ""}));
+  EXPECT_EQ(replayed,
+            (std::vector<std::string>{"Geotiff_Information:", "Key_Set:", "", "x", "", ""}));
   EXPECT_EQ(cursor.index, 4);
 
   // A line longer than the buffer is cut and still terminated.

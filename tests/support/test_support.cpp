@@ -3,8 +3,9 @@
 namespace {
 
 void captureReport(const Kerr_Report* report, int printer, void* user) {
-  static_cast<ReportCapture*>(user)->printed.push_back(
-      {printer, kerr_ReportLabel(report), kerr_ReportMessage(report), kerr_ReportChainLength(report)});
+  static_cast<ReportCapture*>(user)->printed.push_back({printer, kerr_ReportLabel(report),
+                                                        kerr_ReportMessage(report),
+                                                        kerr_ReportChainLength(report)});
 }
 
 void captureLog(int level, const char* text, void* user) {
@@ -25,6 +26,7 @@ ReportCapture::~ReportCapture() {
 
 std::vector<std::string> reportMessages(const Kerr_Report* report) {
   std::vector<std::string> messages;
-  for (; report != nullptr; report = kerr_ReportCause(report)) messages.push_back(kerr_ReportMessage(report));
+  for (; report != nullptr; report = kerr_ReportCause(report))
+    messages.push_back(kerr_ReportMessage(report));
   return messages;
 }

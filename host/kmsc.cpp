@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <type_traits>
+#include <algorithm>
 
 namespace {
 
@@ -21,45 +23,11 @@ BlockHeader* headerOf(const void* block) {
 
 constexpr int32_t kBitsPerPixel[KMSC_PIXEL_TYPE_COUNT] = {1, 2, 4, 8, 8, 16, 16, 32, 32, 32, 64};
 
-double loadValue(int32_t type, const unsigned char* p) {
-  switch (type) {
-    case KMSC_PIXEL_U1:
-      return *p & 1u;
-    case KMSC_PIXEL_U2:
-      return *p & 3u;
-    case KMSC_PIXEL_U4:
-      return *p & 15u;
-    case KMSC_PIXEL_U8:
-      return *p;
-    case KMSC_PIXEL_S8:
-      return static_cast<int8_t>(*p);
-  }
-  uint16_t u16;
-  int16_t s16;
-  uint32_t u32;
-  int32_t s32;
-  float f32;
-  double f64;
-  switch (type) {
-    case KMSC_PIXEL_U16:
-      std::memcpy(&u16, p, 2);
-      return u16;
-    case KMSC_PIXEL_S16:
-      std::memcpy(&s16, p, 2);
-      return s16;
-    case KMSC_PIXEL_U32:
-      std::memcpy(&u32, p, 4);
-      return u32;
-    case KMSC_PIXEL_S32:
-      std::memcpy(&s32, p, 4);
-      return s32;
-    case KMSC_PIXEL_F32:
-      std::memcpy(&f32, p, 4);
-      return f32;
-    default:
-      std::memcpy(&f64, p, 8);
-      return f64;
-  }
+template <typename T>
+double load(const unsigned char* p) {
+  T value;
+  std::memcpy(&value, p, sizeof value);
+  return static_cast<double>(value);
 }
 
 template <typename T>
@@ -73,53 +41,73 @@ T clampRound(double value) {
   return static_cast<T>(rounded);
 }
 
+// Integers round to nearest and clamp to their range; floats convert as C does.
+template <typename T>
+void store(double value, unsigned char* p) {
+  T converted;
+  if constexpr (std::is_floating_point_v<T>)
+    converted = static_cast<T>(value);
+  else
+    converted = clampRound<T>(value);
+  std::memcpy(p, &converted, sizeof converted);
+}
+
+// Sub-byte values live one per byte, in the low bits.
+void storeBits(double value, unsigned bits, unsigned char* p) {
+  *p = std::min(clampRound<uint8_t>(value), static_cast<uint8_t>((1u << bits) - 1));
+}
+
+double loadValue(int32_t type, const unsigned char* p) {
+  switch (type) {
+    case KMSC_PIXEL_U1:
+      return *p & 1u;
+    case KMSC_PIXEL_U2:
+      return *p & 3u;
+    case KMSC_PIXEL_U4:
+      return *p & 15u;
+    case KMSC_PIXEL_U8:
+      return load<uint8_t>(p);
+    case KMSC_PIXEL_S8:
+      return load<int8_t>(p);
+    case KMSC_PIXEL_U16:
+      return load<uint16_t>(p);
+    case KMSC_PIXEL_S16:
+      return load<int16_t>(p);
+    case KMSC_PIXEL_U32:
+      return load<uint32_t>(p);
+    case KMSC_PIXEL_S32:
+      return load<int32_t>(p);
+    case KMSC_PIXEL_F32:
+      return load<float>(p);
+    default:
+      return load<double>(p);
+  }
+}
+
 void storeValue(int32_t type, double value, unsigned char* p) {
   switch (type) {
     case KMSC_PIXEL_U1:
-      *p = value >= 0.5 ? 1 : 0;
-      return;
+      return storeBits(value, 1, p);
     case KMSC_PIXEL_U2:
-      *p = static_cast<unsigned char>(std::min(clampRound<uint8_t>(value), uint8_t{3}));
-      return;
+      return storeBits(value, 2, p);
     case KMSC_PIXEL_U4:
-      *p = static_cast<unsigned char>(std::min(clampRound<uint8_t>(value), uint8_t{15}));
-      return;
+      return storeBits(value, 4, p);
     case KMSC_PIXEL_U8:
-      *p = clampRound<uint8_t>(value);
-      return;
-    case KMSC_PIXEL_S8: {
-      int8_t v = clampRound<int8_t>(value);
-      std::memcpy(p, &v, 1);
-      return;
-    }
-    case KMSC_PIXEL_U16: {
-      uint16_t v = clampRound<uint16_t>(value);
-      std::memcpy(p, &v, 2);
-      return;
-    }
-    case KMSC_PIXEL_S16: {
-      int16_t v = clampRound<int16_t>(value);
-      std::memcpy(p, &v, 2);
-      return;
-    }
-    case KMSC_PIXEL_U32: {
-      uint32_t v = clampRound<uint32_t>(value);
-      std::memcpy(p, &v, 4);
-      return;
-    }
-    case KMSC_PIXEL_S32: {
-      int32_t v = clampRound<int32_t>(value);
-      std::memcpy(p, &v, 4);
-      return;
-    }
-    case KMSC_PIXEL_F32: {
-      float v = static_cast<float>(value);
-      std::memcpy(p, &v, 4);
-      return;
-    }
+      return store<uint8_t>(value, p);
+    case KMSC_PIXEL_S8:
+      return store<int8_t>(value, p);
+    case KMSC_PIXEL_U16:
+      return store<uint16_t>(value, p);
+    case KMSC_PIXEL_S16:
+      return store<int16_t>(value, p);
+    case KMSC_PIXEL_U32:
+      return store<uint32_t>(value, p);
+    case KMSC_PIXEL_S32:
+      return store<int32_t>(value, p);
+    case KMSC_PIXEL_F32:
+      return store<float>(value, p);
     default:
-      std::memcpy(p, &value, 8);
-      return;
+      return store<double>(value, p);
   }
 }
 

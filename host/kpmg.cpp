@@ -10,6 +10,7 @@
 #include <cstring>
 #include <locale.h>
 #include <map>
+#include <new>
 #include <string>
 
 namespace {
@@ -245,6 +246,26 @@ bool parseBoolean(const std::string& text, int& flag) {
   return false;
 }
 
+// The shared road of the three getters: arguments, lookup, parse, and the
+// default on any failure. `kind` names the value in the malformed-value report.
+template <typename T, typename Parse>
+T preferenceRead(KerrFrame& frame, const char* group, const char* key, T defaultValue,
+                 const char* kind, Parse parse) {
+  if (group == nullptr || key == nullptr) return frame.fail(__LINE__, "Args"), defaultValue;
+  try {
+    const std::string* value = lookup(group, key);
+    if (value == nullptr) return defaultValue;
+    T result;
+    if (!parse(*value, result)) {
+      frame.fail(__LINE__, "Malformed %s '%s' for %s.%s", kind, value->c_str(), group, key);
+      return defaultValue;
+    }
+    return result;
+  } catch (...) {
+    return frame.fail(__LINE__, "Out of memory"), defaultValue;
+  }
+}
+
 }  // namespace
 
 extern "C" {
@@ -253,55 +274,26 @@ char* kpmg_GetEnumPreference(const char* group, const char* key, const char* def
                              Kerr_Report** err) {
   static const char* kLabel = "kpmg_GetEnumPreference";
   KerrFrame frame(kLabel, err);
-  auto fallback = const_cast<char*>(defaultValue);
-  if (group == nullptr || key == nullptr) return frame.fail(__LINE__, "Args"), fallback;
-  try {
-    const std::string* value = lookup(group, key);
-    if (value == nullptr) return fallback;
-    char* copy = kstr_DuplicateN(value->c_str(), value->size());
-    if (copy == nullptr) return frame.fail(__LINE__, "Out of memory"), fallback;
-    return copy;
-  } catch (...) {
-    return frame.fail(__LINE__, "Out of memory"), fallback;
-  }
+  return preferenceRead<char*>(frame, group, key, const_cast<char*>(defaultValue), "",
+                               [](const std::string& text, char*& copy) {
+                                 copy = kstr_DuplicateN(text.c_str(), text.size());
+                                 if (copy == nullptr) throw std::bad_alloc();
+                                 return true;
+                               });
 }
 
 double kpmg_GetNumberPreference(const char* group, const char* key, double defaultValue,
                                 Kerr_Report** err) {
   static const char* kLabel = "kpmg_GetNumberPreference";
   KerrFrame frame(kLabel, err);
-  if (group == nullptr || key == nullptr) return frame.fail(__LINE__, "Args"), defaultValue;
-  try {
-    const std::string* value = lookup(group, key);
-    if (value == nullptr) return defaultValue;
-    double number;
-    if (!parseNumber(*value, number)) {
-      frame.fail(__LINE__, "Malformed number '%s' for %s.%s", value->c_str(), group, key);
-      return defaultValue;
-    }
-    return number;
-  } catch (...) {
-    return frame.fail(__LINE__, "Out of memory"), defaultValue;
-  }
+  return preferenceRead<double>(frame, group, key, defaultValue, "number", parseNumber);
 }
 
 int kpmg_GetBooleanPreference(const char* group, const char* key, int defaultValue,
                               Kerr_Report** err) {
   static const char* kLabel = "kpmg_GetBooleanPreference";
   KerrFrame frame(kLabel, err);
-  if (group == nullptr || key == nullptr) return frame.fail(__LINE__, "Args"), defaultValue;
-  try {
-    const std::string* value = lookup(group, key);
-    if (value == nullptr) return defaultValue;
-    int flag;
-    if (!parseBoolean(*value, flag)) {
-      frame.fail(__LINE__, "Malformed boolean '%s' for %s.%s", value->c_str(), group, key);
-      return defaultValue;
-    }
-    return flag;
-  } catch (...) {
-    return frame.fail(__LINE__, "Out of memory"), defaultValue;
-  }
+  return preferenceRead<int>(frame, group, key, defaultValue, "boolean", parseBoolean);
 }
 
 int kpmg_SetPreference(const char* group, const char* key, const char* value, Kerr_Report** err) {

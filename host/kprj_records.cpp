@@ -75,30 +75,6 @@ _kprj_MapProjectionEx* convertProjection(const _kprj_MapProjectionEx* source, in
   return projection;
 }
 
-// Shared by the public conversions and copies: argument checks, then the copy.
-_kprj_MapProjectionEx* projectionInForm(KerrFrame& frame, const _kprj_MapProjectionEx* source,
-                                        int32_t toForm) {
-  if (source == nullptr) return frame.fail(__LINE__, "Args"), nullptr;
-  if (!validForm(source->textForm))
-    return frame.fail(__LINE__, "Invalid text form %d", source->textForm), nullptr;
-  _kprj_MapProjectionEx* projection = convertProjection(source, toForm);
-  if (projection == nullptr) frame.fail(__LINE__, "Out of memory");
-  return projection;
-}
-
-void releaseProjection(KerrFrame& frame, _kprj_MapProjectionEx** projection, int32_t expected) {
-  if (projection == nullptr) return frame.fail(__LINE__, "Args");
-  if (*projection == nullptr) return;
-  int32_t form = (*projection)->textForm;
-  freeProjection(*projection);
-  *projection = nullptr;
-  // Freed all the same, so a mismatched call does not leak; the caller still
-  // hears about it.
-  if (form != expected)
-    frame.report(__LINE__, KERR_WARNING, "%s projection given to %s",
-                 form == KPRJ_TEXT_WIDE ? "Wide" : "Narrow", frame.label());
-}
-
 constexpr int kElevationTextCount = 4;
 
 Kprj_Text* elevationTexts(_kprj_ElevationInfo* info, int index) {
@@ -129,25 +105,50 @@ _kprj_ElevationInfo* convertElevation(const _kprj_ElevationInfo* source, int32_t
   return info;
 }
 
-_kprj_ElevationInfo* elevationInForm(KerrFrame& frame, const _kprj_ElevationInfo* source,
-                                     int32_t toForm) {
+// The records that come in a narrow and a wide form share their argument
+// checks, conversion and release.
+_kprj_MapProjectionEx* convertRecord(const _kprj_MapProjectionEx* source, int32_t toForm) {
+  return convertProjection(source, toForm);
+}
+_kprj_ElevationInfo* convertRecord(const _kprj_ElevationInfo* source, int32_t toForm) {
+  return convertElevation(source, toForm);
+}
+void freeRecord(_kprj_MapProjectionEx* projection) {
+  freeProjection(projection);
+}
+void freeRecord(_kprj_ElevationInfo* info) {
+  freeElevation(info);
+}
+const char* recordNoun(const _kprj_MapProjectionEx*) {
+  return "projection";
+}
+const char* recordNoun(const _kprj_ElevationInfo*) {
+  return "elevation info";
+}
+
+template <typename Record>
+Record* recordInForm(KerrFrame& frame, const Record* source, int32_t toForm) {
   if (source == nullptr) return frame.fail(__LINE__, "Args"), nullptr;
   if (!validForm(source->textForm))
     return frame.fail(__LINE__, "Invalid text form %d", source->textForm), nullptr;
-  _kprj_ElevationInfo* info = convertElevation(source, toForm);
-  if (info == nullptr) frame.fail(__LINE__, "Out of memory");
-  return info;
+  Record* copy = convertRecord(source, toForm);
+  if (copy == nullptr) frame.fail(__LINE__, "Out of memory");
+  return copy;
 }
 
-void releaseElevation(KerrFrame& frame, _kprj_ElevationInfo** info, int32_t expected) {
-  if (info == nullptr) return frame.fail(__LINE__, "Args");
-  if (*info == nullptr) return;
-  int32_t form = (*info)->textForm;
-  freeElevation(*info);
-  *info = nullptr;
+template <typename Record>
+void recordRelease(KerrFrame& frame, Record** record, int32_t expected) {
+  if (record == nullptr) return frame.fail(__LINE__, "Args");
+  if (*record == nullptr) return;
+  int32_t form = (*record)->textForm;
+  const char* noun = recordNoun(*record);
+  freeRecord(*record);
+  *record = nullptr;
+  // Freed all the same, so a mismatched call does not leak; the caller still
+  // hears about it.
   if (form != expected)
-    frame.report(__LINE__, KERR_WARNING, "%s elevation info given to %s",
-                 form == KPRJ_TEXT_WIDE ? "Wide" : "Narrow", frame.label());
+    frame.report(__LINE__, KERR_WARNING, "%s %s given to %s",
+                 form == KPRJ_TEXT_WIDE ? "Wide" : "Narrow", noun, frame.label());
 }
 
 // The tables' spelling and EPSG code of a datum name an elevation may carry.
@@ -260,33 +261,33 @@ _kprj_MapProjectionEx* kprj_ProjectionCopy(const _kprj_MapProjectionEx* projecti
                                            Kerr_Report** err) {
   static const char* kLabel = "kprj_ProjectionCopy";
   KerrFrame frame(kLabel, err);
-  return projectionInForm(frame, projection, projection ? projection->textForm : 0);
+  return recordInForm(frame, projection, projection ? projection->textForm : 0);
 }
 
 void kprj_ProjectionFree(_kprj_MapProjectionEx** projection, Kerr_Report** err) {
   static const char* kLabel = "kprj_ProjectionFree";
   KerrFrame frame(kLabel, err);
-  releaseProjection(frame, projection, KPRJ_TEXT_NARROW);
+  recordRelease(frame, projection, KPRJ_TEXT_NARROW);
 }
 
 void kprj_ProjectionFreeU(_kprj_MapProjectionEx** projection, Kerr_Report** err) {
   static const char* kLabel = "kprj_ProjectionFreeU";
   KerrFrame frame(kLabel, err);
-  releaseProjection(frame, projection, KPRJ_TEXT_WIDE);
+  recordRelease(frame, projection, KPRJ_TEXT_WIDE);
 }
 
 _kprj_MapProjectionEx* kprj_MapProjectionToASCII(const _kprj_MapProjectionEx* wide,
                                                  Kerr_Report** err) {
   static const char* kLabel = "kprj_MapProjectionToASCII";
   KerrFrame frame(kLabel, err);
-  return projectionInForm(frame, wide, KPRJ_TEXT_NARROW);
+  return recordInForm(frame, wide, KPRJ_TEXT_NARROW);
 }
 
 _kprj_MapProjectionEx* kprj_MapProjectionToUNICODE(const _kprj_MapProjectionEx* narrow,
                                                    Kerr_Report** err) {
   static const char* kLabel = "kprj_MapProjectionToUNICODE";
   KerrFrame frame(kLabel, err);
-  return projectionInForm(frame, narrow, KPRJ_TEXT_WIDE);
+  return recordInForm(frame, narrow, KPRJ_TEXT_WIDE);
 }
 
 _kprj_ElevationInfo* kprj_ElevationInfoCreateByName(const char* spheroidName, const char* datumName,
@@ -330,32 +331,32 @@ _kprj_ElevationInfo* kprj_ElevationInfoCreateByName(const char* spheroidName, co
 void kprj_ElevationInfoFree(_kprj_ElevationInfo** info, Kerr_Report** err) {
   static const char* kLabel = "kprj_ElevationInfoFree";
   KerrFrame frame(kLabel, err);
-  releaseElevation(frame, info, KPRJ_TEXT_NARROW);
+  recordRelease(frame, info, KPRJ_TEXT_NARROW);
 }
 
 void kprj_ElevationInfoFreeU(_kprj_ElevationInfo** info, Kerr_Report** err) {
   static const char* kLabel = "kprj_ElevationInfoFreeU";
   KerrFrame frame(kLabel, err);
-  releaseElevation(frame, info, KPRJ_TEXT_WIDE);
+  recordRelease(frame, info, KPRJ_TEXT_WIDE);
 }
 
 _kprj_ElevationInfo* kprj_ElevationInfoCopy(const _kprj_ElevationInfo* info, Kerr_Report** err) {
   static const char* kLabel = "kprj_ElevationInfoCopy";
   KerrFrame frame(kLabel, err);
-  return elevationInForm(frame, info, info ? info->textForm : 0);
+  return recordInForm(frame, info, info ? info->textForm : 0);
 }
 
 _kprj_ElevationInfo* kprj_ElevationInfoToASCII(const _kprj_ElevationInfo* wide, Kerr_Report** err) {
   static const char* kLabel = "kprj_ElevationInfoToASCII";
   KerrFrame frame(kLabel, err);
-  return elevationInForm(frame, wide, KPRJ_TEXT_NARROW);
+  return recordInForm(frame, wide, KPRJ_TEXT_NARROW);
 }
 
 _kprj_ElevationInfo* kprj_ElevationInfoToUNICODE(const _kprj_ElevationInfo* narrow,
                                                  Kerr_Report** err) {
   static const char* kLabel = "kprj_ElevationInfoToUNICODE";
   KerrFrame frame(kLabel, err);
-  return elevationInForm(frame, narrow, KPRJ_TEXT_WIDE);
+  return recordInForm(frame, narrow, KPRJ_TEXT_WIDE);
 }
 
 Kprj_MapInfo* kprj_MapInfoCreate(Kerr_Report** err) {

@@ -1,16 +1,187 @@
-/* ktif: TIFF image access for the host toolkit. */
+/* ktif: TIFF image access for the host toolkit.
+ *
+ * Every operation on an image goes through a Ktif_File: one open file with
+ * one selected TIFF directory. The host reads and sets its fields directly,
+ * so the record's layout is part of this interface. The caller owns every
+ * handle, list and result it receives and releases them with the matching
+ * close or free function, or with kmsc_HeapFree for plain strings and arrays.
+ */
 #ifndef KTIF_H
 #define KTIF_H
 
+#include <stdint.h>
+
+#include "kdms.h"
 #include "kerr.h"
+#include "kfio.h"
+#include "kgtf.h"
 #include "ktif_export.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
+typedef struct tiff TIFF;
+
+/* Host pixel types (the values of Ktif_File.pixelType). */
+enum {
+  KTIF_PIXEL_U1 = 0,
+  KTIF_PIXEL_U2 = 1,
+  KTIF_PIXEL_U4 = 2,
+  KTIF_PIXEL_U8 = 3,
+  KTIF_PIXEL_S8 = 4,
+  KTIF_PIXEL_U16 = 5,
+  KTIF_PIXEL_S16 = 6,
+  KTIF_PIXEL_U32 = 7,
+  KTIF_PIXEL_S32 = 8,
+  KTIF_PIXEL_F32 = 9,
+  KTIF_PIXEL_F64 = 10
+};
+
+/* Compression code of JPEG images with YCbCr colour delivered as RGB. */
+enum { KTIF_COMPRESSION_JPEG_AS_RGB = 32774 };
+
+/* One-block cache of pixel-interleaved data. */
+typedef struct Ktif_BlockCache {
+  int32_t layerCount;  /* samples per pixel */
+  int32_t blockNumber; /* TIFF strip or tile number held; -1 for none */
+  int32_t pixelCount;  /* blockWidth * blockHeight */
+  void* data;
+} Ktif_BlockCache;
+
+/* CCITT decoding state of 1-bit strips; opaque here. */
+typedef struct Ktif_FaxState Ktif_FaxState;
+
+typedef struct Ktif_File {
+  char* path;
+  int32_t writeMode; /* 0 for modes "r" and "rb", else 1 */
+  int32_t width;
+  int32_t height;
+  uint16_t* bitsPerSampleList; /* samplesPerPixel entries */
+  int32_t compression;         /* TIFF Compression; KTIF_COMPRESSION_JPEG_AS_RGB */
+  int32_t photometric;
+  int32_t samplesPerPixel; /* the host's layers */
+  int32_t blockHeight;
+  float xResolution;
+  float yResolution;
+  uint16_t resolutionUnit;
+  uint16_t orientation;
+  uint16_t* colorMapRed;
+  uint16_t* colorMapGreen;
+  uint16_t* colorMapBlue;
+  int32_t colorMapSize; /* entries per colour; 0 without a colour map */
+  uint16_t bitsPerSample;
+  int32_t isPalette;
+  int32_t bytesPerSample; /* 1 for fewer than 8 bits per sample */
+  int32_t blockWidth;
+  int32_t blocksAcross;
+  int32_t blocksDown;
+  int32_t blocksPerLayer;
+  double* minValues;
+  int32_t minCount;
+  double* maxValues;
+  int32_t maxCount;
+  Ktif_BlockCache* interleaveCache;
+  unsigned char* unpackBuffer;
+  TIFF* tiff; /* null while no TIFF is open (a file to be created) */
+  int32_t nativeByteOrder;
+  int32_t planarConfig; /* 1 interleaved, 2 separate planes */
+  int32_t pixelType;
+  int32_t isOPX;
+  Kgtf_GeoTIFFParams* geoParams;
+  int32_t tfwRead;
+  int32_t tfwWrite;
+  /* The raster buffer. */
+  int32_t rbBlockWidth;
+  int32_t rbBlockHeight;
+  Kdms_Cache* cache;
+  int32_t cacheCapacity;
+  int32_t cacheBlockBytes;
+  int32_t cacheBlockLayers;
+  int32_t cacheBlockCount;
+  int32_t currentLayer;
+  int32_t rbSizeFromPreferences;
+  int32_t partialStripMode;
+  int32_t partialStripOpen;
+  Kfio_File* partialStripFile;
+  unsigned char* partialStripBuffer;
+  int32_t partialStripRow;
+  int32_t partialStripColumn;
+  /* Delivery and writing. */
+  int32_t rgbaRead; /* YCbCr delivered as 8-bit RGB */
+  Ktif_FaxState* faxState;
+  uint16_t jpegQuality;
+  unsigned char* layerAssemblyBuffer;
+  int32_t layersCollected;
+  int32_t isTiled;
+  int32_t rbWrite;
+  char* imageName;
+  char* imageType; /* "MONO", "RGB" or "MULTI" */
+  int32_t bigTIFF;
+} Ktif_File;
+
+typedef struct Ktif_FileList {
+  int32_t count;
+  Ktif_File** handles;
+} Ktif_FileList;
+
 /* The library's version, "major.minor.patch". */
 KTIF_API const char* ktif_Version(void);
+
+/* ---- Image handles ---------------------------------------------------- */
+
+/* Open the first image, an image by index (reduced-resolution copies do not
+ * count), or the directory at a file offset. A file of 8 bytes or less gives
+ * a handle without a TIFF, for creating a file. */
+KTIF_API Ktif_File* ktif_Open(const char* path, const char* mode, Kerr_Report** err);
+KTIF_API Ktif_File* ktif_OpenImageByIndex(const char* path, const char* mode, int64_t index,
+                                          Kerr_Report** err);
+KTIF_API Ktif_File* ktif_OpenDirectory(const char* path, const char* mode, int64_t offset,
+                                       Kerr_Report** err);
+/* One handle per image, or per directory. The list is returned also after a
+ * failure; release it with ktif_CloseImageHandles. */
+KTIF_API Ktif_FileList* ktif_OpenImageHandles(const char* path, const char* mode,
+                                              Kerr_Report** err);
+KTIF_API Ktif_FileList* ktif_OpenDirectoryHandles(const char* path, const char* mode,
+                                                  Kerr_Report** err);
+KTIF_API void ktif_CloseImageHandles(Ktif_FileList** list);
+KTIF_API int32_t ktif_NumImages(Ktif_File* handle, Kerr_Report** err);
+/* Offsets of the reduced-resolution directories, ended by 0; null when there
+ * are none. Free with kmsc_HeapFree. */
+KTIF_API uint64_t* ktif_GetRRDOffsets(Ktif_File* handle);
+KTIF_API void ktif_Close(Ktif_File* handle, Kerr_Report** err);
+
+/* ---- Blocks ----------------------------------------------------------- */
+
+KTIF_API uint32_t ktif_BlockNum(TIFF* tiff, uint32_t x, uint32_t y, uint16_t sample);
+KTIF_API int64_t ktif_BlockSize(TIFF* tiff);
+KTIF_API int64_t ktif_HandleBlockSize(Ktif_File* handle);
+KTIF_API int64_t ktif_HandleBlockRead(Ktif_File* handle, void* buffer, uint32_t x, uint32_t y,
+                                      uint16_t sample, int64_t size);
+KTIF_API int64_t ktif_BlockRead(TIFF* tiff, void* buffer, uint32_t x, uint32_t y, uint16_t sample,
+                                int64_t size);
+KTIF_API int64_t ktif_BlockWrite(TIFF* tiff, void* buffer, uint32_t x, uint32_t y, uint16_t sample,
+                                 int64_t size);
+
+/* ---- Unpacking and conversions ---------------------------------------- */
+
+KTIF_API unsigned char* ktif_HandleUnpackTo8BufferGet(Ktif_File* handle, Kerr_Report** err);
+/* One TIFF block of one layer in the host layout. */
+KTIF_API void ktif_RasterRead(Ktif_File* handle, int32_t layer, int32_t blockRow,
+                              int32_t blockColumn, void* buffer, Kerr_Report** err);
+KTIF_API void ktif_Invert(void* buffer, int32_t bitsPerPixel, uint32_t count);
+KTIF_API void ktif_ConvertToBip(Ktif_File* handle, int32_t layer, void* interleaved,
+                                const void* source, uint32_t pixels);
+
+/* ---- Raster buffer ---------------------------------------------------- */
+
+/* One raster-buffer block (rbBlockWidth x rbBlockHeight elements) of a layer. */
+KTIF_API void ktif_RBRasterRead(Ktif_File* handle, int32_t layer, int32_t rbRow, int32_t rbColumn,
+                                void* buffer, Kerr_Report** err);
+KTIF_API void ktif_ReadPartialStrip(Ktif_File* handle, int32_t layer, int32_t rbRow,
+                                    int32_t rbColumn, void* buffer, Kerr_Report** err);
+/* Releases the block cache of a compressed image early. */
+KTIF_API void ktif_RBBufferClose(Ktif_File* handle, Kerr_Report** err);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,59 @@
+/* Internal functions of the image-access side, shared between its source
+ * files and reachable from the unit tests. */
+#ifndef KTIF_INTERNAL_H
+#define KTIF_INTERNAL_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "ktif.h"
+
+/* ---- Handles and parameters ------------------------------------------ */
+
+/* The common opener of ktif_Open, ktif_OpenImageByIndex and
+ * ktif_OpenDirectory (label "ktif_Open"). */
+Ktif_File* openerRun(const char* path, const char* mode, int64_t indexOrOffset,
+                     int32_t subDirectory, Kerr_Report** err);
+/* Sets imageName and imageType. Returns 0, or -1 with a report. */
+int ktif_SetImageInfo(Ktif_File* handle, int64_t imageIndex, Kerr_Report** err);
+/* Fills the image fields from the selected directory. Returns 0, or -1. */
+int readParameters(Ktif_File* handle, Kerr_Report** err);
+/* Releases everything the handle owns but the record itself. */
+void handleRelease(Ktif_File* handle);
+
+/* ---- Blocks, unpacking ----------------------------------------------- */
+
+/* Widens (unpack) or narrows (pack) one row of 1-, 2- or 4-bit samples,
+ * most significant bits first; other bit counts do nothing. */
+void unpackRow(int32_t bits, unsigned char* destination, const unsigned char* packed,
+               uint32_t pixels);
+void packRow(int32_t bits, unsigned char* packed, const unsigned char* source, uint32_t pixels);
+/* destination[k] = source[k * samples + layer] (extract), and the reverse
+ * (insert), for elements of 1, 2, 4 or 8 bytes; other sizes do nothing. */
+void layerExtract(uint32_t count, void* destination, int32_t layer, const void* source,
+                  int32_t samples, int32_t elementBytes);
+void layerInsert(uint32_t count, int32_t layer, const void* source, void* destination,
+                 int32_t samples, int32_t elementBytes);
+/* The handle's one-block cache of interleaved data, created on first use. */
+Ktif_BlockCache* blockCacheCreate(Ktif_File* handle, Kerr_Report** err);
+
+/* ---- Raster buffer --------------------------------------------------- */
+
+void RBBlockSizeSet(Ktif_File* handle);
+void RBSetup(Ktif_File* handle, int32_t layer, Kerr_Report** err);
+void RBReadFunc(int32_t index, void** data, void* client, Kerr_Report** err);
+void RBWriteFunc(int32_t index, void* data, void* client, Kerr_Report** err);
+void RBTransfer(int32_t w, int32_t h, int32_t layer, int32_t layers, int64_t sourceStride,
+                unsigned char* destination, int64_t destinationStride, int32_t bits,
+                const unsigned char* source, int32_t bitOffset);
+
+/* ---- TIFF library additions ------------------------------------------ */
+
+/* 1 when the TIFF library reports an OPX image (8-bit codes of 16-bit
+ * values). Stock libtiff has no such notion and answers 0; tests can force an
+ * answer through ktifCompatOPXHookSet. */
+extern "C" int TIFFIsOPX(TIFF* tiff);
+typedef int (*KtifOPXHook)(TIFF* tiff);
+void ktifCompatOPXHookSet(KtifOPXHook hook);
+
+#endif

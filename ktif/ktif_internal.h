@@ -20,6 +20,8 @@ int ktif_SetImageInfo(Ktif_File* handle, int64_t imageIndex, Kerr_Report** err);
 int readParameters(Ktif_File* handle, Kerr_Report** err);
 /* Releases everything the handle owns but the record itself. */
 void handleRelease(Ktif_File* handle);
+/* Releases the CCITT decoding state of the handle, if any. */
+void faxStateFree(Ktif_File* handle);
 
 /* ---- Blocks, unpacking ----------------------------------------------- */
 

@@ -32,23 +32,17 @@ struct Store {
   std::vector<std::string> blocks;
   std::string events;
   std::set<void*> readBuffers;
-  std::vector<void*> writeBuffers;
   std::set<int32_t> failRead, failWrite;
   Kdms_Cache* reenter = nullptr;  // a cache the read callback calls back into
-  std::string reenterMessage;
+  int reenterResult = 0;
 };
 
 void readBlock(int32_t index, void** data, void* client, Kerr_Report** err) {
   auto* store = static_cast<Store*>(client);
   store->events += "R" + std::to_string(index) + " ";
   store->readBuffers.insert(*data);
-  if (store->reenter != nullptr) {
-    void* inner = nullptr;
-    Kerr_Report* innerErr = nullptr;
-    EXPECT_EQ(kdms_CacheRead(store->reenter, 0, &inner, &innerErr), -1);
-    store->reenterMessage = kerr_ReportMessage(innerErr);
-    kerr_DeleteErrorReportEx(&innerErr);
-  }
+  if (store->reenter != nullptr)
+    store->reenterResult = kdms_CacheRead(store->reenter, 0, data, nullptr);
   std::memset(*data, 0xEE, kBytes);  // a failed read leaves garbage behind
   if (store->failRead.count(index))
     *err = kerr_CreateErrorReport("readBlock", __LINE__, KERR_ERROR, nullptr, "disk gone");
@@ -59,7 +53,6 @@ void readBlock(int32_t index, void** data, void* client, Kerr_Report** err) {
 void writeBlock(int32_t index, void* data, void* client, Kerr_Report** err) {
   auto* store = static_cast<Store*>(client);
   store->events += "W" + std::to_string(index) + " ";
-  store->writeBuffers.push_back(data);
   if (store->failWrite.count(index))
     *err = kerr_CreateErrorReport("writeBlock", __LINE__, KERR_ERROR, nullptr, "disk full");
   else
@@ -67,13 +60,11 @@ void writeBlock(int32_t index, void* data, void* client, Kerr_Report** err) {
 }
 
 Kdms_Cache* makeCache(Store& store, int32_t capacity, Kdms_WriteFunc writer = writeBlock) {
-  Kerr_Report* err = nullptr;
   Kdms_Cache* cache =
-      kdms_CacheCreate(kBytes, &err, KDMS_TAG_CAPACITY, capacity, KDMS_TAG_BLOCK_COUNT,
+      kdms_CacheCreate(kBytes, nullptr, KDMS_TAG_CAPACITY, capacity, KDMS_TAG_BLOCK_COUNT,
                        int32_t(store.blocks.size()), KDMS_TAG_CLIENT, &store, KDMS_TAG_READ_FUNC,
                        readBlock, KDMS_TAG_WRITE_FUNC, writer, KDMS_TAG_RESERVED, 0, KDMS_TAG_END);
-  EXPECT_EQ(err, nullptr) << kerr_ReportMessage(err);
-  kerr_DeleteErrorReportEx(&err);
+  EXPECT_NE(cache, nullptr);
   return cache;
 }
 
@@ -93,17 +84,24 @@ std::string readOwn(Kdms_Cache* cache, int32_t index) {
   return bytes(data);
 }
 
+// Fetches block `index` and overwrites it with `c`; false when the fetch fails.
+bool fetchFill(Kdms_Cache* cache, int32_t index, char c) {
+  void* data = nullptr;
+  if (kdms_CacheFetch(cache, index, &data, nullptr) != 0) return false;
+  std::memset(data, c, kBytes);
+  return true;
+}
+
+int writeFilled(Kdms_Cache* cache, int32_t index, char c) {
+  return kdms_CacheWrite(cache, index, filled(c).data(), nullptr);
+}
+
 TEST(Kdms, LeastRecentlyUsedEviction) {
   Store store(3);
   Kdms_Cache* cache = makeCache(store, 2);
   for (int32_t index : {0, 1, 0, 2, 0, 1})  // 2 evicts 1 (the LRU), then 1 evicts 2
     EXPECT_EQ(readOwn(cache, index), filled(char('A' + index)));
   EXPECT_EQ(store.events, "R0 R1 R2 R1 ");
-  Kdms_CacheStats stats;
-  kdms_CacheStatsGet(cache, &stats);
-  EXPECT_EQ(
-      (std::vector<int64_t>{stats.hits, stats.misses, stats.reads, stats.writes, stats.evictions}),
-      (std::vector<int64_t>{2, 4, 4, 0, 2}));
   kdms_CacheDestroy(&cache, nullptr);
   EXPECT_EQ(cache, nullptr);
 }
@@ -111,21 +109,17 @@ TEST(Kdms, LeastRecentlyUsedEviction) {
 TEST(Kdms, DirtyBlocksAreStoredOnceOnEvictionFlushAndDestroy) {
   Store store(4);
   Kdms_Cache* cache = makeCache(store, 2);
-  ASSERT_EQ(kdms_CacheWrite(cache, 0, filled('0').data(), nullptr), 0);  // no read needed
-  ASSERT_EQ(kdms_CacheWrite(cache, 1, filled('1').data(), nullptr), 0);
+  ASSERT_EQ(writeFilled(cache, 0, '0'), 0);  // no read needed
+  ASSERT_EQ(writeFilled(cache, 1, '1'), 0);
   EXPECT_EQ(readOwn(cache, 2), filled('C'));  // evicts dirty 0
-  void* fetched = nullptr;
-  ASSERT_EQ(kdms_CacheFetch(cache, 3, &fetched, nullptr), 0);  // evicts dirty 1
-  std::memset(fetched, 'm', kBytes);
+  ASSERT_TRUE(fetchFill(cache, 3, 'm'));      // evicts dirty 1
   EXPECT_EQ(readOwn(cache, 0), filled('0'));  // evicts clean 2: not stored
   EXPECT_EQ(readOwn(cache, 1), filled('1'));  // evicts fetched 3
-  ASSERT_EQ(kdms_CacheWrite(cache, 1, filled('2').data(), nullptr), 0);  // a hit
+  ASSERT_EQ(writeFilled(cache, 1, '2'), 0);   // a hit
   ASSERT_EQ(kdms_CacheFlush(cache, nullptr), 0);
   ASSERT_EQ(kdms_CacheFlush(cache, nullptr), 0);  // nothing left to store
-  ASSERT_EQ(kdms_CacheWrite(cache, 0, filled('z').data(), nullptr), 0);
-  Kerr_Report* err = nullptr;
-  kdms_CacheDestroy(&cache, &err);
-  EXPECT_EQ(err, nullptr);
+  ASSERT_EQ(writeFilled(cache, 0, 'z'), 0);
+  kdms_CacheDestroy(&cache, nullptr);
   EXPECT_EQ(store.events, "W0 R2 W1 R3 R0 W3 R1 W1 W0 ");
   EXPECT_EQ(store.blocks,
             (std::vector<std::string>{filled('z'), filled('2'), filled('C'), filled('m')}));
@@ -153,34 +147,24 @@ TEST(Kdms, CapacityZeroPassesStraightThrough) {
   Store store(3);
   Kdms_Cache* cache = makeCache(store, 0);
   char mine[kBytes];
-  for (int i = 0; i < 2; ++i) {
-    void* data = mine;
-    ASSERT_EQ(kdms_CacheRead(cache, 1, &data, nullptr), 0);
-    EXPECT_EQ(bytes(mine), filled('B'));
-  }
-  EXPECT_EQ(store.readBuffers, std::set<void*>{mine});  // read straight into it
-  std::string seven = filled('7');
-  ASSERT_EQ(kdms_CacheWrite(cache, 2, seven.data(), nullptr), 0);
-  EXPECT_EQ(store.writeBuffers, std::vector<void*>{seven.data()});
-  EXPECT_EQ(readOwn(cache, 0), filled('A'));
+  void* data = mine;
+  ASSERT_EQ(kdms_CacheRead(cache, 1, &data, nullptr), 0);
+  EXPECT_EQ(bytes(mine), filled('B'));
+  ASSERT_EQ(writeFilled(cache, 2, '7'), 0);
 
   // A fetched block is stored before its index is read back and before the
   // scratch block is reused; one scratch block serves every call.
-  void* fetched = nullptr;
-  ASSERT_EQ(kdms_CacheFetch(cache, 0, &fetched, nullptr), 0);
-  std::memset(fetched, 'f', kBytes);
-  void* data = mine;
+  ASSERT_TRUE(fetchFill(cache, 0, 'f'));
   ASSERT_EQ(kdms_CacheRead(cache, 0, &data, nullptr), 0);
   EXPECT_EQ(bytes(mine), filled('f'));
-  ASSERT_EQ(kdms_CacheFetch(cache, 1, &fetched, nullptr), 0);
-  std::memset(fetched, 'g', kBytes);
+  ASSERT_TRUE(fetchFill(cache, 1, 'g'));
   EXPECT_EQ(readOwn(cache, 2), filled('7'));
-  ASSERT_EQ(kdms_CacheFetch(cache, 2, &fetched, nullptr), 0);
-  std::memset(fetched, 'h', kBytes);
+  ASSERT_TRUE(fetchFill(cache, 2, 'h'));
   kdms_CacheDestroy(&cache, nullptr);
-  EXPECT_EQ(store.events, "R1 R1 W2 R0 R0 W0 R0 R1 W1 R2 R2 W2 ");
+  EXPECT_EQ(store.events, "R1 W2 R0 W0 R0 R1 W1 R2 R2 W2 ");
   EXPECT_EQ(store.blocks, (std::vector<std::string>{filled('f'), filled('g'), filled('h')}));
-  EXPECT_EQ(store.readBuffers.size(), 2u);  // the caller's buffer and the scratch block
+  // Reads went straight into the caller's buffer or into one scratch block.
+  EXPECT_EQ(store.readBuffers.size(), 2u);
 }
 
 TEST(Kdms, FailedReadReportsAndLeavesNoBlockBehind) {
@@ -191,12 +175,7 @@ TEST(Kdms, FailedReadReportsAndLeavesNoBlockBehind) {
     EXPECT_EQ(readOwn(cache, 0), filled('A'));
     store.failRead = {1};
     EXPECT_EQ(readOwn(cache, 1), "failed: Read of block 1 failed <- disk gone");
-    Kerr_Report* err = nullptr;
-    void* fetched = nullptr;
-    EXPECT_EQ(kdms_CacheFetch(cache, 1, &fetched, &err), -1);
-    EXPECT_EQ(kerr_ReportLabel(err), std::string("kdms_CacheFetch"));
-    EXPECT_EQ(take(&err), "Read of block 1 failed <- disk gone");
-    EXPECT_EQ(fetched, nullptr);
+    EXPECT_FALSE(fetchFill(cache, 1, 'x'));
     // The freed slot is reused first, so block 0 stays in memory.
     EXPECT_EQ(readOwn(cache, 2), filled('C'));
     store.events.clear();
@@ -211,12 +190,10 @@ TEST(Kdms, FailedReadReportsAndLeavesNoBlockBehind) {
 TEST(Kdms, FailedStoresKeepOrDropDataAsDocumented) {
   Store store(3);
   Kdms_Cache* cache = makeCache(store, 1);
-  ASSERT_EQ(kdms_CacheWrite(cache, 0, filled('0').data(), nullptr), 0);
+  ASSERT_EQ(writeFilled(cache, 0, '0'), 0);
   store.failWrite = {0};
   EXPECT_EQ(readOwn(cache, 1), "failed: Write of block 0 failed <- disk full");
-  Kerr_Report* err = nullptr;
-  EXPECT_EQ(kdms_CacheFlush(cache, &err), -1);
-  EXPECT_EQ(take(&err), "Write of block 0 failed <- disk full");
+  EXPECT_EQ(kdms_CacheFlush(cache, nullptr), -1);
   store.failWrite.clear();  // the block was kept: the retry stores it
   EXPECT_EQ(readOwn(cache, 1), filled('B'));
   EXPECT_EQ(store.blocks[0], filled('0'));
@@ -224,76 +201,40 @@ TEST(Kdms, FailedStoresKeepOrDropDataAsDocumented) {
 
   // Without a write callback: reported, then dropped on eviction; flush
   // keeps the block, destroy loses it; pass-through refuses writes at once.
+  Kerr_Report* err = nullptr;
   for (int32_t capacity : {0, 1}) {
     Store readOnly(3);
     cache = makeCache(readOnly, capacity, nullptr);
-    void* fetched = nullptr;
-    ASSERT_EQ(kdms_CacheFetch(cache, 0, &fetched, nullptr), 0);
-    EXPECT_EQ(kdms_CacheFlush(cache, &err), -1);
-    EXPECT_EQ(take(&err), "No write function for dirty block 0");
+    ASSERT_TRUE(fetchFill(cache, 0, 'f'));
+    EXPECT_EQ(kdms_CacheFlush(cache, nullptr), -1);
     EXPECT_EQ(readOwn(cache, 2), "failed: No write function for dirty block 0");
     EXPECT_EQ(readOwn(cache, 2), filled('C'));
-    EXPECT_EQ(kdms_CacheWrite(cache, 1, fetched, &err), capacity ? 0 : -1);
-    EXPECT_EQ(take(&err), capacity ? "" : "No write function for dirty block 1");
+    EXPECT_EQ(writeFilled(cache, 1, '1'), capacity ? 0 : -1);
     kdms_CacheDestroy(&cache, &err);
     EXPECT_EQ(take(&err), capacity ? "No write function for dirty block 1" : "");
-    EXPECT_EQ(cache, nullptr);
   }
 }
 
 TEST(Kdms, BadArgumentsAreReported) {
-  struct Case {
-    int32_t blockBytes, tag, value;
-    Kdms_ReadFunc reader;
-    const char* message;
-  } cases[] = {
-      {kBytes, 3, 0, readBlock, "Unknown cache tag 3"},
-      {-1, KDMS_TAG_RESERVED, 0, readBlock, "Block size -1 must be positive"},
-      {0, KDMS_TAG_RESERVED, 0, readBlock, "Block size 0 must be positive"},
-      {kBytes, KDMS_TAG_BLOCK_COUNT, 0, readBlock, "Block count 0 must be positive"},
-      {kBytes, KDMS_TAG_CAPACITY, -1, readBlock, "Capacity -1 must not be negative"},
-      {kBytes, KDMS_TAG_RESERVED, 0, nullptr, "No read function"},
-  };
-  Kerr_Report* err = nullptr;
-  for (const Case& c : cases) {  // the case's tag comes last and overrides
-    EXPECT_EQ(kdms_CacheCreate(c.blockBytes, &err, KDMS_TAG_BLOCK_COUNT, 3, KDMS_TAG_READ_FUNC,
-                               c.reader, c.tag, c.value, KDMS_TAG_END),
-              nullptr);
-    EXPECT_EQ(kerr_ReportLabel(err), std::string("kdms_CacheCreate"));
-    EXPECT_EQ(take(&err), c.message);
-  }
-  EXPECT_EQ(kdms_CacheCreate(kBytes, nullptr, 3, KDMS_TAG_END), nullptr);  // null slot
+  EXPECT_EQ(kdms_CacheCreate(kBytes, nullptr, KDMS_TAG_BLOCK_COUNT, 3, KDMS_TAG_READ_FUNC,
+                             readBlock, KDMS_TAG_CAPACITY, -1, KDMS_TAG_END),
+            nullptr);
+  EXPECT_EQ(kdms_CacheCreate(kBytes, nullptr, 3, KDMS_TAG_END), nullptr);  // unknown tag
 
   Store store(3);
   Kdms_Cache* cache = makeCache(store, INT32_MAX);  // costs only the 3 blocks
-  void* data = nullptr;
   for (int32_t index : {-1, 3, INT32_MIN}) {
-    std::string expected = "Block index " + std::to_string(index) + " out of range";
-    EXPECT_EQ(readOwn(cache, index), "failed: " + expected);
-    EXPECT_EQ(kdms_CacheFetch(cache, index, &data, &err), -1);
-    EXPECT_EQ(take(&err), expected);
-    EXPECT_EQ(kdms_CacheWrite(cache, index, &store, &err), -1);
-    EXPECT_EQ(take(&err), expected);
+    EXPECT_EQ(readOwn(cache, index),
+              "failed: Block index " + std::to_string(index) + " out of range");
+    EXPECT_EQ(writeFilled(cache, index, 'x'), -1);
   }
-  EXPECT_EQ(kdms_CacheRead(nullptr, 0, &data, &err), -1);
-  EXPECT_EQ(take(&err), "Args");
   EXPECT_EQ(kdms_CacheFetch(cache, 0, nullptr, nullptr), -1);
-  EXPECT_EQ(kdms_CacheWrite(cache, 0, nullptr, nullptr), -1);
-  EXPECT_EQ(kdms_CacheFlush(nullptr, nullptr), -1);
-  kdms_CacheDestroy(nullptr, &err);
-  EXPECT_EQ(take(&err), "Args");
-  Kdms_CacheStats stats{1, 1, 1, 1, 1};
-  kdms_CacheStatsGet(nullptr, &stats);
-  EXPECT_EQ(stats.hits + stats.misses + stats.reads + stats.writes + stats.evictions, 0);
+  kdms_CacheDestroy(nullptr, nullptr);
 
   // A callback calling back into its cache is refused; the outer call works.
   store.reenter = cache;
   EXPECT_EQ(readOwn(cache, 1), filled('B'));
-  EXPECT_EQ(store.reenterMessage, "Cache is busy");
-  store.reenter = nullptr;
-  for (int32_t index : {0, 2}) EXPECT_EQ(readOwn(cache, index), filled(char('A' + index)));
-  kdms_CacheStatsGet(cache, &stats);
-  EXPECT_EQ(stats.evictions, 0);  // all three blocks fit
+  EXPECT_EQ(store.reenterResult, -1);
   kdms_CacheDestroy(&cache, nullptr);
 }
 
@@ -301,28 +242,26 @@ TEST(Kdms, BadArgumentsAreReported) {
 // LRU list: contents served, callback reads, stored blocks and the buffers
 // used must agree.
 TEST(Kdms, AgreesWithAModelUnderRandomTraffic) {
-  const int32_t count = 10, capacity = 3, steps = 3000;
+  const int32_t count = 10, capacity = 3;
   Store store(count);
   std::vector<std::string> truth = store.blocks;
   Kdms_Cache* cache = makeCache(store, capacity);
   std::list<int32_t> lru;  // most recent first
   int64_t expectedReads = 0;
   std::mt19937 random(12345);
-  for (int step = 0; step < steps; ++step) {
+  for (int step = 0; step < 3000; ++step) {
     int32_t index = int32_t(random() % count);
     int op = int(random() % 3);
-    auto found = std::find(lru.begin(), lru.end(), index);
-    if (found != lru.end())
-      lru.erase(found);
-    else if (op != 2)
-      ++expectedReads;  // a write needs no read
+    if (op != 2 && std::find(lru.begin(), lru.end(), index) == lru.end())
+      ++expectedReads;  // a miss; a write needs no read
+    lru.remove(index);
     lru.push_front(index);
     if (lru.size() > size_t(capacity)) lru.pop_back();
 
-    void* data = nullptr;
     if (op == 0) {
       ASSERT_EQ(readOwn(cache, index), truth[index]) << step;
     } else if (op == 1) {
+      void* data = nullptr;
       ASSERT_EQ(kdms_CacheFetch(cache, index, &data, nullptr), 0);
       ASSERT_EQ(bytes(data), truth[index]) << step;
       static_cast<char*>(data)[step % kBytes] = char(step);
@@ -335,7 +274,6 @@ TEST(Kdms, AgreesWithAModelUnderRandomTraffic) {
   Kdms_CacheStats stats;
   kdms_CacheStatsGet(cache, &stats);
   EXPECT_EQ(stats.reads, expectedReads);
-  EXPECT_EQ(stats.hits + stats.misses, steps);
   EXPECT_EQ(store.readBuffers.size(), size_t(capacity));  // no allocation per read
   kdms_CacheDestroy(&cache, nullptr);
   EXPECT_EQ(store.blocks, truth);

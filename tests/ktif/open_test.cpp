@@ -1,0 +1,241 @@
+// Opening images: defaults, modes, image counting past reduced-resolution
+// copies, names, parameters and hostile files.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "kmsc.h"
+#include "kpmg.h"
+#include "ktif_internal.h"
+#include "test_support.h"
+#include "tiff_builder.h"
+
+namespace {
+
+struct HandleCloser {
+  void operator()(Ktif_File* handle) const { ktif_Close(handle, nullptr); }
+};
+using Handle = std::unique_ptr<Ktif_File, HandleCloser>;
+
+Handle openOrFail(const std::string& path, int64_t index = 0) {
+  Kerr_Report* err = nullptr;
+  Handle handle(ktif_OpenImageByIndex(path.c_str(), "r", index, &err));
+  EXPECT_NE(handle, nullptr) << (err ? kerr_ReportMessage(err) : "");
+  kerr_DeleteErrorReportEx(&err);
+  return handle;
+}
+
+// The outermost message and the message of its cause, of a failed open.
+std::vector<std::string> openFailure(const std::string& path, int64_t index = 0) {
+  Kerr_Report* err = nullptr;
+  Ktif_File* handle = ktif_OpenImageByIndex(path.c_str(), "r", index, &err);
+  EXPECT_EQ(handle, nullptr);
+  ktif_Close(handle, nullptr);
+  std::vector<std::string> messages = reportMessages(err);
+  kerr_DeleteErrorReportEx(&err);
+  return messages;
+}
+
+TiffImageSpec sized(uint32_t width, uint32_t height, int64_t subfileType = -1) {
+  TiffImageSpec spec;
+  spec.width = width;
+  spec.height = height;
+  spec.newSubfileType = subfileType;
+  return spec;
+}
+
+TEST(KtifOpen, EmptyFileAndModes) {
+  TempFile file("empty");
+  std::ofstream(file.path()).put('x');
+  Kerr_Report* err = nullptr;
+  Handle handle(ktif_Open(file.path().c_str(), "w", &err));
+  ASSERT_NE(handle, nullptr);
+  EXPECT_EQ(handle->tiff, nullptr);
+  EXPECT_EQ(handle->writeMode, 1);
+  EXPECT_EQ(handle->photometric, -1);
+  EXPECT_EQ(handle->compression, 1);
+  EXPECT_EQ(handle->jpegQuality, 75);
+  EXPECT_EQ(handle->xResolution, 1.0f);
+  EXPECT_EQ(handle->imageName, nullptr);
+  EXPECT_EQ(ktif_GetRRDOffsets(handle.get()), nullptr);
+
+  TempFile image("modes");
+  tiffBuilderWrite(image.path(), {sized(8, 8)});
+  for (auto [mode, writeMode] : {std::pair{"rb", 0}, {"r", 0}, {"r+", 1}}) {
+    Handle h(ktif_Open(image.path().c_str(), mode, nullptr));
+    ASSERT_NE(h, nullptr) << mode;
+    EXPECT_EQ(h->writeMode, writeMode) << mode;
+  }
+  std::vector<std::string> missing = openFailure(image.path() + ".missing");
+  EXPECT_EQ(missing.at(0), "Specified input file does not exist");
+  ktif_Close(nullptr, &err);
+  EXPECT_EQ(err, nullptr);
+}
+
+TEST(KtifOpen, WorldFileSwitchesFollowThePreference) {
+  TempFile image("tfw");
+  tiffBuilderWrite(image.path(), {sized(8, 8)});
+  for (auto [value, read, write] : {std::tuple{"Write", 1, 1}, {"Ignore", 0, 0}, {"Read", 1, 0}}) {
+    kpmg_SetPreference("tiff", "tfw_access", value, nullptr);
+    Handle h = openOrFail(image.path());
+    EXPECT_EQ(h->tfwRead, read) << value;
+    EXPECT_EQ(h->tfwWrite, write) << value;
+  }
+  kpmg_ClearPreferences();
+}
+
+TEST(KtifOpen, ReducedResolutionDirectoriesAreNotImages) {
+  // Flagged overviews count anywhere; the unflagged half-size chain only
+  // directly after the main image.
+  TempFile flagged("rrd_flagged");
+  tiffBuilderWrite(flagged.path(),
+                   {sized(100, 80), sized(50, 40, 1), sized(60, 60), sized(30, 30, 1)});
+  Handle h = openOrFail(flagged.path());
+  EXPECT_EQ(ktif_NumImages(h.get(), nullptr), 2);
+  uint64_t* offsets = ktif_GetRRDOffsets(h.get());
+  ASSERT_NE(offsets, nullptr);
+  EXPECT_NE(offsets[1], 0u);
+  EXPECT_EQ(offsets[2], 0u);
+  kmsc_HeapFree(offsets);
+  Handle second = openOrFail(flagged.path(), 1);
+  EXPECT_EQ(second->width, 60) << "image 1 is directory 2";
+  EXPECT_STREQ(second->imageName, "Untitled_1");
+
+  TempFile chain("rrd_chain");
+  tiffBuilderWrite(chain.path(),
+                   {sized(1000, 600), sized(500, 300, 0), sized(250, 150, 0), sized(40, 40, 0)});
+  Handle c = openOrFail(chain.path());
+  EXPECT_EQ(ktif_NumImages(c.get(), nullptr), 2)
+      << "1000x600 -> 500x300 -> 250x150 chain; 40x40 is an image";
+
+  TempFile broken("rrd_broken");
+  tiffBuilderWrite(broken.path(), {sized(1000, 600), sized(501, 300, 0), sized(250, 150, 0)});
+  Handle b = openOrFail(broken.path());
+  EXPECT_EQ(ktif_NumImages(b.get(), nullptr), 3) << "501 breaks the chain";
+
+  // An index past the last image is taken as a directory number.
+  Handle past = openOrFail(flagged.path(), 3);
+  EXPECT_EQ(past->width, 30);
+  EXPECT_EQ(openFailure(flagged.path(), 4).at(0), "Error seeking image");
+}
+
+TEST(KtifOpen, HandleListsAndNames) {
+  TempFile file("lists");
+  TiffImageSpec rgb = sized(40, 30);
+  rgb.samplesPerPixel = 3;
+  rgb.photometric = 2;
+  rgb.description = "Forty characters of description, exactly";
+  TiffImageSpec two = sized(10, 10);
+  two.samplesPerPixel = 2;
+  tiffBuilderWrite(file.path(), {rgb, sized(20, 15, 1), two});
+  Kerr_Report* err = nullptr;
+  Ktif_FileList* images = ktif_OpenImageHandles(file.path().c_str(), "r", &err);
+  ASSERT_NE(images, nullptr);
+  ASSERT_EQ(images->count, 2);
+  EXPECT_STREQ(images->handles[0]->imageName, "Forty characters of descr_0");
+  EXPECT_STREQ(images->handles[0]->imageType, "RGB");
+  EXPECT_STREQ(images->handles[1]->imageType, "MULTI");
+  ktif_CloseImageHandles(&images);
+  EXPECT_EQ(images, nullptr);
+
+  Ktif_FileList* directories = ktif_OpenDirectoryHandles(file.path().c_str(), "r", &err);
+  ASSERT_EQ(directories->count, 3);
+  EXPECT_EQ(directories->handles[1]->width, 20);
+  EXPECT_EQ(directories->handles[1]->imageName, nullptr);
+  EXPECT_EQ(directories->handles[2]->samplesPerPixel, 2);
+  ktif_CloseImageHandles(&directories);
+
+  Ktif_FileList* none = ktif_OpenImageHandles((file.path() + ".missing").c_str(), "r", &err);
+  ASSERT_NE(none, nullptr);
+  EXPECT_EQ(none->count, 0);
+  EXPECT_EQ(reportMessages(err).at(0), "Error opening tiff handle");
+  kerr_DeleteErrorReportEx(&err);
+  ktif_CloseImageHandles(&none);
+}
+
+TEST(KtifParameters, PixelTypesAndGeometry) {
+  struct Case {
+    uint16_t bits, format;
+    int32_t pixelType;
+  } cases[] = {{1, 1, 0},  {4, 1, 2},  {8, 1, 3},  {8, 2, 4},  {8, 3, 3},  {16, 1, 5},
+               {16, 2, 6}, {16, 3, 5}, {32, 1, 7}, {32, 2, 8}, {32, 3, 9}, {64, 3, 10}};
+  for (const Case& c : cases) {
+    TempFile file("ptype");
+    TiffImageSpec spec = sized(1000, 700);
+    spec.bitsPerSample = c.bits;
+    spec.sampleFormat = c.format;
+    spec.tiled = true;
+    spec.tileWidth = spec.tileHeight = 256;
+    tiffBuilderWrite(file.path(), {spec});
+    Handle h = openOrFail(file.path());
+    if (!h) continue;
+    EXPECT_EQ(h->pixelType, c.pixelType) << c.bits << "/" << c.format;
+    EXPECT_EQ(h->bytesPerSample, c.bits < 8 ? 1 : c.bits / 8);
+    EXPECT_EQ(h->blocksAcross * 10 + h->blocksDown, 43);
+    EXPECT_EQ(h->blocksPerLayer, 12);
+    EXPECT_EQ(h->resolutionUnit, 2) << "absent ResolutionUnit means inch";
+  }
+  TempFile twoBit("ptype2");
+  TiffImageSpec spec = sized(16, 4);
+  spec.bitsPerSample = 2;
+  tiffBuilderWrite(twoBit.path(), {spec});
+  EXPECT_EQ(openFailure(twoBit.path()),
+            (std::vector<std::string>{"Error reading file parameters", "Unsupported pixel type"}));
+}
+
+TEST(KtifParameters, StripsRangesColourMapAndPartialStrips) {
+  TempFile file("params");
+  TiffImageSpec strips = sized(6000, 10);
+  strips.samplesPerPixel = 3;
+  strips.photometric = 2;
+  strips.rowsPerStrip = 3;
+  strips.writeMinMax = true;
+  strips.minValue = 5;
+  strips.maxValue = 200;
+  TiffImageSpec palette = sized(8, 8);
+  palette.photometric = 3;
+  palette.bitsPerSample = 4;
+  for (int i = 0; i < 3 * 16; ++i) palette.colorMap.push_back(static_cast<uint16_t>(i * 1000));
+  TiffImageSpec narrow = strips;
+  narrow.width = 5499;
+  tiffBuilderWrite(file.path(), {strips, palette, narrow});
+
+  Handle h = openOrFail(file.path());
+  EXPECT_EQ(h->blockWidth, 6000);
+  EXPECT_EQ(h->blockHeight, 3);
+  EXPECT_EQ(h->blocksDown, 4);
+  ASSERT_EQ(h->minCount, 3);
+  EXPECT_EQ(h->minValues[2], 5);
+  EXPECT_EQ(h->maxValues[0], 200);
+  EXPECT_EQ(h->partialStripMode, 1);
+  EXPECT_EQ(h->partialStripRow, -1);
+  EXPECT_EQ(h->geoParams->rasterType, 1) << "a fresh parameter record";
+
+  Handle p = openOrFail(file.path(), 1);
+  EXPECT_EQ(p->isPalette, 1);
+  ASSERT_EQ(p->colorMapSize, 16);
+  EXPECT_EQ(p->colorMapGreen[1], 17000);
+  EXPECT_EQ(p->minValues, nullptr);
+  EXPECT_EQ(p->blockHeight, 8) << "no RowsPerStrip: one strip";
+
+  EXPECT_EQ(openOrFail(file.path(), 2)->partialStripMode, 0);
+}
+
+TEST(KtifParameters, JpegYCbCrIsDeliveredAsRgb) {
+  TempFile file("ycbcr");
+  TiffImageSpec spec = sized(64, 48);
+  spec.samplesPerPixel = 3;
+  spec.photometric = 6;
+  spec.compression = 7;
+  spec.tiled = true;
+  tiffBuilderWrite(file.path(), {spec});
+  Handle h = openOrFail(file.path());
+  EXPECT_EQ(h->compression, KTIF_COMPRESSION_JPEG_AS_RGB);
+  EXPECT_EQ(h->rgbaRead, 1);
+  EXPECT_EQ(h->photometric, 2);
+  EXPECT_EQ(h->pixelType, KTIF_PIXEL_U8);
+  EXPECT_EQ(h->bitsPerSampleList, nullptr);
+}
+
+}  // namespace

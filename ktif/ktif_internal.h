@@ -38,6 +38,11 @@ void layerInsert(uint32_t count, int32_t layer, const void* source, void* destin
                  int32_t samples, int32_t elementBytes);
 /* The handle's one-block cache of interleaved data, created on first use. */
 Ktif_BlockCache* blockCacheCreate(Ktif_File* handle, Kerr_Report** err);
+/* OPX images: the 256 16-bit values of the 8-bit codes of a tile whose
+ * values run from `lo` to `hi`, and the expansion in place of `count` codes at
+ * the start of `buffer` into `count` 16-bit values (2 * count bytes). */
+void opxTableBuild(uint16_t lo, uint16_t hi, uint16_t table[256]);
+void opxExpand(void* buffer, uint32_t count, uint16_t lo, uint16_t hi);
 
 /* ---- Raster buffer --------------------------------------------------- */
 

@@ -1,0 +1,346 @@
+// Pixel unpacking and conversions between the stored TIFF layout (packed
+// sub-byte samples, interleaved layers, WhiteIsZero) and the host layout (one
+// layer, one element per pixel, 0 is black), and the one-block reader.
+#include <tiffio.h>
+
+#include <array>
+#include <cstring>
+
+#include "kerr_frame.h"
+#include "kmsc.h"
+#include "ktif_internal.h"
+
+namespace {
+
+// Byte-wise tables: entry b holds the 8 / bits pixels that byte b packs, most
+// significant first, one per byte.
+template <int Bits>
+struct UnpackTable {
+  static constexpr int kPerByte = 8 / Bits;
+  unsigned char pixels[256][kPerByte];
+  constexpr UnpackTable() : pixels() {
+    for (int b = 0; b < 256; ++b)
+      for (int k = 0; k < kPerByte; ++k)
+        pixels[b][k] = static_cast<unsigned char>((b >> (8 - Bits * (k + 1))) & ((1 << Bits) - 1));
+  }
+};
+
+constexpr UnpackTable<1> kUnpack1;
+constexpr UnpackTable<2> kUnpack2;
+constexpr UnpackTable<4> kUnpack4;
+
+template <int Bits>
+void unpackWith(const UnpackTable<Bits>& table, unsigned char* out, const unsigned char* in,
+                uint32_t pixels) {
+  constexpr int n = UnpackTable<Bits>::kPerByte;
+  const uint32_t whole = pixels / n;
+  for (uint32_t i = 0; i < whole; ++i, out += n) std::memcpy(out, table.pixels[in[i]], n);
+  const uint32_t rest = pixels % n;
+  if (rest != 0) std::memcpy(out, table.pixels[in[whole]], rest);
+}
+
+template <int Bits>
+void packWith(unsigned char* out, const unsigned char* in, uint32_t pixels) {
+  constexpr int n = 8 / Bits;
+  constexpr unsigned mask = (1u << Bits) - 1;
+  const uint32_t whole = pixels / n;
+  for (uint32_t i = 0; i < whole; ++i, in += n) {
+    unsigned byte = 0;
+    for (int k = 0; k < n; ++k) byte |= (in[k] & mask) << (8 - Bits * (k + 1));
+    out[i] = static_cast<unsigned char>(byte);
+  }
+  const uint32_t rest = pixels % n;
+  if (rest != 0) {
+    unsigned byte = 0;  // bits no pixel fills stay 0
+    for (uint32_t k = 0; k < rest; ++k) byte |= (in[k] & mask) << (8 - Bits * (k + 1));
+    out[whole] = static_cast<unsigned char>(byte);
+  }
+}
+
+// Elements move as raw bit patterns; memcpy of a fixed size is one load or
+// store and leaves alignment to the compiler.
+template <size_t Size>
+void extractElements(uint32_t count, unsigned char* to, const unsigned char* from, size_t stride) {
+  for (uint32_t k = 0; k < count; ++k, to += Size, from += stride) std::memcpy(to, from, Size);
+}
+
+template <size_t Size>
+void insertElements(uint32_t count, const unsigned char* from, unsigned char* to, size_t stride) {
+  for (uint32_t k = 0; k < count; ++k, from += Size, to += stride) std::memcpy(to, from, Size);
+}
+
+template <typename T, typename F>
+void invertElements(void* buffer, uint32_t count, F change) {
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  for (uint32_t k = 0; k < count; ++k, bytes += sizeof(T)) {
+    T v;
+    std::memcpy(&v, bytes, sizeof(T));
+    v = static_cast<T>(change(v));
+    std::memcpy(bytes, &v, sizeof(T));
+  }
+}
+
+int64_t packedRowBytes(int64_t bits, int64_t pixels) {
+  return (bits * pixels + 7) / 8;
+}
+
+// Capacity of the caller's block buffer: the host layout, with 16-bit
+// elements for OPX images, whose 8-bit codes are expanded.
+int64_t callerBufferBytes(const Ktif_File* handle) {
+  return int64_t{handle->blockWidth} * handle->blockHeight * handle->bytesPerSample *
+         (handle->isOPX ? 2 : 1);
+}
+
+}  // namespace
+
+void unpackRow(int32_t bits, unsigned char* destination, const unsigned char* packed,
+               uint32_t pixels) {
+  if (destination == nullptr || packed == nullptr) return;
+  switch (bits) {
+    case 1:
+      unpackWith(kUnpack1, destination, packed, pixels);
+      break;
+    case 2:
+      unpackWith(kUnpack2, destination, packed, pixels);
+      break;
+    case 4:
+      unpackWith(kUnpack4, destination, packed, pixels);
+      break;
+    default:
+      break;
+  }
+}
+
+void packRow(int32_t bits, unsigned char* packed, const unsigned char* source, uint32_t pixels) {
+  if (packed == nullptr || source == nullptr) return;
+  switch (bits) {
+    case 1:
+      packWith<1>(packed, source, pixels);
+      break;
+    case 2:
+      packWith<2>(packed, source, pixels);
+      break;
+    case 4:
+      packWith<4>(packed, source, pixels);
+      break;
+    default:
+      break;
+  }
+}
+
+void layerExtract(uint32_t count, void* destination, int32_t layer, const void* source,
+                  int32_t samples, int32_t elementBytes) {
+  if (destination == nullptr || source == nullptr || samples < 1 || layer < 0 || layer >= samples)
+    return;
+  auto* to = static_cast<unsigned char*>(destination);
+  const auto* from = static_cast<const unsigned char*>(source) + size_t(layer) * elementBytes;
+  const size_t stride = size_t(samples) * elementBytes;
+  if (samples == 1 &&
+      (elementBytes == 1 || elementBytes == 2 || elementBytes == 4 || elementBytes == 8)) {
+    std::memcpy(to, from, size_t{count} * elementBytes);
+    return;
+  }
+  switch (elementBytes) {
+    case 1:
+      extractElements<1>(count, to, from, stride);
+      break;
+    case 2:
+      extractElements<2>(count, to, from, stride);
+      break;
+    case 4:
+      extractElements<4>(count, to, from, stride);
+      break;
+    case 8:
+      extractElements<8>(count, to, from, stride);
+      break;
+    default:
+      break;
+  }
+}
+
+void layerInsert(uint32_t count, int32_t layer, const void* source, void* destination,
+                 int32_t samples, int32_t elementBytes) {
+  if (destination == nullptr || source == nullptr || samples < 1 || layer < 0 || layer >= samples)
+    return;
+  const auto* from = static_cast<const unsigned char*>(source);
+  auto* to = static_cast<unsigned char*>(destination) + size_t(layer) * elementBytes;
+  const size_t stride = size_t(samples) * elementBytes;
+  switch (elementBytes) {
+    case 1:
+      insertElements<1>(count, from, to, stride);
+      break;
+    case 2:
+      insertElements<2>(count, from, to, stride);
+      break;
+    case 4:
+      insertElements<4>(count, from, to, stride);
+      break;
+    case 8:
+      insertElements<8>(count, from, to, stride);
+      break;
+    default:
+      break;
+  }
+}
+
+void ktif_Invert(void* buffer, int32_t bitsPerPixel, uint32_t count) {
+  static const char* kLabel = "ktif_Invert";
+  switch (bitsPerPixel) {
+    case 1:
+      if (buffer) invertElements<uint8_t>(buffer, count, [](uint8_t v) { return 1 - v; });
+      return;
+    case 4:
+      if (buffer) invertElements<uint8_t>(buffer, count, [](uint8_t v) { return 15 - v; });
+      return;
+    case 8:
+      if (buffer) invertElements<uint8_t>(buffer, count, [](uint8_t v) { return ~v; });
+      return;
+    case 16:
+      if (buffer) invertElements<uint16_t>(buffer, count, [](uint16_t v) { return ~v; });
+      return;
+    case 32:
+      if (buffer) invertElements<uint32_t>(buffer, count, [](uint32_t v) { return ~v; });
+      return;
+    default: {
+      // No slot to hand the report back in: it is shown and dropped.
+      KerrFrame frame(kLabel, nullptr);
+      frame.fail(__LINE__, "Bitspersample %d: not supported for inversion", bitsPerPixel);
+      frame.showAndDrop();
+      return;
+    }
+  }
+}
+
+void ktif_ConvertToBip(Ktif_File* handle, int32_t layer, void* interleaved, const void* source,
+                       uint32_t pixels) {
+  if (handle == nullptr) return;
+  layerInsert(pixels, layer, source, interleaved, handle->samplesPerPixel, handle->bytesPerSample);
+}
+
+unsigned char* ktif_HandleUnpackTo8BufferGet(Ktif_File* handle, Kerr_Report** err) {
+  static const char* kLabel = "ktif_HandleUnpackTo8BufferGet";
+  KerrFrame frame(kLabel, err);
+  if (handle == nullptr) return frame.fail(__LINE__, "Args"), nullptr;
+  if (handle->unpackBuffer != nullptr) return handle->unpackBuffer;
+  if (handle->bitsPerSample >= 8) return nullptr;
+  int64_t size;
+  if (handle->tiff == nullptr) {
+    size = handle->blockWidth < 0 || handle->blockHeight < 0
+               ? -1
+               : int64_t{handle->blockWidth} * handle->blockHeight;
+  } else {
+    size = TIFFIsTiled(handle->tiff) ? TIFFTileSize(handle->tiff) : TIFFStripSize(handle->tiff);
+  }
+  // The TIFF library answers 0 for sizes it cannot compute.
+  void* buffer = size > 0 && uint64_t(size) <= SIZE_MAX ? kmsc_HeapMalloc(size_t(size)) : nullptr;
+  if (buffer == nullptr) return frame.fail(__LINE__, "kmsc_New failed"), nullptr;
+  handle->unpackBuffer = static_cast<unsigned char*>(buffer);
+  return handle->unpackBuffer;
+}
+
+Ktif_BlockCache* blockCacheCreate(Ktif_File* handle, Kerr_Report** err) {
+  static const char* kLabel = "blockCacheCreate";
+  KerrFrame frame(kLabel, err);
+  if (handle == nullptr) return frame.fail(__LINE__, "Args"), nullptr;
+  if (handle->interleaveCache != nullptr) return handle->interleaveCache;
+  if (handle->samplesPerPixel < 2 || handle->planarConfig != 1) return nullptr;
+
+  const int64_t pixels = int64_t{handle->blockWidth} * handle->blockHeight;
+  const int64_t perPixel =
+      int64_t{handle->bytesPerSample} * (handle->rgbaRead ? 4 : int64_t{handle->samplesPerPixel});
+  // Both factors are below 2^62 / 2^31 here, so the product check is exact.
+  const bool sane = handle->blockWidth > 0 && handle->blockHeight > 0 && pixels <= INT32_MAX &&
+                    perPixel > 0 && perPixel <= INT32_MAX && pixels <= int64_t(SIZE_MAX) / perPixel;
+  auto* cache = static_cast<Ktif_BlockCache*>(kmsc_HeapMalloc(sizeof(Ktif_BlockCache)));
+  void* data = sane && cache ? kmsc_HeapMalloc(size_t(pixels * perPixel)) : nullptr;
+  if (data == nullptr) {
+    kmsc_HeapFree(cache);
+    return frame.fail(__LINE__, "kmsc_New failed"), nullptr;
+  }
+  cache->layerCount = handle->samplesPerPixel;
+  cache->blockNumber = -1;
+  cache->pixelCount = static_cast<int32_t>(pixels);
+  cache->data = data;
+  handle->interleaveCache = cache;
+  return cache;
+}
+
+void ktif_RasterRead(Ktif_File* handle, int32_t layer, int32_t blockRow, int32_t blockColumn,
+                     void* buffer, Kerr_Report** err) {
+  static const char* kLabel = "ktif_RasterRead";
+  KerrFrame frame(kLabel, err);
+  if (handle == nullptr || buffer == nullptr || handle->blockWidth <= 0 ||
+      handle->blockHeight <= 0 || handle->bytesPerSample <= 0 || handle->bytesPerSample > 8 ||
+      int64_t{handle->blockWidth} * handle->blockHeight > UINT32_MAX)
+    return frame.fail(__LINE__, "Args");
+  const int64_t callerBytes = callerBufferBytes(handle);  // at most 2^32 * 16
+  if (handle->tiff == nullptr) {
+    std::memset(buffer, 0,
+                size_t(int64_t{handle->blockWidth} * handle->blockHeight * handle->bytesPerSample));
+    return;
+  }
+  const int32_t samples = handle->samplesPerPixel;
+  const int64_t x = int64_t{handle->blockWidth} * blockColumn;
+  const int64_t y = int64_t{handle->blockHeight} * blockRow;
+  if (layer < 0 || layer >= samples || blockRow < 0 || blockColumn < 0 || x > UINT32_MAX ||
+      y > UINT32_MAX)
+    return frame.fail(__LINE__, "Args");
+
+  const int64_t blockSize = ktif_HandleBlockSize(handle);
+  const uint32_t pixels = uint32_t(int64_t{handle->blockWidth} * handle->blockHeight);
+  const int64_t bw = handle->blockWidth;
+  const int32_t bits = handle->bitsPerSample;
+  auto* out = static_cast<unsigned char*>(buffer);
+  auto failedRead = [&](int64_t r) { return r < 0 || (handle->rgbaRead && r == 0); };
+
+  if (samples == 1 || handle->planarConfig == 2) {
+    unsigned char* packed = ktif_HandleUnpackTo8BufferGet(handle, frame.slot());
+    if (frame.hasReport()) return frame.calleeFailed(__LINE__, "ktif_HandleUnpackTo8BufferGet");
+    const int64_t rowBytes = packedRowBytes(bits, bw);
+    const int64_t capacity = packed != nullptr ? int64_t(kmsc_HeapSize(packed)) : callerBytes;
+    if (blockSize < 0 || blockSize > capacity ||
+        (packed != nullptr && rowBytes * handle->blockHeight > capacity))
+      return frame.fail(__LINE__, "Error reading TIFF block");
+    const int64_t r = ktif_HandleBlockRead(handle, packed != nullptr ? packed : out, uint32_t(x),
+                                           uint32_t(y), uint16_t(layer), blockSize);
+    if (failedRead(r)) return frame.fail(__LINE__, "Error reading TIFF block");
+    if (packed != nullptr) {
+      for (int32_t i = 0; i < handle->blockHeight; ++i)
+        unpackRow(bits, out + i * bw, packed + i * rowBytes, uint32_t(bw));
+    }
+  } else {
+    // Interleaved layers: the whole block is kept, so that the other layers
+    // of the same block cost no file access. Sub-byte samples are unpacked
+    // into the cache, one byte per sample.
+    unsigned char* packed = ktif_HandleUnpackTo8BufferGet(handle, frame.slot());
+    Ktif_BlockCache* cache = nullptr;
+    if (!frame.hasReport()) cache = blockCacheCreate(handle, frame.slot());
+    if (frame.hasReport() || cache == nullptr)
+      return frame.calleeFailed(__LINE__, "ktif_HandleUnpackTo8BufferGet");
+    auto* data = static_cast<unsigned char*>(cache->data);
+    const uint32_t block = ktif_BlockNum(handle->tiff, uint32_t(x), uint32_t(y), uint16_t(layer));
+    if (cache->blockNumber < 0 || uint32_t(cache->blockNumber) != block) {
+      const int64_t rowSamples = bw * samples;
+      const int64_t rowBytes = packedRowBytes(bits, rowSamples);
+      const int64_t capacity = int64_t(kmsc_HeapSize(packed != nullptr ? packed : data));
+      if (blockSize < 0 || blockSize > capacity ||
+          (packed != nullptr && (rowBytes * handle->blockHeight > capacity ||
+                                 rowSamples * handle->blockHeight > int64_t(kmsc_HeapSize(data)))))
+        return frame.fail(__LINE__, "Error reading TIFF block");
+      cache->blockNumber = -1;  // the data is overwritten from here on
+      const int64_t r = ktif_HandleBlockRead(handle, packed != nullptr ? packed : data, uint32_t(x),
+                                             uint32_t(y), 0, blockSize);
+      if (failedRead(r)) return frame.fail(__LINE__, "Error reading TIFF block");
+      if (packed != nullptr) {
+        for (int32_t i = 0; i < handle->blockHeight; ++i)
+          unpackRow(bits, data + i * rowSamples, packed + i * rowBytes, uint32_t(rowSamples));
+      }
+      if (block <= uint32_t(INT32_MAX)) cache->blockNumber = int32_t(block);
+    }
+    layerExtract(pixels, out, layer, data, samples, handle->bytesPerSample);
+  }
+
+  if (handle->photometric == 0 && handle->pixelType >= 0 &&
+      handle->pixelType < KMSC_PIXEL_TYPE_COUNT)
+    ktif_Invert(buffer, kmsc_AddressOf_kgda_NumBitsPerPixel()[handle->pixelType], pixels);
+}

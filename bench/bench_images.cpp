@@ -1,0 +1,195 @@
+#include "bench_images.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#include <vector>
+
+#include <tiffio.h>
+
+namespace {
+
+// Written into every image; an older image without it is rebuilt.
+const char* kMarker = "ktif read benchmark image, scene 1";
+
+// Smooth waves along rows and columns plus a little noise: compresses like a
+// photographed scene rather than like a constant.
+class Scene {
+ public:
+  Scene(int32_t width, int32_t height, int sample) : columnWave_(width), rowWave_(height) {
+    const double kTwoPi = 6.283185307179586;
+    for (int32_t x = 0; x < width; ++x)
+      columnWave_[x] = static_cast<int16_t>(std::lround(
+          55.0 * std::sin(kTwoPi * x / 1700.0 + sample) + 10.0 * std::sin(kTwoPi * x / 97.0)));
+    for (int32_t y = 0; y < height; ++y)
+      rowWave_[y] = static_cast<int16_t>(std::lround(
+          50.0 * std::cos(kTwoPi * y / 2300.0 + 2 * sample) + 8.0 * std::cos(kTwoPi * y / 131.0)));
+  }
+
+  // 8-bit values of row y, columns x0 .. x0 + count - 1.
+  void row(int32_t y, int32_t x0, int32_t count, uint64_t& random, uint8_t* out) const {
+    const int base = 128 + rowWave_[y];
+    uint64_t bits = 0;
+    for (int32_t i = 0; i < count; ++i) {
+      if ((i & 15) == 0) bits = next(random);
+      int value = base + columnWave_[x0 + i] + static_cast<int>(bits & 3) - 1;
+      bits >>= 4;
+      out[i] = static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
+    }
+  }
+
+ private:
+  static uint64_t next(uint64_t& state) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  }
+  std::vector<int16_t> columnWave_;
+  std::vector<int16_t> rowWave_;
+};
+
+// One row of the block in the file's sample size: 8 bits as they are, 4 bits
+// packed two to a byte, high nibble first.
+void rowStore(const BenchImage& image, const std::vector<uint8_t>& values, int32_t count,
+              uint8_t* out) {
+  if (image.bits == 8) {
+    std::memcpy(out, values.data(), static_cast<size_t>(count));
+    return;
+  }
+  for (int32_t i = 0; i < count; i += 2) {
+    uint8_t high = values[i] >> 4;
+    uint8_t low = i + 1 < count ? values[i + 1] >> 4 : 0;
+    out[i / 2] = static_cast<uint8_t>(high << 4 | low);
+  }
+}
+
+bool matches(const BenchImage& image) {
+  struct stat info;
+  if (stat(image.path.c_str(), &info) != 0 || info.st_size < 1024) return false;
+  TIFFErrorHandler previous = TIFFSetWarningHandler(nullptr);
+  TIFFErrorHandler previousError = TIFFSetErrorHandler(nullptr);
+  TIFF* tiff = TIFFOpen(image.path.c_str(), "r");
+  TIFFSetWarningHandler(previous);
+  TIFFSetErrorHandler(previousError);
+  if (tiff == nullptr) return false;
+  uint32_t width = 0, height = 0, tileWidth = 0, rows = 0;
+  uint16_t samples = 0, bits = 0, planar = 0, compression = 0;
+  const char* description = nullptr;
+  TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+  TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+  TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &description);
+  bool same = width == static_cast<uint32_t>(image.width) &&
+              height == static_cast<uint32_t>(image.height) && samples == image.samples &&
+              bits == image.bits && planar == image.planar && compression == image.compression &&
+              description != nullptr && std::strcmp(description, kMarker) == 0;
+  if (same && image.tileSide != 0)
+    same = TIFFIsTiled(tiff) && TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &tileWidth) &&
+           tileWidth == image.tileSide;
+  else if (same)
+    same = !TIFFIsTiled(tiff) && TIFFGetField(tiff, TIFFTAG_ROWSPERSTRIP, &rows) &&
+           rows == image.rowsPerStrip;
+  TIFFClose(tiff);
+  return same;
+}
+
+bool write(const BenchImage& image, std::string* message) {
+  std::string temporary = image.path + ".part";
+  TIFF* tiff = TIFFOpen(temporary.c_str(), "w");
+  if (tiff == nullptr) return *message = "cannot create " + temporary, false;
+  TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(image.width));
+  TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(image.height));
+  TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, image.samples);
+  TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, image.bits);
+  TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, image.planar);
+  TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC,
+               image.samples == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+  TIFFSetField(tiff, TIFFTAG_COMPRESSION, image.compression);
+  TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, kMarker);
+  uint32_t blockWidth = image.tileSide ? image.tileSide : static_cast<uint32_t>(image.width);
+  uint32_t blockHeight = image.tileSide ? image.tileSide : image.rowsPerStrip;
+  if (image.tileSide) {
+    TIFFSetField(tiff, TIFFTAG_TILEWIDTH, image.tileSide);
+    TIFFSetField(tiff, TIFFTAG_TILELENGTH, image.tileSide);
+  } else {
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, image.rowsPerStrip);
+  }
+  // Only separate planes or single-sample images are written here.
+  const size_t rowBytes = (static_cast<size_t>(blockWidth) * image.bits + 7) / 8;
+  std::vector<uint8_t> block(rowBytes * blockHeight);
+  std::vector<uint8_t> values(blockWidth);
+  bool ok = true;
+  for (uint16_t sample = 0; ok && sample < image.samples; ++sample) {
+    Scene scene(image.width, image.height, sample);
+    for (int64_t y0 = 0; ok && y0 < image.height; y0 += blockHeight)
+      for (int64_t x0 = 0; ok && x0 < image.width; x0 += blockWidth) {
+        std::fill(block.begin(), block.end(), 0);
+        uint64_t random = 0x9E3779B97F4A7C15ull ^ (static_cast<uint64_t>(y0) << 32) ^
+                          static_cast<uint64_t>(x0) ^ (static_cast<uint64_t>(sample) << 60);
+        int32_t columns = static_cast<int32_t>(std::min<int64_t>(blockWidth, image.width - x0));
+        int32_t rows = static_cast<int32_t>(std::min<int64_t>(blockHeight, image.height - y0));
+        for (int32_t j = 0; j < rows; ++j) {
+          scene.row(static_cast<int32_t>(y0 + j), static_cast<int32_t>(x0), columns, random,
+                    values.data());
+          rowStore(image, values, columns, block.data() + rowBytes * j);
+        }
+        uint32_t x = static_cast<uint32_t>(x0), y = static_cast<uint32_t>(y0);
+        if (image.tileSide)
+          ok = TIFFWriteEncodedTile(tiff, TIFFComputeTile(tiff, x, y, 0, sample), block.data(),
+                                    static_cast<tmsize_t>(block.size())) >= 0;
+        else
+          ok = TIFFWriteEncodedStrip(tiff, TIFFComputeStrip(tiff, y, sample), block.data(),
+                                     static_cast<tmsize_t>(rowBytes * rows)) >= 0;
+      }
+  }
+  TIFFClose(tiff);
+  if (!ok || std::rename(temporary.c_str(), image.path.c_str()) != 0) {
+    std::remove(temporary.c_str());
+    return *message = "cannot write " + image.path, false;
+  }
+  return true;
+}
+
+void warm(BenchImage& image) {
+  std::FILE* file = std::fopen(image.path.c_str(), "rb");
+  if (file == nullptr) return;
+  static std::vector<char> chunk(1 << 20);
+  size_t got = 0;
+  int64_t total = 0;
+  while ((got = std::fread(chunk.data(), 1, chunk.size(), file)) > 0) total += got;
+  std::fclose(file);
+  image.fileBytes = total;
+}
+
+}  // namespace
+
+std::vector<BenchImage> benchImagesDescribe(const std::string& directory, bool withBig) {
+  std::vector<BenchImage> images = {
+      {"gray8_strips_none", 8192, 8192, 1, 8, 1, COMPRESSION_NONE, 0, 16, false, ""},
+      {"gray8_tiles_lzw", 8192, 8192, 1, 8, 1, COMPRESSION_LZW, 256, 0, false, ""},
+      {"gray8_tiles_deflate", 8192, 8192, 1, 8, 1, COMPRESSION_ADOBE_DEFLATE, 256, 0, false, ""},
+      {"rgb8_planar_tiles_lzw", 8192, 8192, 3, 8, 2, COMPRESSION_LZW, 256, 0, false, ""},
+      {"gray4_strips_none", 8192, 8192, 1, 4, 1, COMPRESSION_NONE, 0, 16, false, ""},
+  };
+  if (withBig)
+    images.push_back(
+        {"big_gray8_strips_none", 32768, 32768, 1, 8, 1, COMPRESSION_NONE, 0, 16, true, ""});
+  for (BenchImage& image : images) image.path = directory + "/" + image.name + ".tif";
+  return images;
+}
+
+bool benchImagesPrepare(std::vector<BenchImage>& images, std::string* message) {
+  for (BenchImage& image : images) {
+    if (!matches(image)) {
+      std::fprintf(stderr, "writing %s\n", image.path.c_str());
+      if (!write(image, message)) return false;
+    }
+    warm(image);
+  }
+  return true;
+}

@@ -1,0 +1,519 @@
+// Read throughput of the raster buffer against a plain libtiff loop doing the
+// same work, on one thread with a warm page cache.
+//
+// Workloads, each run through ktif and through libtiff side by side:
+//   whole   every raster-buffer block of every layer (ktif); every strip or
+//           tile decoded into one reused buffer (libtiff);
+//   window  256 random 256 x 256 windows on the 256-pixel grid, every layer,
+//           with the raster-buffer block size preferences set to 256 (ktif);
+//           the strips or tiles covering each window decoded with a one-block
+//           reuse and the window copied out (libtiff).
+// Bytes processed count delivered pixels in the host layout (one byte per
+// pixel for 4-bit data) on both sides, so the rates compare directly.
+//
+// Environment: KTIF_BENCH_DIR (default /tmp/ktif-bench) holds the images;
+// KTIF_BENCH_BIG=1 adds the 1 GiB image and its peak-memory benchmark.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include <tiffio.h>
+
+#include "bench_images.h"
+#include "kerr.h"
+#include "kmsc.h"
+#include "kpmg.h"
+#include "ktif.h"
+
+namespace {
+
+constexpr int32_t kWindowSide = 256;
+constexpr int kWindowCount = 256;
+constexpr unsigned kWindowSeed = 20240611;
+
+struct Window {
+  int32_t x0;
+  int32_t y0;
+};
+
+std::string reportText(Kerr_Report* report) {
+  char* text = kerr_ReportFormat(report, 0);
+  std::string result = text ? text : "(no report)";
+  kmsc_HeapFree(text);
+  kerr_DeleteErrorReportEx(&report);
+  return result;
+}
+
+std::vector<Window> windowsFor(const BenchImage& image) {
+  std::mt19937 random(kWindowSeed);
+  std::uniform_int_distribution<int32_t> row(0, (image.height - 1) / kWindowSide);
+  std::uniform_int_distribution<int32_t> column(0, (image.width - 1) / kWindowSide);
+  std::vector<Window> windows(kWindowCount);
+  for (Window& w : windows) {
+    w.y0 = row(random) * kWindowSide;
+    w.x0 = column(random) * kWindowSide;
+  }
+  return windows;
+}
+
+int64_t deliveredBytes(const BenchImage& image, int64_t pixels) {
+  return pixels * image.samples * (image.bits < 8 ? 1 : image.bits / 8);
+}
+
+// ---- ktif -----------------------------------------------------------------
+
+Ktif_File* ktifOpen(const BenchImage& image, std::string* error) {
+  Kerr_Report* err = nullptr;
+  Ktif_File* handle = ktif_Open(image.path.c_str(), "r", &err);
+  if (handle == nullptr) *error = "ktif_Open: " + reportText(err);
+  kerr_DeleteErrorReportEx(&err);
+  return handle;
+}
+
+size_t rbBlockBytes(const Ktif_File* handle) {
+  return static_cast<size_t>(handle->rbBlockWidth) * handle->rbBlockHeight *
+         static_cast<size_t>(handle->bytesPerSample);
+}
+
+bool ktifBlock(Ktif_File* handle, int32_t layer, int32_t row, int32_t column, unsigned char* buffer,
+               std::string* error) {
+  Kerr_Report* err = nullptr;
+  ktif_RBRasterRead(handle, layer, row, column, buffer, &err);
+  if (err == nullptr) return true;
+  *error = "ktif_RBRasterRead: " + reportText(err);
+  return false;
+}
+
+bool ktifWhole(Ktif_File* handle, unsigned char* buffer, std::string* error) {
+  const int32_t rows = (handle->height + handle->rbBlockHeight - 1) / handle->rbBlockHeight;
+  const int32_t columns = (handle->width + handle->rbBlockWidth - 1) / handle->rbBlockWidth;
+  for (int32_t layer = 0; layer < handle->samplesPerPixel; ++layer)
+    for (int32_t r = 0; r < rows; ++r)
+      for (int32_t c = 0; c < columns; ++c)
+        if (!ktifBlock(handle, layer, r, c, buffer, error)) return false;
+  return true;
+}
+
+// Each window of each layer: straight into the window buffer when the
+// raster-buffer block is the window; otherwise from the raster-buffer blocks
+// that cover it, as a host with another block size would assemble it.
+bool ktifWindows(Ktif_File* handle, const std::vector<Window>& windows, unsigned char* block,
+                 unsigned char* window, std::string* error) {
+  const int32_t bw = handle->rbBlockWidth, bh = handle->rbBlockHeight;
+  const size_t element = static_cast<size_t>(handle->bytesPerSample);
+  const bool direct = bw == kWindowSide && bh == kWindowSide;
+  for (const Window& w : windows)
+    for (int32_t layer = 0; layer < handle->samplesPerPixel; ++layer) {
+      if (direct) {
+        if (!ktifBlock(handle, layer, w.y0 / bh, w.x0 / bw, window, error)) return false;
+        continue;
+      }
+      const int32_t y1 = std::min(w.y0 + kWindowSide, handle->height);
+      const int32_t x1 = std::min(w.x0 + kWindowSide, handle->width);
+      for (int32_t r = w.y0 / bh; r <= (y1 - 1) / bh; ++r)
+        for (int32_t c = w.x0 / bw; c <= (x1 - 1) / bw; ++c) {
+          if (!ktifBlock(handle, layer, r, c, block, error)) return false;
+          const int32_t ya = std::max(w.y0, r * bh), yb = std::min(y1, (r + 1) * bh);
+          const int32_t xa = std::max(w.x0, c * bw), xb = std::min(x1, (c + 1) * bw);
+          for (int32_t y = ya; y < yb; ++y)
+            std::memcpy(window + ((y - w.y0) * kWindowSide + (xa - w.x0)) * element,
+                        block + ((y - r * bh) * static_cast<size_t>(bw) + (xa - c * bw)) * element,
+                        (xb - xa) * element);
+        }
+    }
+  return true;
+}
+
+// ---- plain libtiff ----------------------------------------------------------
+
+struct PlainTiff {
+  TIFF* tiff = nullptr;
+  bool tiled = false;
+  uint32_t width = 0, height = 0, blockWidth = 0, blockHeight = 0;
+  uint16_t bits = 8, samples = 1, planar = 1;
+  size_t rowBytes = 0;
+  tmsize_t blockSize = 0;
+  uint32_t blockCount = 0;
+
+  ~PlainTiff() {
+    if (tiff) TIFFClose(tiff);
+  }
+  bool open(const BenchImage& image, std::string* error) {
+    tiff = TIFFOpen(image.path.c_str(), "r");
+    if (tiff == nullptr) return *error = "TIFFOpen failed", false;
+    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+    tiled = TIFFIsTiled(tiff);
+    if (tiled) {
+      TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &blockWidth);
+      TIFFGetField(tiff, TIFFTAG_TILELENGTH, &blockHeight);
+      blockSize = TIFFTileSize(tiff);
+      blockCount = TIFFNumberOfTiles(tiff);
+    } else {
+      blockWidth = width;
+      TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &blockHeight);
+      blockHeight = std::min(blockHeight, height);
+      blockSize = TIFFStripSize(tiff);
+      blockCount = TIFFNumberOfStrips(tiff);
+    }
+    if (samples > 1 && planar != PLANARCONFIG_SEPARATE)
+      return *error = "interleaved samples are not part of this loop", false;
+    rowBytes = (static_cast<size_t>(blockWidth) * bits + 7) / 8;
+    return true;
+  }
+  bool read(uint32_t block, unsigned char* buffer) const {
+    return (tiled ? TIFFReadEncodedTile(tiff, block, buffer, blockSize)
+                  : TIFFReadEncodedStrip(tiff, block, buffer, blockSize)) >= 0;
+  }
+};
+
+bool plainWhole(const PlainTiff& t, unsigned char* buffer, std::string* error) {
+  for (uint32_t block = 0; block < t.blockCount; ++block)
+    if (!t.read(block, buffer)) return *error = "libtiff block read failed", false;
+  return true;
+}
+
+// `count` pixels from pixel `first` of a block row, one byte each.
+void copyOut(const PlainTiff& t, const unsigned char* row, uint32_t first, uint32_t count,
+             unsigned char* out) {
+  if (t.bits == 8) {
+    std::memcpy(out, row + first, count);
+    return;
+  }
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t x = first + i;
+    unsigned char byte = row[x >> 1];
+    out[i] = (x & 1) ? (byte & 15) : (byte >> 4);
+  }
+}
+
+bool plainWindows(const PlainTiff& t, const std::vector<Window>& windows, unsigned char* block,
+                  unsigned char* window, std::string* error) {
+  int64_t held = -1;
+  for (const Window& w : windows)
+    for (uint16_t sample = 0; sample < t.samples; ++sample) {
+      const uint32_t x0 = static_cast<uint32_t>(w.x0), y0 = static_cast<uint32_t>(w.y0);
+      const uint32_t x1 = std::min(x0 + kWindowSide, t.width);
+      const uint32_t y1 = std::min(y0 + kWindowSide, t.height);
+      for (uint32_t ty = y0 / t.blockHeight * t.blockHeight; ty < y1; ty += t.blockHeight)
+        for (uint32_t tx = x0 / t.blockWidth * t.blockWidth; tx < x1; tx += t.blockWidth) {
+          uint32_t index = t.tiled ? TIFFComputeTile(t.tiff, tx, ty, 0, sample)
+                                   : TIFFComputeStrip(t.tiff, ty, sample);
+          if (index != held) {
+            if (!t.read(index, block)) return *error = "libtiff block read failed", false;
+            held = index;
+          }
+          const uint32_t ya = std::max(y0, ty), yb = std::min(y1, ty + t.blockHeight);
+          const uint32_t xa = std::max(x0, tx), xb = std::min(x1, tx + t.blockWidth);
+          for (uint32_t y = ya; y < yb; ++y)
+            copyOut(t, block + (y - ty) * t.rowBytes, xa - tx, xb - xa,
+                    window + (y - y0) * kWindowSide + (xa - x0));
+        }
+    }
+  return true;
+}
+
+// ---- rates and the summary ------------------------------------------------
+
+// Bytes per second of every finished run, by benchmark name; the ktif runs
+// read their libtiff partner's rate from here for the "ratio" counter.
+std::map<std::string, std::vector<double>>& rates() {
+  static std::map<std::string, std::vector<double>> table;
+  return table;
+}
+std::map<std::string, std::string>& rbSizes() {
+  static std::map<std::string, std::string> table;
+  return table;
+}
+std::map<std::string, double>& peaks() {
+  static std::map<std::string, double> table;
+  return table;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+std::string partnerOf(const std::string& name) {
+  std::string partner = name;
+  size_t at = partner.find("/ktif/");
+  if (at != std::string::npos) partner.replace(at, 6, "/libtiff/");
+  return partner;
+}
+
+void ratioSet(benchmark::State& state, const std::string& name, int64_t bytes) {
+  auto found = rates().find(partnerOf(name));
+  if (found == rates().end() || found->second.empty()) return;
+  // A rate counter of bytes / partner rate comes out as this run's rate over
+  // the partner's.
+  state.counters["ratio"] = benchmark::Counter(static_cast<double>(bytes) / median(found->second),
+                                               benchmark::Counter::kIsRate);
+}
+
+class CapturingReporter : public benchmark::ConsoleReporter {
+ public:
+  explicit CapturingReporter(OutputOptions options) : ConsoleReporter(options) {}
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
+      auto found = run.counters.find("bytes_per_second");
+      if (found != run.counters.end())
+        rates()[run.run_name.function_name].push_back(found->second.value);
+      auto peak = run.counters.find("peak_rss_MiB");
+      if (peak != run.counters.end()) peaks()[run.run_name.function_name] = peak->second.value;
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+};
+
+void summaryPrint(const std::vector<BenchImage>& images) {
+  std::printf(
+      "\n| workload | image | ktif raster-buffer block | libtiff MB/s | ktif MB/s | ratio "
+      "| target |\n|---|---|---|---:|---:|---:|---|\n");
+  for (const char* workload : {"whole", "window", "peak"})
+    for (const BenchImage& image : images) {
+      std::string plain = std::string(workload) + "/libtiff/" + image.name;
+      std::string ours = std::string(workload) + "/ktif/" + image.name;
+      auto a = rates().find(plain), b = rates().find(ours);
+      if (a == rates().end() || b == rates().end()) continue;
+      double p = median(a->second) / 1e6, k = median(b->second) / 1e6;
+      double target = image.compression == COMPRESSION_NONE ? 0.5 : 0.95;
+      std::printf("| %s | %s | %s | %.0f | %.0f | %.2f | %.2f %s |\n", workload, image.name.c_str(),
+                  rbSizes()[ours].c_str(), p, k, k / p, target, k / p >= target ? "met" : "MISSED");
+    }
+  for (const auto& [name, mib] : peaks()) std::printf("peak RSS %s: %.1f MiB\n", name.c_str(), mib);
+}
+
+// ---- benchmarks -------------------------------------------------------------
+
+// Sets the window preferences for one benchmark and takes them away after.
+class WindowPreferences {
+ public:
+  WindowPreferences() {
+    kpmg_SetPreference("tiff", "rb_block_width", "256", nullptr);
+    kpmg_SetPreference("tiff", "rb_block_height", "256", nullptr);
+  }
+  ~WindowPreferences() {
+    kpmg_SetPreference("tiff", "rb_block_width", nullptr, nullptr);
+    kpmg_SetPreference("tiff", "rb_block_height", nullptr, nullptr);
+  }
+};
+
+void ktifBench(benchmark::State& state, const BenchImage* image, bool window,
+               const std::string& name) {
+  std::unique_ptr<WindowPreferences> preferences;
+  if (window) preferences = std::make_unique<WindowPreferences>();
+  std::string error;
+  // Buffers sized from a first open so that no timed iteration allocates them.
+  Ktif_File* probe = ktifOpen(*image, &error);
+  if (probe == nullptr) return state.SkipWithError(error.c_str());
+  std::vector<unsigned char> block(rbBlockBytes(probe));
+  std::vector<unsigned char> windowBuffer(kWindowSide * kWindowSide * probe->bytesPerSample);
+  rbSizes()[name] =
+      std::to_string(probe->rbBlockWidth) + " x " + std::to_string(probe->rbBlockHeight);
+  ktif_Close(probe, nullptr);
+  const std::vector<Window> windows = windowsFor(*image);
+  int64_t bytes = 0;
+  for (auto _ : state) {
+    Ktif_File* handle = ktifOpen(*image, &error);
+    bool ok = handle != nullptr &&
+              (window ? ktifWindows(handle, windows, block.data(), windowBuffer.data(), &error)
+                      : ktifWhole(handle, block.data(), &error));
+    benchmark::DoNotOptimize(block.data());
+    benchmark::DoNotOptimize(windowBuffer.data());
+    benchmark::ClobberMemory();
+    if (handle) ktif_Close(handle, nullptr);
+    if (!ok) return state.SkipWithError(error.c_str());
+    bytes += window ? deliveredBytes(*image, int64_t{kWindowSide} * kWindowSide * kWindowCount)
+                    : deliveredBytes(*image, int64_t{image->width} * image->height);
+  }
+  state.SetBytesProcessed(bytes);
+  ratioSet(state, name, bytes);
+}
+
+void plainBench(benchmark::State& state, const BenchImage* image, bool window) {
+  std::string error;
+  PlainTiff probe;
+  if (!probe.open(*image, &error)) return state.SkipWithError(error.c_str());
+  std::vector<unsigned char> block(static_cast<size_t>(probe.blockSize));
+  std::vector<unsigned char> windowBuffer(kWindowSide * kWindowSide);
+  const std::vector<Window> windows = windowsFor(*image);
+  int64_t bytes = 0;
+  for (auto _ : state) {
+    PlainTiff t;
+    bool ok = t.open(*image, &error) &&
+              (window ? plainWindows(t, windows, block.data(), windowBuffer.data(), &error)
+                      : plainWhole(t, block.data(), &error));
+    benchmark::DoNotOptimize(block.data());
+    benchmark::DoNotOptimize(windowBuffer.data());
+    benchmark::ClobberMemory();
+    if (!ok) return state.SkipWithError(error.c_str());
+    bytes += window ? deliveredBytes(*image, int64_t{kWindowSide} * kWindowSide * kWindowCount)
+                    : deliveredBytes(*image, int64_t{image->width} * image->height);
+  }
+  state.SetBytesProcessed(bytes);
+}
+
+// ---- peak memory ------------------------------------------------------------
+
+long statusKiB(const char* field) {
+  std::FILE* file = std::fopen("/proc/self/status", "r");
+  if (file == nullptr) return -1;
+  char line[256];
+  long value = -1;
+  size_t length = std::strlen(field);
+  while (std::fgets(line, sizeof line, file))
+    if (std::strncmp(line, field, length) == 0 && line[length] == ':') {
+      value = std::atol(line + length + 1);
+      break;
+    }
+  std::fclose(file);
+  return value;
+}
+
+// The child of a peak-memory run: a fresh process reads the image whole and
+// prints ru_maxrss, VmHWM and the resident size before the open, in KiB.
+int peakChild(const char* road, const char* path) {
+  BenchImage image{"", 0, 0, 1, 8, 1, 1, 0, 0, true, path};
+  long base = statusKiB("VmRSS");
+  std::string error;
+  bool ok = false;
+  if (std::strcmp(road, "ktif") == 0) {
+    Ktif_File* handle = ktifOpen(image, &error);
+    if (handle != nullptr) {
+      std::vector<unsigned char> block(rbBlockBytes(handle));
+      ok = ktifWhole(handle, block.data(), &error);
+      ktif_Close(handle, nullptr);
+    }
+  } else {
+    PlainTiff t;
+    if (t.open(image, &error)) {
+      std::vector<unsigned char> block(static_cast<size_t>(t.blockSize));
+      ok = plainWhole(t, block.data(), &error);
+    }
+  }
+  if (!ok) return std::fprintf(stderr, "%s\n", error.c_str()), 1;
+  struct rusage usage;
+  getrusage(RUSAGE_SELF, &usage);
+  std::printf("%ld %ld %ld\n", usage.ru_maxrss, statusKiB("VmHWM"), base);
+  return 0;
+}
+
+bool peakRun(const char* road, const BenchImage& image, long values[3], std::string* error) {
+  int channel[2];
+  if (pipe(channel) != 0) return *error = "pipe failed", false;
+  pid_t child = fork();
+  if (child == 0) {
+    dup2(channel[1], 1);
+    close(channel[0]);
+    close(channel[1]);
+    execl("/proc/self/exe", "bench_read", "--peak-child", road, image.path.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(channel[1]);
+  char text[128] = {};
+  ssize_t got = child > 0 ? read(channel[0], text, sizeof text - 1) : -1;
+  close(channel[0]);
+  int status = 0;
+  if (child > 0) waitpid(child, &status, 0);
+  if (child < 0 || got <= 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
+      std::sscanf(text, "%ld %ld %ld", &values[0], &values[1], &values[2]) != 3)
+    return *error = std::string("peak child (") + road + ") failed", false;
+  return true;
+}
+
+void peakBench(benchmark::State& state, const BenchImage* image, const char* road) {
+  long values[3] = {0, 0, 0};
+  std::string error;
+  int64_t bytes = 0;
+  for (auto _ : state) {
+    if (!peakRun(road, *image, values, &error)) return state.SkipWithError(error.c_str());
+    bytes += deliveredBytes(*image, int64_t{image->width} * image->height);
+  }
+  state.SetBytesProcessed(bytes);
+  state.counters["peak_rss_MiB"] = values[0] / 1024.0;
+  state.counters["vm_hwm_MiB"] = values[1] / 1024.0;
+  state.counters["start_rss_MiB"] = values[2] / 1024.0;
+  if (std::strcmp(road, "ktif") != 0) return;
+  std::string name = std::string("peak/ktif/") + image->name;
+  ratioSet(state, name, bytes);
+  if (Ktif_File* probe = ktifOpen(*image, &error)) {
+    rbSizes()[name] =
+        std::to_string(probe->rbBlockWidth) + " x " + std::to_string(probe->rbBlockHeight);
+    ktif_Close(probe, nullptr);
+  }
+}
+
+void benchmarksRegister(const std::vector<BenchImage>& images) {
+  // The peak-memory runs go first, while this process is still small: the
+  // child starts from a copy of it.
+  for (const BenchImage& image : images) {
+    if (!image.big) continue;
+    for (const char* road : {"libtiff", "ktif"})
+      benchmark::RegisterBenchmark(("peak/" + std::string(road) + "/" + image.name).c_str(),
+                                   peakBench, &image, road)
+          ->Iterations(1)
+          ->UseRealTime()
+          ->Unit(benchmark::kMillisecond);
+  }
+  for (const char* workload : {"whole", "window"})
+    for (const BenchImage& image : images) {
+      if (image.big) continue;
+      bool window = std::strcmp(workload, "window") == 0;
+      std::string plain = std::string(workload) + "/libtiff/" + image.name;
+      std::string ours = std::string(workload) + "/ktif/" + image.name;
+      benchmark::RegisterBenchmark(plain.c_str(), plainBench, &image, window)
+          ->UseRealTime()
+          ->Unit(benchmark::kMillisecond);
+      benchmark::RegisterBenchmark(ours.c_str(), ktifBench, &image, window, ours)
+          ->UseRealTime()
+          ->Unit(benchmark::kMillisecond);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--peak-child") == 0) return peakChild(argv[2], argv[3]);
+
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+
+  const char* directory = std::getenv("KTIF_BENCH_DIR");
+  std::string root = directory && *directory ? directory : "/tmp/ktif-bench";
+  mkdir(root.c_str(), 0777);
+  const char* big = std::getenv("KTIF_BENCH_BIG");
+  static std::vector<BenchImage> images =
+      benchImagesDescribe(root, big != nullptr && std::strcmp(big, "1") == 0);
+  std::string message;
+  if (!benchImagesPrepare(images, &message)) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    return 1;
+  }
+  benchmarksRegister(images);
+
+  CapturingReporter reporter(isatty(1) ? benchmark::ConsoleReporter::OO_ColorTabular
+                                       : benchmark::ConsoleReporter::OO_Tabular);
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  summaryPrint(images);
+  benchmark::Shutdown();
+  return 0;
+}

@@ -7,4 +7,5 @@ $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends \
   build-essential cmake ninja-build pkg-config clang-format \
   libtiff-dev libtiff-tools libgeotiff-dev geotiff-bin libproj-dev proj-data proj-bin \
-  nlohmann-json3-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev >/dev/null
+  nlohmann-json3-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev \
+  gdal-bin python3-gdal python3-numpy >/dev/null

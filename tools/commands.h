@@ -5,9 +5,12 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "ktif.h"
 
 // Options every subcommand shares.
 struct ToolOptions {
@@ -19,8 +22,23 @@ using CommandRunner = std::function<int()>;
 // Adds `ktif prefs`; returns the code that runs it.
 CommandRunner prefsCommandAdd(CLI::App& app, const ToolOptions& options);
 
+// Adds `ktif info`; returns the code that runs it.
+CommandRunner infoCommandAdd(CLI::App& app, const ToolOptions& options);
+
+// Adds `ktif read`; returns the code that runs it.
+CommandRunner readCommandAdd(CLI::App& app, const ToolOptions& options);
+
 // Applies --pref options to the preference store; false (with a message on
 // stderr) when one is malformed.
 bool toolPrefsApply(const ToolOptions& options);
+
+// Opens image `image` of `path` for reading after checking the index against
+// the file's image count (which it stores in *imageCount). On failure prints
+// "ktif: <what>" with the report chain on stderr and returns null.
+Ktif_File* toolImageOpen(const std::string& path, int64_t image, int32_t* imageCount);
+
+// Prints "ktif: <message>" and, when there is one, the report chain on stderr,
+// then deletes the report.
+void toolFail(const std::string& message, Kerr_Report** report);
 
 #endif

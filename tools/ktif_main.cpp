@@ -18,6 +18,10 @@ int main(int argc, char** argv) {
       ->type_name("GROUP.KEY=VALUE");
 
   std::map<CLI::App*, CommandRunner> runners;
+  CommandRunner info = infoCommandAdd(app, options);
+  runners[app.get_subcommand("info")] = info;
+  CommandRunner read = readCommandAdd(app, options);
+  runners[app.get_subcommand("read")] = read;
   CommandRunner prefs = prefsCommandAdd(app, options);
   runners[app.get_subcommand("prefs")] = prefs;
 

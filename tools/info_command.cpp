@@ -1,0 +1,233 @@
+// `ktif info`: how the library sees one image of a file: size, layers, pixel
+// type, block layout, compression, colour map, value range, resolution and
+// the reduced-resolution copies, as text or as JSON.
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "kmsc.h"
+
+namespace {
+
+struct InfoOptions {
+  std::string file;
+  int64_t image = 0;
+  bool json = false;
+};
+
+const char* pixelTypeName(int32_t type) {
+  static const char* const names[] = {"U1",  "U2",  "U4",  "U8",  "S8", "U16",
+                                      "S16", "U32", "S32", "F32", "F64"};
+  return type >= 0 && type <= KTIF_PIXEL_F64 ? names[type] : "unknown";
+}
+
+const char* compressionName(int32_t code) {
+  switch (code) {
+    case 1:
+      return "none";
+    case 2:
+      return "CCITT modified Huffman";
+    case 3:
+      return "CCITT Group 3";
+    case 4:
+      return "CCITT Group 4";
+    case 5:
+      return "LZW";
+    case 6:
+      return "old-style JPEG";
+    case 7:
+      return "JPEG";
+    case 8:
+    case 32946:
+      return "Deflate";
+    case 32773:
+      return "PackBits";
+    case 34925:
+      return "LZMA";
+    case 50000:
+      return "Zstandard";
+    case 50001:
+      return "WebP";
+    case KTIF_COMPRESSION_JPEG_AS_RGB:
+      return "JPEG, YCbCr read as RGB";
+    default:
+      return "other";
+  }
+}
+
+const char* photometricName(int32_t code) {
+  static const char* const names[] = {"MinIsWhite", "MinIsBlack", "RGB",  "palette",
+                                      "mask",       "separated",  "YCbCr"};
+  if (code >= 0 && code <= 6) return names[code];
+  if (code == 8) return "CIELab";
+  return "other";
+}
+
+const char* resolutionUnitName(uint16_t unit) {
+  return unit == 2 ? "inch" : unit == 3 ? "centimetre" : "no unit";
+}
+
+// The float the file holds, as the shortest decimal that reads back as it, so
+// that 0.1f does not turn into 0.10000000149.
+double floatValue(float value) {
+  char text[32];
+  auto result = std::to_chars(text, text + sizeof text, value);
+  return std::strtod(std::string(text, result.ptr).c_str(), nullptr);
+}
+
+std::string numberText(double value) {
+  char text[32];
+  auto result = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, result.ptr);
+}
+
+nlohmann::ordered_json valueArray(const double* values, int32_t count) {
+  if (values == nullptr || count <= 0) return nullptr;
+  return nlohmann::ordered_json(std::vector<double>(values, values + count));
+}
+
+struct Overview {
+  uint64_t offset;
+  int32_t width = 0, height = 0;  // 0 when the directory could not be opened
+};
+
+std::vector<Overview> overviewsRead(Ktif_File* handle, bool withSizes) {
+  std::vector<Overview> overviews;
+  uint64_t* offsets = ktif_GetRRDOffsets(handle);
+  for (uint64_t* at = offsets; at != nullptr && *at != 0; ++at) {
+    Overview overview{*at};
+    if (withSizes) {
+      Kerr_Report* err = nullptr;
+      Ktif_File* level = ktif_OpenDirectory(handle->path, "r", static_cast<int64_t>(*at), &err);
+      kerr_DeleteErrorReportEx(&err);
+      if (level != nullptr) {
+        overview.width = level->width;
+        overview.height = level->height;
+        ktif_Close(level, nullptr);
+      }
+    }
+    overviews.push_back(overview);
+  }
+  kmsc_HeapFree(offsets);
+  return overviews;
+}
+
+void jsonPrint(const InfoOptions& options, const Ktif_File* h, int32_t images,
+               const std::vector<Overview>& overviews) {
+  nlohmann::ordered_json offsets = nlohmann::ordered_json::array();
+  for (const Overview& overview : overviews) offsets.push_back(overview.offset);
+  nlohmann::ordered_json out = {
+      {"file", h->path},
+      {"images", images},
+      {"image", options.image},
+      {"imageName",
+       h->imageName ? nlohmann::ordered_json(h->imageName) : nlohmann::ordered_json(nullptr)},
+      {"imageType",
+       h->imageType ? nlohmann::ordered_json(h->imageType) : nlohmann::ordered_json(nullptr)},
+      {"width", h->width},
+      {"height", h->height},
+      {"layers", h->samplesPerPixel},
+      {"pixelType", pixelTypeName(h->pixelType)},
+      {"bitsPerSample", h->bitsPerSample},
+      {"bytesPerSample", h->bytesPerSample},
+      {"compression", h->compression},
+      {"photometric", h->photometric},
+      {"planarConfig", h->planarConfig},
+      {"tiled", h->isTiled != 0},
+      {"blockWidth", h->blockWidth},
+      {"blockHeight", h->blockHeight},
+      {"blocksAcross", h->blocksAcross},
+      {"blocksDown", h->blocksDown},
+      {"rbBlockWidth", h->rbBlockWidth},
+      {"rbBlockHeight", h->rbBlockHeight},
+      {"colorMapSize", h->colorMapSize},
+      {"min", valueArray(h->minValues, h->minCount)},
+      {"max", valueArray(h->maxValues, h->maxCount)},
+      {"xResolution", floatValue(h->xResolution)},
+      {"yResolution", floatValue(h->yResolution)},
+      {"resolutionUnit", h->resolutionUnit},
+      {"orientation", h->orientation},
+      {"reducedResolutionOffsets", offsets},
+      {"georeferencing", nullptr},
+      {"projection", nullptr},
+  };
+  std::printf("%s\n", out.dump(2).c_str());
+}
+
+std::string rangeText(const double* values, int32_t count) {
+  std::string text;
+  for (int32_t i = 0; i < count; ++i) text += (i ? ", " : "") + numberText(values[i]);
+  return text;
+}
+
+void plainPrint(const Ktif_File* h, int64_t image, int32_t images,
+                const std::vector<Overview>& overviews) {
+  std::printf("File:         %s\n", h->path);
+  std::printf("Image:        %lld of %d (%s, %s)\n", static_cast<long long>(image), images,
+              h->imageName ? h->imageName : "unnamed", h->imageType ? h->imageType : "?");
+  std::printf("Size:         %d x %d pixels, %d %s\n", h->width, h->height, h->samplesPerPixel,
+              h->samplesPerPixel == 1 ? "layer" : "layers");
+  std::printf("Type:         %s, %u bits per sample, %d %s per sample; %s (%d), %s\n",
+              pixelTypeName(h->pixelType), h->bitsPerSample, h->bytesPerSample,
+              h->bytesPerSample == 1 ? "byte" : "bytes", photometricName(h->photometric),
+              h->photometric, h->planarConfig == 2 ? "separate planes" : "interleaved");
+  std::printf("Blocks:       %s of %d x %d, %d across, %d down\n", h->isTiled ? "tiles" : "strips",
+              h->blockWidth, h->blockHeight, h->blocksAcross, h->blocksDown);
+  std::printf("Read blocks:  %d x %d%s\n", h->rbBlockWidth, h->rbBlockHeight,
+              h->partialStripMode ? " (wide strips read in pieces)" : "");
+  std::printf("Compression:  %s (%d)\n", compressionName(h->compression), h->compression);
+  if (h->colorMapSize > 0)
+    std::printf("Colour map:   %d entries\n", h->colorMapSize);
+  else
+    std::printf("Colour map:   none\n");
+  if (h->minValues != nullptr && h->maxValues != nullptr)
+    std::printf("Value range:  min %s; max %s\n", rangeText(h->minValues, h->minCount).c_str(),
+                rangeText(h->maxValues, h->maxCount).c_str());
+  std::printf("Resolution:   %s x %s per %s\n", numberText(floatValue(h->xResolution)).c_str(),
+              numberText(floatValue(h->yResolution)).c_str(),
+              resolutionUnitName(h->resolutionUnit));
+  std::printf("Orientation:  %u\n", h->orientation);
+  if (overviews.empty()) {
+    std::printf("Overviews:    none\n");
+    return;
+  }
+  std::printf("Overviews:    %zu\n", overviews.size());
+  for (const Overview& overview : overviews) {
+    if (overview.width > 0)
+      std::printf("              %d x %d at offset %llu\n", overview.width, overview.height,
+                  static_cast<unsigned long long>(overview.offset));
+    else
+      std::printf("              at offset %llu (unreadable)\n",
+                  static_cast<unsigned long long>(overview.offset));
+  }
+}
+
+int infoRun(const InfoOptions& options) {
+  int32_t images = 0;
+  Ktif_File* handle = toolImageOpen(options.file, options.image, &images);
+  if (handle == nullptr) return 1;
+  const std::vector<Overview> overviews = overviewsRead(handle, !options.json);
+  if (options.json)
+    jsonPrint(options, handle, images, overviews);
+  else
+    plainPrint(handle, options.image, images, overviews);
+  ktif_Close(handle, nullptr);
+  return 0;
+}
+
+}  // namespace
+
+CommandRunner infoCommandAdd(CLI::App& app, const ToolOptions&) {
+  CLI::App* command =
+      app.add_subcommand("info", "Describe one image of a TIFF file as the library sees it");
+  auto options = std::make_shared<InfoOptions>();
+  command->add_option("FILE", options->file, "TIFF file")->required();
+  command->add_option("--image", options->image, "Image index (overviews do not count)")
+      ->check(CLI::NonNegativeNumber);
+  command->add_flag("--json", options->json, "Print JSON instead of text");
+  return [options] { return infoRun(*options); };
+}

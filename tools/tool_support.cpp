@@ -1,0 +1,49 @@
+// What the subcommands share: opening one image of a file with a checked
+// index, and reporting failures on stderr.
+#include <cstdio>
+
+#include "commands.h"
+#include "kmsc.h"
+
+void toolFail(const std::string& message, Kerr_Report** report) {
+  std::fprintf(stderr, "ktif: %s\n", message.c_str());
+  if (report != nullptr && *report != nullptr) {
+    char* text = kerr_ReportFormat(*report, 0);
+    if (text != nullptr) std::fprintf(stderr, "%s", text);
+    kmsc_HeapFree(text);
+    kerr_DeleteErrorReportEx(report);
+  }
+}
+
+Ktif_File* toolImageOpen(const std::string& path, int64_t image, int32_t* imageCount) {
+  Kerr_Report* err = nullptr;
+  Ktif_File* handle = ktif_Open(path.c_str(), "r", &err);
+  if (handle == nullptr) {
+    toolFail("cannot open " + path, &err);
+    return nullptr;
+  }
+  if (handle->tiff == nullptr) {
+    // Files of 8 bytes or less open as a file to be created.
+    ktif_Close(handle, nullptr);
+    toolFail(path + " is not a TIFF file (8 bytes or less)", nullptr);
+    return nullptr;
+  }
+  const int32_t count = ktif_NumImages(handle, &err);
+  kerr_DeleteErrorReportEx(&err);
+  *imageCount = count;
+  // The library takes an index past the last image as a directory number,
+  // which could land on an overview; the tool only names images.
+  if (image < 0 || image >= count) {
+    ktif_Close(handle, nullptr);
+    toolFail("image " + std::to_string(image) + " out of range: " + path + " has " +
+                 std::to_string(count) + (count == 1 ? " image" : " images"),
+             nullptr);
+    return nullptr;
+  }
+  if (image == 0) return handle;
+  ktif_Close(handle, nullptr);
+  handle = ktif_OpenImageByIndex(path.c_str(), "r", image, &err);
+  if (handle == nullptr)
+    toolFail("cannot open image " + std::to_string(image) + " of " + path, &err);
+  return handle;
+}

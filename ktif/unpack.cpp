@@ -248,9 +248,9 @@ Ktif_BlockCache* blockCacheCreate(Ktif_File* handle, Kerr_Report** err) {
   const int64_t pixels = int64_t{handle->blockWidth} * handle->blockHeight;
   const int64_t perPixel =
       int64_t{handle->bytesPerSample} * (handle->rgbaRead ? 4 : int64_t{handle->samplesPerPixel});
-  // Both factors are below 2^62 / 2^31 here, so the product check is exact.
+  // With both factors below 2^31 the data size stays below 2^62.
   const bool sane = handle->blockWidth > 0 && handle->blockHeight > 0 && pixels <= INT32_MAX &&
-                    perPixel > 0 && perPixel <= INT32_MAX && pixels <= int64_t(SIZE_MAX) / perPixel;
+                    perPixel > 0 && perPixel <= INT32_MAX;
   auto* cache = static_cast<Ktif_BlockCache*>(kmsc_HeapMalloc(sizeof(Ktif_BlockCache)));
   void* data = sane && cache ? kmsc_HeapMalloc(size_t(pixels * perPixel)) : nullptr;
   if (data == nullptr) {

@@ -126,9 +126,12 @@ TEST(KtifOpen, HandleListsAndNames) {
   rgb.samplesPerPixel = 3;
   rgb.photometric = 2;
   rgb.description = "Forty characters of description, exactly";
+  TiffImageSpec overview = sized(20, 15, 1);
+  overview.samplesPerPixel = 3;
+  overview.photometric = 2;
   TiffImageSpec two = sized(10, 10);
   two.samplesPerPixel = 2;
-  tiffBuilderWrite(file.path(), {rgb, sized(20, 15, 1), two});
+  tiffBuilderWrite(file.path(), {rgb, overview, two});
   Kerr_Report* err = nullptr;
   Ktif_FileList* images = ktif_OpenImageHandles(file.path().c_str(), "r", &err);
   ASSERT_NE(images, nullptr);

@@ -5,6 +5,9 @@
 
 #include <array>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "kerr_frame.h"
 #include "kmsc.h"
@@ -27,7 +30,6 @@ struct UnpackTable {
 
 constexpr UnpackTable<1> kUnpack1;
 constexpr UnpackTable<2> kUnpack2;
-constexpr UnpackTable<4> kUnpack4;
 
 template <int Bits>
 void unpackWith(const UnpackTable<Bits>& table, unsigned char* out, const unsigned char* in,
@@ -37,6 +39,29 @@ void unpackWith(const UnpackTable<Bits>& table, unsigned char* out, const unsign
   for (uint32_t i = 0; i < whole; ++i, out += n) std::memcpy(out, table.pixels[in[i]], n);
   const uint32_t rest = pixels % n;
   if (rest != 0) std::memcpy(out, table.pixels[in[whole]], rest);
+}
+
+// 4-bit rows are the common sub-byte case, and a byte-wise table moves them at
+// one byte per step; splitting whole vectors into high and low nibbles and
+// interleaving those is several times faster.
+void unpack4(unsigned char* out, const unsigned char* in, uint32_t pixels) {
+  const uint32_t whole = pixels / 2;
+  uint32_t i = 0;
+#if defined(__SSE2__)
+  const __m128i nibble = _mm_set1_epi8(0x0F);
+  for (; i + 16 <= whole; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+    const __m128i high = _mm_and_si128(_mm_srli_epi16(v, 4), nibble);
+    const __m128i low = _mm_and_si128(v, nibble);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), _mm_unpacklo_epi8(high, low));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i + 16), _mm_unpackhi_epi8(high, low));
+  }
+#endif
+  for (; i < whole; ++i) {
+    out[2 * i] = in[i] >> 4;
+    out[2 * i + 1] = in[i] & 15;
+  }
+  if (pixels % 2 != 0) out[2 * whole] = in[whole] >> 4;
 }
 
 template <int Bits>
@@ -104,7 +129,7 @@ void unpackRow(int32_t bits, unsigned char* destination, const unsigned char* pa
       unpackWith(kUnpack2, destination, packed, pixels);
       break;
     case 4:
-      unpackWith(kUnpack4, destination, packed, pixels);
+      unpack4(destination, packed, pixels);
       break;
     default:
       break;

@@ -28,7 +28,7 @@ TEST(KtifUnpack, RowsUnpackAndPack) {
   EXPECT_EQ(byte, 0x6C) << "other bit counts do nothing";
 
   for (int bits : {1, 2, 4}) {
-    for (uint32_t n : {7u, 8u, 19u}) {
+    for (uint32_t n : {7u, 8u, 19u, 77u}) {
       Bytes source(n), packed(n, 0xEE), back(n);
       for (uint32_t k = 0; k < n; ++k)
         source[k] = static_cast<unsigned char>((k * 5 + 3) % (1 << bits));

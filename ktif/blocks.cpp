@@ -140,8 +140,13 @@ void opxExpand(void* buffer, uint32_t count, uint16_t lo, uint16_t hi) {
   uint16_t table[256];
   opxTableBuild(lo, hi, table);
   auto* bytes = static_cast<unsigned char*>(buffer);
-  // From the end, so that no code is overwritten before it is read.
-  for (uint32_t j = count; j-- > 0;) std::memcpy(bytes + size_t{j} * 2, &table[bytes[j]], 2);
+  // From the end, so that no code is overwritten before it is read. (The
+  // shorter `for (uint32_t j = count; j-- > 0;)` form of this loop is
+  // miscompiled by GCC 12 at -O1 and above: the buffer comes back unchanged.)
+  for (size_t j = count; j > 0; --j) {
+    const uint16_t value = table[bytes[j - 1]];
+    std::memcpy(bytes + 2 * (j - 1), &value, 2);
+  }
 }
 
 uint32_t ktif_BlockNum(TIFF* tiff, uint32_t x, uint32_t y, uint16_t sample) {

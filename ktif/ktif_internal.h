@@ -53,6 +53,8 @@ void RBWriteFunc(int32_t index, void* data, void* client, Kerr_Report** err);
 void RBTransfer(int32_t w, int32_t h, int32_t layer, int32_t layers, int64_t sourceStride,
                 unsigned char* destination, int64_t destinationStride, int32_t bits,
                 const unsigned char* source, int32_t bitOffset);
+/* Lets the two once-per-process warnings of RBTransfer appear again (tests). */
+void RBTransferWarningsReset();
 
 /* ---- TIFF library additions ------------------------------------------ */
 

@@ -1,0 +1,417 @@
+/* Raster-buffer reads: one host block of one layer, assembled from the TIFF
+ * blocks it covers (through the block cache), or read straight from the file
+ * for wide uncompressed strips. */
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "kdms.h"
+#include "kerr_frame.h"
+#include "kfio.h"
+#include "kmsc.h"
+#include "ktif_internal.h"
+
+namespace {
+
+/* The two "not handled" warnings are shown once per process. */
+bool gMultiLayerWarned = false;
+bool gBitOffsetWarned = false;
+
+/* Bits per sample of one layer: its entry in the list, the first entry when
+ * its own is 0, or the image's value without a list. */
+int32_t layerBits(const Ktif_File* handle, int32_t layer) {
+  if (!handle->bitsPerSampleList) return handle->bitsPerSample;
+  int32_t bits = handle->bitsPerSampleList[layer];
+  return bits != 0 ? bits : handle->bitsPerSampleList[0];
+}
+
+/* Sample sizes the transfer can deliver into elements of `bytesPerSample`
+ * bytes without writing past them. */
+bool bitsDeliverable(int32_t bits, int32_t layers, int32_t bytesPerSample) {
+  if (bits == 1 || bits == 2 || bits == 4) return true;
+  if (bits < 8 || bits > 8 * bytesPerSample) return false;
+  if (layers < 2) return true;
+  return bits == 8 || bits == 16 || bits == 32 || bits == 64;
+}
+
+/* Raster-buffer and TIFF block sizes the reads can work with: positive, and
+ * a raster-buffer block of at most 2^32 - 1 elements of at most 8 bytes, so
+ * that no size computed from them overflows. */
+bool rbGeometryValid(const Ktif_File* handle) {
+  return handle->rbBlockWidth > 0 && handle->rbBlockHeight > 0 && handle->blockWidth > 0 &&
+         handle->blockHeight > 0 && handle->bytesPerSample > 0 && handle->bytesPerSample <= 8 &&
+         handle->samplesPerPixel > 0 && handle->samplesPerPixel <= 0xFFFF &&
+         int64_t(handle->rbBlockWidth) * handle->rbBlockHeight <= int64_t(UINT32_MAX);
+}
+
+void invertIfWhiteIsZero(const Ktif_File* handle, void* buffer) {
+  if (handle->photometric != 0) return;
+  if (handle->pixelType < 0 || handle->pixelType >= KMSC_PIXEL_TYPE_COUNT) return;
+  int32_t bits = kmsc_AddressOf_kgda_NumBitsPerPixel()[handle->pixelType];
+  ktif_Invert(buffer, bits,
+              static_cast<uint32_t>(int64_t(handle->rbBlockWidth) * handle->rbBlockHeight));
+}
+
+/* Unpacked blocks take a byte per sample, up to 8 times their stored size;
+ * beyond this a block is refused rather than exhausting memory. */
+constexpr int64_t kUnpackedBlockLimit = int64_t(256) << 20;
+
+/* Pixel-interleaved images of several layers with fewer than 8 bits per
+ * sample are read, not refused: their samples cannot be picked out of a packed
+ * row one layer at a time by the row routines, so the whole TIFF block is
+ * unpacked once into the interleave cache (one byte per sample, layers side by
+ * side, as the one-block reader keeps it) and read from there; the other
+ * layers of the same block then cost nothing. Returns the unpacked block, or
+ * null with a report. */
+const unsigned char* unpackedBlock(Ktif_File* handle, int32_t blockNumber,
+                                   const unsigned char* packed, int32_t bits, int32_t layers,
+                                   int64_t rowBytes, KerrFrame& frame) {
+  const int64_t rowSamples = int64_t(handle->blockWidth) * layers;
+  if (rowSamples * handle->blockHeight > kUnpackedBlockLimit) {
+    frame.fail(__LINE__, "Block of %lld x %d samples too large to unpack",
+               static_cast<long long>(rowSamples), handle->blockHeight);
+    return nullptr;
+  }
+  Ktif_BlockCache* cache = blockCacheCreate(handle, frame.slot());
+  if (!cache) {
+    if (frame.hasReport())
+      frame.calleeFailed(__LINE__, "blockCacheCreate");
+    else
+      frame.fail(__LINE__, "No interleave cache for %d layers", layers);
+    return nullptr;
+  }
+  if (cache->layerCount != layers || !cache->data ||
+      int64_t(kmsc_HeapSize(cache->data)) < rowSamples * handle->blockHeight) {
+    frame.fail(__LINE__, "Interleave cache does not fit the block");
+    return nullptr;
+  }
+  unsigned char* data = static_cast<unsigned char*>(cache->data);
+  if (cache->blockNumber != blockNumber) {
+    for (int32_t row = 0; row < handle->blockHeight; ++row)
+      unpackRow(bits, data + row * rowSamples, packed + row * rowBytes,
+                static_cast<uint32_t>(rowSamples));
+    cache->blockNumber = blockNumber;
+  }
+  return data;
+}
+
+/* Wide strips held at once for direct reads: whole image rows of one
+ * raster-buffer row when they fit, so that a sequential read fetches them in a
+ * few large reads and every block of that row comes from memory. Wider images
+ * read only the columns of each block, row by row. */
+constexpr int64_t kBandBudgetBytes = int64_t(32) << 20;
+
+/* Reads `rows` image rows from row y0, `columns` pixels from column x0, into
+ * `out` (rows `outStride` bytes apart), straight from the file at the strip
+ * offsets. Rows that follow each other both in the file and in `out` are read
+ * in one piece. Returns false with a report. */
+bool stripRowsRead(Ktif_File* handle, int64_t x0, int64_t y0, int64_t rows, int64_t columns,
+                   unsigned char* out, int64_t outStride, KerrFrame& frame) {
+  if (rows <= 0 || columns <= 0) return true;
+  uint32_t rowsPerStrip = 0;
+  uint64_t* offsets = nullptr;
+  if (!TIFFGetFieldDefaulted(handle->tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip) ||
+      !TIFFGetField(handle->tiff, TIFFTAG_STRIPOFFSETS, &offsets) || !offsets) {
+    frame.fail(__LINE__, "No strip offsets");
+    return false;
+  }
+  if (rowsPerStrip == 0 || rowsPerStrip > uint32_t(handle->height))
+    rowsPerStrip = uint32_t(handle->height);
+  const uint64_t strips = TIFFNumberOfStrips(handle->tiff);
+  const int64_t pixelBytes = int64_t(handle->samplesPerPixel) * handle->bytesPerSample;
+  const int64_t lineBytes = int64_t(handle->width) * pixelBytes;
+  const int64_t readBytes = columns * pixelBytes;
+  const bool swap = handle->bytesPerSample == 2 && !handle->nativeByteOrder;
+  Kfio_File* file = handle->partialStripFile;
+
+  int64_t runStart = 0, runBytes = 0;
+  unsigned char* runOut = nullptr;
+  auto flush = [&]() -> bool {
+    if (runBytes == 0) return true;
+    if (kfio_fseeko(file, runStart, KFIO_SEEK_SET) != 0) {
+      frame.fail(__LINE__, "kfio_fseeko failed");
+      return false;
+    }
+    if (kfio_ReadSeq(file, runOut, runBytes, frame.slot()) != runBytes || frame.hasReport()) {
+      frame.calleeFailed(__LINE__, "kfio_ReadSeq");
+      return false;
+    }
+    if (swap) TIFFSwabArrayOfShort(reinterpret_cast<uint16_t*>(runOut), tmsize_t(runBytes / 2));
+    runBytes = 0;
+    return true;
+  };
+  for (int64_t i = 0; i < rows; ++i) {
+    const uint64_t y = uint64_t(y0 + i);
+    const uint64_t strip = y / rowsPerStrip;
+    if (strip >= strips) {
+      frame.fail(__LINE__, "Row %llu lies in no strip", static_cast<unsigned long long>(y));
+      return false;
+    }
+    const int64_t position =
+        int64_t(offsets[strip]) + lineBytes * int64_t(y % rowsPerStrip) + x0 * pixelBytes;
+    if (offsets[strip] > uint64_t(INT64_MAX / 2) || position < 0) {
+      frame.fail(__LINE__, "kfio_fseeko failed");
+      return false;
+    }
+    unsigned char* target = out + i * outStride;
+    if (runBytes > 0 && position == runStart + runBytes && target == runOut + runBytes) {
+      runBytes += readBytes;
+      continue;
+    }
+    if (!flush()) return false;
+    runStart = position;
+    runOut = target;
+    runBytes = readBytes;
+  }
+  return flush();
+}
+
+}  // namespace
+
+void RBTransferWarningsReset() {
+  gMultiLayerWarned = false;
+  gBitOffsetWarned = false;
+}
+
+void RBTransfer(int32_t w, int32_t h, int32_t layer, int32_t layers, int64_t sourceStride,
+                unsigned char* destination, int64_t destinationStride, int32_t bits,
+                const unsigned char* source, int32_t bitOffset) {
+  static const char* kLabel = "RBTransfer";
+  if (w <= 0 || h <= 0 || !destination || bits <= 0) return;
+  const size_t packedBytes = static_cast<size_t>(int64_t(w) * bits / 8);
+  /* Rows of sub-byte images hold one byte per pixel: zero fills clear the
+   * whole row of the part, not just its packed length. */
+  const size_t fillBytes = bits < 8 ? static_cast<size_t>(w) : packedBytes;
+  auto fillZero = [&]() {
+    for (int32_t row = 0; row < h; ++row)
+      std::memset(destination + row * destinationStride, 0, fillBytes);
+  };
+
+  if (!source) return fillZero();
+  if (layers >= 2) {
+    if (bits >= 8) {
+      for (int32_t row = 0; row < h; ++row)
+        layerExtract(static_cast<uint32_t>(w), destination + row * destinationStride, layer,
+                     source + row * sourceStride, layers, bits / 8);
+      return;
+    }
+    if (!gMultiLayerWarned) {
+      gMultiLayerWarned = true;
+      KerrFrame frame(kLabel, nullptr);
+      frame.warn(__LINE__, KERR_WARNING, "Multi-layer %d bit data not handled yet", bits);
+    }
+    return fillZero();
+  }
+  if (bits < 8) {
+    if (bitOffset != 0) {
+      if (!gBitOffsetWarned) {
+        gBitOffsetWarned = true;
+        KerrFrame frame(kLabel, nullptr);
+        frame.warn(__LINE__, KERR_WARNING,
+                   "Single-layer %d bit data with non-zero bitoffset (%d) not handled yet", bits,
+                   bitOffset);
+      }
+      return fillZero();
+    }
+    for (int32_t row = 0; row < h; ++row)
+      unpackRow(bits, destination + row * destinationStride, source + row * sourceStride,
+                static_cast<uint32_t>(w));
+    return;
+  }
+  if (sourceStride == destinationStride && size_t(sourceStride) == packedBytes) {
+    std::memcpy(destination, source, packedBytes * static_cast<size_t>(h));
+    return;
+  }
+  for (int32_t row = 0; row < h; ++row)
+    std::memcpy(destination + row * destinationStride, source + row * sourceStride, packedBytes);
+}
+
+void ktif_RBRasterRead(Ktif_File* handle, int32_t layer, int32_t rbRow, int32_t rbColumn,
+                       void* buffer, Kerr_Report** err) {
+  static const char* kLabel = "ktif_RBRasterRead";
+  KerrFrame frame(kLabel, err);
+  if (!handle || !buffer || layer < 0 || layer >= handle->samplesPerPixel || rbRow < 0 ||
+      rbColumn < 0 || !rbGeometryValid(handle))
+    return frame.fail(__LINE__, "Invalid Arguments");
+
+  if (handle->partialStripMode) {
+    ktif_ReadPartialStrip(handle, layer, rbRow, rbColumn, buffer, frame.slot());
+    /* Complemented like every other road, so that a WhiteIsZero image reads
+     * the same whether or not its strips are wide. */
+    if (!frame.hasReport()) invertIfWhiteIsZero(handle, buffer);
+    return;
+  }
+
+  RBSetup(handle, layer, frame.slot());
+  if (frame.hasReport()) return frame.calleeFailed(__LINE__, "RBSetup");
+  if (handle->faxState) {
+    /* Bilevel CCITT strips are decoded row by row; that decoder is not part
+     * of this build. */
+    return frame.fail(__LINE__, "RBReadFunc1Bit failed");
+  }
+  if (!handle->cache) return frame.fail(__LINE__, "Invalid Arguments");
+
+  unsigned char* out = static_cast<unsigned char*>(buffer);
+  const int64_t rbWidth = handle->rbBlockWidth;
+  const int64_t rbHeight = handle->rbBlockHeight;
+  const int64_t bytesPerSample = handle->bytesPerSample;
+  const int64_t layers = handle->cacheBlockLayers;
+  const bool allLayers = layers == handle->samplesPerPixel && layers > 1;
+  const int32_t layerInBlock = allLayers ? layer : 0;
+  const int64_t layerOffset = allLayers ? 0 : int64_t(handle->blocksPerLayer) * layer;
+  const int32_t bits = layerBits(handle, layer);
+  if (!bitsDeliverable(bits, static_cast<int32_t>(layers), handle->bytesPerSample))
+    return frame.fail(__LINE__, "%d bits per sample cannot be delivered in %d-byte elements", bits,
+                      handle->bytesPerSample);
+
+  const int64_t rbBytes = rbWidth * rbHeight * bytesPerSample;
+  if (handle->cacheCapacity == 0 && rbWidth == handle->blockWidth &&
+      rbHeight == handle->blockHeight && layers == 1 && bits >= 8 &&
+      handle->cacheBlockBytes <= rbBytes) {
+    /* The raster-buffer block is one TIFF block: the cache reads it straight
+     * into the caller's buffer. */
+    if (rbRow >= handle->blocksDown || rbColumn >= handle->blocksAcross) {
+      std::memset(out, 0, static_cast<size_t>(rbBytes));
+    } else {
+      void* data = out;
+      int64_t index = layerOffset + int64_t(handle->blocksAcross) * rbRow + rbColumn;
+      if (kdms_CacheRead(handle->cache, static_cast<int32_t>(index), &data, frame.slot()) != 0)
+        return frame.calleeFailed(__LINE__, "kdms_CacheRead");
+    }
+    invertIfWhiteIsZero(handle, buffer);
+    return;
+  }
+
+  const int64_t blockWidth = handle->blockWidth;
+  const int64_t blockHeight = handle->blockHeight;
+  const int64_t rowBytes = (blockWidth * bits * layers + 7) / 8;
+  if (rowBytes * blockHeight > handle->cacheBlockBytes)
+    return frame.fail(__LINE__, "Block of %d bytes too small for %lld x %lld samples of %d bits",
+                      handle->cacheBlockBytes, static_cast<long long>(blockWidth * layers),
+                      static_cast<long long>(blockHeight), bits);
+  const bool unpackAll = layers >= 2 && bits < 8;
+  const int64_t x0 = rbWidth * rbColumn;
+  const int64_t y0 = rbHeight * rbRow;
+  const int64_t outStride = bytesPerSample * rbWidth;
+
+  for (int64_t tr = y0 / blockHeight; tr <= (y0 + rbHeight - 1) / blockHeight; ++tr) {
+    const int64_t ty = blockHeight * tr;
+    const int64_t sy = y0 > ty ? y0 - ty : 0;
+    const int64_t dy = ty > y0 ? ty - y0 : 0;
+    const int64_t h = std::min(blockHeight - sy, rbHeight - dy);
+    for (int64_t tc = x0 / blockWidth; tc <= (x0 + rbWidth - 1) / blockWidth; ++tc) {
+      const int64_t tx = blockWidth * tc;
+      const int64_t sx = x0 > tx ? x0 - tx : 0;
+      const int64_t dx = tx > x0 ? tx - x0 : 0;
+      const int64_t w = std::min(blockWidth - sx, rbWidth - dx);
+      unsigned char* destination = out + dy * outStride + dx * bytesPerSample;
+      if (tc >= handle->blocksAcross || tr >= handle->blocksDown) {
+        RBTransfer(int32_t(w), int32_t(h), layerInBlock, int32_t(layers), rowBytes, destination,
+                   outStride, bits, nullptr, 0);
+        continue;
+      }
+      const int32_t index = static_cast<int32_t>(layerOffset + handle->blocksAcross * tr + tc);
+      void* data = nullptr;
+      if (kdms_CacheRead(handle->cache, index, &data, frame.slot()) != 0)
+        return frame.calleeFailed(__LINE__, "kdms_CacheRead");
+      const unsigned char* block = static_cast<const unsigned char*>(data);
+      if (unpackAll) {
+        block = unpackedBlock(handle, index, block, bits, int32_t(layers), rowBytes, frame);
+        if (!block) return;
+        const int64_t stride = blockWidth * layers;
+        RBTransfer(int32_t(w), int32_t(h), layerInBlock, int32_t(layers), stride, destination,
+                   outStride, 8, block + sy * stride + sx * layers, 0);
+        continue;
+      }
+      const int64_t bitPosition = bits * sx * layers;
+      RBTransfer(int32_t(w), int32_t(h), layerInBlock, int32_t(layers), rowBytes, destination,
+                 outStride, bits, block + sy * rowBytes + bitPosition / 8,
+                 bits < 8 ? int32_t(bitPosition % 8) : 0);
+    }
+  }
+  invertIfWhiteIsZero(handle, buffer);
+}
+
+void ktif_ReadPartialStrip(Ktif_File* handle, int32_t layer, int32_t rbRow, int32_t rbColumn,
+                           void* buffer, Kerr_Report** err) {
+  static const char* kLabel = "ktif_ReadPartialStrip";
+  KerrFrame frame(kLabel, err);
+  if (!handle || !buffer || !handle->tiff || layer < 0 || layer >= handle->samplesPerPixel ||
+      rbRow < 0 || rbColumn < 0 || !rbGeometryValid(handle) || handle->width <= 0 ||
+      handle->height <= 0 || (handle->bytesPerSample != 1 && handle->bytesPerSample != 2))
+    return frame.fail(__LINE__, "Invalid Arguments");
+
+  const int64_t samples = handle->samplesPerPixel;
+  const int64_t bytesPerSample = handle->bytesPerSample;
+  const int64_t pixelBytes = samples * bytesPerSample;
+  const int64_t rbWidth = handle->rbBlockWidth;
+  const int64_t rbHeight = handle->rbBlockHeight;
+  const int64_t lineBytes = int64_t(handle->width) * pixelBytes;
+  const int64_t x0 = rbWidth * rbColumn;
+  const int64_t y0 = rbHeight * rbRow;
+  /* Sizes: each factor is below 2^32, 2^16 or 2, so no product overflows. */
+  const bool band = rbHeight * lineBytes <= kBandBudgetBytes;
+  const int64_t heldStride = band ? lineBytes : rbWidth * pixelBytes;
+  const int64_t heldBytes = heldStride * rbHeight;
+
+  if (!handle->partialStripOpen) {
+    Kfio_File* file = kfio_Open(handle->path, "rb", frame.slot());
+    if (!file) return frame.calleeFailed(__LINE__, "RBSetup");
+    handle->partialStripFile = file;
+    handle->partialStripOpen = 1;
+    handle->partialStripRow = handle->partialStripColumn = -1;
+  }
+  if (!handle->partialStripFile) return frame.fail(__LINE__, "Invalid Arguments");
+  if (int64_t(kmsc_HeapSize(handle->partialStripBuffer)) < heldBytes) {
+    void* grown = heldBytes <= int64_t(SIZE_MAX / 2)
+                      ? kmsc_HeapRealloc(handle->partialStripBuffer, size_t(heldBytes))
+                      : nullptr;
+    if (!grown) return frame.fail(__LINE__, "No Memory!");
+    handle->partialStripBuffer = static_cast<unsigned char*>(grown);
+    handle->partialStripRow = handle->partialStripColumn = -1;
+  }
+
+  unsigned char* held = handle->partialStripBuffer;
+  const bool isHeld =
+      rbRow == handle->partialStripRow && (band || rbColumn == handle->partialStripColumn);
+  const int64_t rows = std::max<int64_t>(0, std::min(rbHeight, int64_t(handle->height) - y0));
+  if (!isHeld) {
+    /* Marked empty until whole again, so that a failed read is retried. */
+    handle->partialStripRow = handle->partialStripColumn = -1;
+    if (band) {
+      std::memset(held + rows * lineBytes, 0, size_t((rbHeight - rows) * lineBytes));
+      if (!stripRowsRead(handle, 0, y0, rows, handle->width, held, lineBytes, frame)) return;
+    } else {
+      std::memset(held, 0, size_t(heldBytes));
+      const int64_t columns = std::min(rbWidth, int64_t(handle->width) - x0);
+      if (columns > 0 && !stripRowsRead(handle, x0, y0, rows, columns, held, heldStride, frame))
+        return;
+    }
+    handle->partialStripRow = rbRow;
+  }
+  handle->partialStripColumn = rbColumn;
+
+  /* Deliver one layer: rows and columns the held data lacks are 0. */
+  const unsigned char* source = held;
+  int64_t columns = rbWidth;
+  if (band) {
+    columns = std::max<int64_t>(0, std::min(rbWidth, int64_t(handle->width) - x0));
+    if (columns > 0) source += x0 * pixelBytes;
+  }
+  unsigned char* out = static_cast<unsigned char*>(buffer);
+  const int64_t outStride = rbWidth * bytesPerSample;
+  for (int64_t i = 0; i < rbHeight; ++i, out += outStride) {
+    int64_t filled = 0;
+    if (i < rows && columns > 0) {
+      if (samples == 1)
+        std::memcpy(out, source + i * heldStride, size_t(columns * bytesPerSample));
+      else
+        layerExtract(uint32_t(columns), out, layer, source + i * heldStride, int32_t(samples),
+                     int32_t(bytesPerSample));
+      filled = columns * bytesPerSample;
+    }
+    std::memset(out + filled, 0, size_t(outStride - filled));
+  }
+}

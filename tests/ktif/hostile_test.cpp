@@ -79,7 +79,9 @@ TEST(KtifHostile, HandMadeDirectories) {
     TempFile file("hostile");
     rawTiffWrite(file.path(), rawTiffBuild(entries, 32 * 16));
     bool opened = openAndReadEverything(file.path());
-    if (!c.opens) EXPECT_FALSE(opened);
+    if (!c.opens) {
+      EXPECT_FALSE(opened);
+    }
   }
 }
 

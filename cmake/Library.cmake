@@ -16,7 +16,8 @@ target_include_directories(ktif PUBLIC
   $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/ktif> $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/kgtf>
   $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/geokeys> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/ktif>)
 target_link_libraries(ktif PUBLIC kraster PRIVATE ktif_geotiff PROJ::proj)
-target_link_options(ktif PRIVATE -Wl,--no-undefined)
+target_link_options(ktif PRIVATE -Wl,--no-undefined -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/ktif.map)
+set_target_properties(ktif PROPERTIES LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/ktif.map)
 set_target_properties(ktif PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
 
 # The same objects as a static library, for tests that call internal functions.

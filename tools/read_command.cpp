@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <sys/stat.h>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -100,6 +101,10 @@ int readRun(const ReadOptions& options) {
   int32_t images = 0;
   Ktif_File* handle = toolImageOpen(options.file, options.image, &images);
   if (handle == nullptr) return 1;
+  // Only a file this run created is removed after a failure: never a device
+  // such as /dev/null, nor a file the user already had.
+  struct stat before;
+  bool created = !options.out.empty() && stat(options.out.c_str(), &before) != 0;
   if (!options.out.empty()) {
     out.reset(std::fopen(options.out.c_str(), "wb"));
     if (!out) {
@@ -120,7 +125,7 @@ int readRun(const ReadOptions& options) {
     toolFail("cannot write " + options.out + ": " + std::strerror(errno), nullptr);
     rc = 1;
   }
-  if (rc != 0) std::remove(options.out.c_str());
+  if (rc != 0 && created) std::remove(options.out.c_str());
   return rc;
 }
 

@@ -125,16 +125,16 @@ TEST(KtifBlocks, JpegYCbCrIsDeliveredAsRgbTopRowFirst) {
     // Strips of 16 rows leave a last strip of 8; tiles stay whole, as JPEG
     // rings at the zeros that pad a partial tile.
     TempFile file("jpeg_rgb");
-    TiffImageSpec spec;
-    spec.width = 32, spec.height = tiled ? 48 : 40, spec.samplesPerPixel = 3;
-    spec.photometric = 6, spec.compression = COMPRESSION_JPEG, spec.tiled = tiled;
-    spec.rowsPerStrip = 16, spec.value = ramp;
-    tiffBuilderWrite(file.path(), {spec});
+    TiffImageSpec layout;
+    layout.width = 32, layout.height = tiled ? 48 : 40, layout.samplesPerPixel = 3;
+    layout.photometric = 6, layout.compression = COMPRESSION_JPEG, layout.tiled = tiled;
+    layout.rowsPerStrip = 16, layout.value = ramp;
+    tiffBuilderWrite(file.path(), {layout});
     KtifHandle h = ktifOpenOrFail(file.path());
     ASSERT_NE(h, nullptr);
     for (int layer = 0; layer < 3; ++layer) {
       std::vector<uint64_t> image = ktifReadLayer(h.get(), layer);
-      ASSERT_EQ(image.size(), size_t(32) * spec.height);
+      ASSERT_EQ(image.size(), size_t(32) * layout.height);
       for (uint32_t i = 0; i < image.size(); ++i)
         ASSERT_NEAR(double(image[i]), ramp(layer, i % 32, i / 32), 8) << tiled << " at " << i;
     }

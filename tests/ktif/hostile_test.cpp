@@ -101,14 +101,14 @@ TEST(KtifHostile, TilesOfAbsurdSize) {
 
 TEST(KtifHostile, TruncatedCompressedFiles) {
   TempFile whole("whole");
-  TiffImageSpec spec;
-  spec.width = 70;
-  spec.height = 50;
-  spec.samplesPerPixel = 3;
-  spec.photometric = 2;
-  spec.compression = 5;
-  spec.tiled = true;
-  tiffBuilderWrite(whole.path(), {spec});
+  TiffImageSpec layout;
+  layout.width = 70;
+  layout.height = 50;
+  layout.samplesPerPixel = 3;
+  layout.photometric = 2;
+  layout.compression = 5;
+  layout.tiled = true;
+  tiffBuilderWrite(whole.path(), {layout});
   std::ifstream in(whole.path(), std::ios::binary);
   std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   ASSERT_GT(bytes.size(), 100u);

@@ -38,11 +38,11 @@ std::vector<std::string> openFailure(const std::string& path, int64_t index = 0)
 }
 
 TiffImageSpec sized(uint32_t width, uint32_t height, int64_t subfileType = -1) {
-  TiffImageSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.newSubfileType = subfileType;
-  return spec;
+  TiffImageSpec layout;
+  layout.width = width;
+  layout.height = height;
+  layout.newSubfileType = subfileType;
+  return layout;
 }
 
 TEST(KtifOpen, EmptyFileAndModes) {
@@ -165,12 +165,12 @@ TEST(KtifParameters, PixelTypesAndGeometry) {
                {16, 2, 6}, {16, 3, 5}, {32, 1, 7}, {32, 2, 8}, {32, 3, 9}, {64, 3, 10}};
   for (const Case& c : cases) {
     TempFile file("ptype");
-    TiffImageSpec spec = sized(1000, 700);
-    spec.bitsPerSample = c.bits;
-    spec.sampleFormat = c.format;
-    spec.tiled = true;
-    spec.tileWidth = spec.tileHeight = 256;
-    tiffBuilderWrite(file.path(), {spec});
+    TiffImageSpec layout = sized(1000, 700);
+    layout.bitsPerSample = c.bits;
+    layout.sampleFormat = c.format;
+    layout.tiled = true;
+    layout.tileWidth = layout.tileHeight = 256;
+    tiffBuilderWrite(file.path(), {layout});
     Handle h = openOrFail(file.path());
     if (!h) continue;
     EXPECT_EQ(h->pixelType, c.pixelType) << c.bits << "/" << c.format;
@@ -180,9 +180,9 @@ TEST(KtifParameters, PixelTypesAndGeometry) {
     EXPECT_EQ(h->resolutionUnit, 2) << "absent ResolutionUnit means inch";
   }
   TempFile twoBit("ptype2");
-  TiffImageSpec spec = sized(16, 4);
-  spec.bitsPerSample = 2;
-  tiffBuilderWrite(twoBit.path(), {spec});
+  TiffImageSpec layout = sized(16, 4);
+  layout.bitsPerSample = 2;
+  tiffBuilderWrite(twoBit.path(), {layout});
   EXPECT_EQ(openFailure(twoBit.path()),
             (std::vector<std::string>{"Error reading file parameters", "Unsupported pixel type"}));
 }
@@ -227,12 +227,12 @@ TEST(KtifParameters, StripsRangesColourMapAndPartialStrips) {
 
 TEST(KtifParameters, JpegYCbCrIsDeliveredAsRgb) {
   TempFile file("ycbcr");
-  TiffImageSpec spec = sized(64, 48);
-  spec.samplesPerPixel = 3;
-  spec.photometric = 6;
-  spec.compression = 7;
-  spec.tiled = true;
-  tiffBuilderWrite(file.path(), {spec});
+  TiffImageSpec layout = sized(64, 48);
+  layout.samplesPerPixel = 3;
+  layout.photometric = 6;
+  layout.compression = 7;
+  layout.tiled = true;
+  tiffBuilderWrite(file.path(), {layout});
   Handle h = openOrFail(file.path());
   EXPECT_EQ(h->compression, KTIF_COMPRESSION_JPEG_AS_RGB);
   EXPECT_EQ(h->rgbaRead, 1);

@@ -21,8 +21,8 @@ struct HandleCloser {
 };
 using Handle = std::unique_ptr<Ktif_File, HandleCloser>;
 
-Handle writeAndOpen(const TempFile& file, const TiffImageSpec& spec, const char* mode = "r") {
-  tiffBuilderWrite(file.path(), {spec});
+Handle writeAndOpen(const TempFile& file, const TiffImageSpec& layout, const char* mode = "r") {
+  tiffBuilderWrite(file.path(), {layout});
   Kerr_Report* err = nullptr;
   Handle handle(ktif_Open(file.path().c_str(), mode, &err));
   EXPECT_NE(handle, nullptr) << (err ? kerr_ReportMessage(err) : "");
@@ -31,41 +31,41 @@ Handle writeAndOpen(const TempFile& file, const TiffImageSpec& spec, const char*
 }
 
 TiffImageSpec image(uint32_t width, uint32_t height, uint16_t bits, uint16_t samples = 1) {
-  TiffImageSpec spec;
-  spec.width = width, spec.height = height, spec.bitsPerSample = bits;
-  spec.samplesPerPixel = samples;
-  if (samples == 3) spec.photometric = 2;
-  return spec;
+  TiffImageSpec layout;
+  layout.width = width, layout.height = height, layout.bitsPerSample = bits;
+  layout.samplesPerPixel = samples;
+  if (samples == 3) layout.photometric = 2;
+  return layout;
 }
 
-TiffImageSpec tiled(TiffImageSpec spec, uint32_t tileWidth, uint32_t tileHeight) {
-  spec.tiled = true, spec.tileWidth = tileWidth, spec.tileHeight = tileHeight;
-  return spec;
+TiffImageSpec tiled(TiffImageSpec layout, uint32_t tileWidth, uint32_t tileHeight) {
+  layout.tiled = true, layout.tileWidth = tileWidth, layout.tileHeight = tileHeight;
+  return layout;
 }
 
-TiffImageSpec strips(TiffImageSpec spec, uint32_t rows, uint16_t compression = 1) {
-  spec.rowsPerStrip = rows, spec.compression = compression;
-  return spec;
+TiffImageSpec strips(TiffImageSpec layout, uint32_t rows, uint16_t compression = 1) {
+  layout.rowsPerStrip = rows, layout.compression = compression;
+  return layout;
 }
 
 // What the host must see: the stored sample inside the image, 0 beyond it
 // (the builder stores 0 there too), complemented for WhiteIsZero.
-uint64_t expectedSample(const TiffImageSpec& spec, int layer, int64_t x, int64_t y) {
+uint64_t expectedSample(const TiffImageSpec& layout, int layer, int64_t x, int64_t y) {
   uint64_t v = 0;
-  if (x < spec.width && y < spec.height)
-    v = uint64_t(std::llround(tiffBuilderPattern(spec, layer, uint32_t(x), uint32_t(y))));
-  if (spec.photometric == 0) v = ((uint64_t(1) << spec.bitsPerSample) - 1) - v;
+  if (x < layout.width && y < layout.height)
+    v = uint64_t(std::llround(tiffBuilderPattern(layout, layer, uint32_t(x), uint32_t(y))));
+  if (layout.photometric == 0) v = ((uint64_t(1) << layout.bitsPerSample) - 1) - v;
   return v;
 }
 
 // Reads every raster-buffer block of every layer, one block row and column
 // beyond the image too, and compares each element with the pattern.
-void expectWholeImage(Ktif_File* h, const TiffImageSpec& spec, const std::string& what) {
+void expectWholeImage(Ktif_File* h, const TiffImageSpec& layout, const std::string& what) {
   const int64_t w = h->rbBlockWidth, rbh = h->rbBlockHeight, bytes = h->bytesPerSample;
   std::vector<unsigned char> buffer(size_t(w * rbh * bytes));
-  for (int layer = 0; layer < spec.samplesPerPixel; ++layer)
-    for (int64_t r = 0; r * rbh <= spec.height; ++r)
-      for (int64_t c = 0; c * w <= spec.width; ++c) {
+  for (int layer = 0; layer < layout.samplesPerPixel; ++layer)
+    for (int64_t r = 0; r * rbh <= layout.height; ++r)
+      for (int64_t c = 0; c * w <= layout.width; ++c) {
         Kerr_Report* err = nullptr;
         std::memset(buffer.data(), 0xEE, buffer.size());
         ktif_RBRasterRead(h, layer, int32_t(r), int32_t(c), buffer.data(), &err);
@@ -74,7 +74,7 @@ void expectWholeImage(Ktif_File* h, const TiffImageSpec& spec, const std::string
           uint64_t got = 0;
           std::memcpy(&got, buffer.data() + i * bytes, size_t(bytes));
           const int64_t x = c * w + i % w, y = r * rbh + i / w;
-          const uint64_t want = expectedSample(spec, layer, x, y);
+          const uint64_t want = expectedSample(layout, layer, x, y);
           if (got != want)
             FAIL() << what << " layer " << layer << " at " << x << "," << y << ": " << got
                    << " instead of " << want;
@@ -84,7 +84,7 @@ void expectWholeImage(Ktif_File* h, const TiffImageSpec& spec, const std::string
 
 TEST(KtifRasterBuffer, BlockSizeRules) {
   struct Case {
-    TiffImageSpec spec;
+    TiffImageSpec layout;
     std::vector<const char*> prefs;
     int32_t width, height, partialStripMode;
   };
@@ -106,10 +106,10 @@ TEST(KtifRasterBuffer, BlockSizeRules) {
     kpmg_ClearPreferences();
     for (const char* pref : c.prefs)
       ASSERT_EQ(kpmg_SetPreferenceAssignment((std::string("tiff.") + pref).c_str(), nullptr), 0);
-    Handle h = writeAndOpen(file, c.spec);
+    Handle h = writeAndOpen(file, c.layout);
     ASSERT_NE(h, nullptr);
-    EXPECT_EQ(h->rbBlockWidth, c.width) << c.spec.width << " " << c.prefs.size();
-    EXPECT_EQ(h->rbBlockHeight, c.height) << c.spec.width << " " << c.prefs.size();
+    EXPECT_EQ(h->rbBlockWidth, c.width) << c.layout.width << " " << c.prefs.size();
+    EXPECT_EQ(h->rbBlockHeight, c.height) << c.layout.width << " " << c.prefs.size();
     EXPECT_EQ(h->partialStripMode, c.partialStripMode);
   }
   kpmg_ClearPreferences();
@@ -118,7 +118,7 @@ TEST(KtifRasterBuffer, BlockSizeRules) {
 TEST(KtifRasterBuffer, ReadsMatchTheStoredImage) {
   struct Case {
     const char* what;
-    TiffImageSpec spec;
+    TiffImageSpec layout;
     int32_t rbWidth, rbHeight;  // 0: as chosen at open
   };
   TiffImageSpec planes = tiled(image(130, 90, 16, 3), 64, 32), white = image(90, 60, 8);
@@ -135,21 +135,21 @@ TEST(KtifRasterBuffer, ReadsMatchTheStoredImage) {
   };
   for (const Case& c : cases) {
     TempFile file("rb_read");
-    Handle h = writeAndOpen(file, c.spec);
+    Handle h = writeAndOpen(file, c.layout);
     ASSERT_NE(h, nullptr) << c.what;
     if (c.rbWidth) h->rbBlockWidth = c.rbWidth, h->rbBlockHeight = c.rbHeight;
-    expectWholeImage(h.get(), c.spec, c.what);
+    expectWholeImage(h.get(), c.layout, c.what);
   }
 }
 
 TEST(KtifRasterBuffer, SequentialReadDecodesEachBlockOnceDespiteEviction) {
   TempFile file("rb_evict");
-  TiffImageSpec spec = tiled(image(1280, 320, 8), 64, 32);  // 20 x 10 tiles
-  spec.compression = 8;
-  Handle h = writeAndOpen(file, spec);
+  TiffImageSpec layout = tiled(image(1280, 320, 8), 64, 32);  // 20 x 10 tiles
+  layout.compression = 8;
+  Handle h = writeAndOpen(file, layout);
   ASSERT_NE(h, nullptr);
   h->rbBlockWidth = 100, h->rbBlockHeight = 70;
-  expectWholeImage(h.get(), spec, "first pass");
+  expectWholeImage(h.get(), layout, "first pass");
   ASSERT_LT(h->cacheCapacity, h->blocksPerLayer);
   Kdms_CacheStats stats;
   kdms_CacheStatsGet(h->cache, &stats);
@@ -163,15 +163,15 @@ TEST(KtifRasterBuffer, SequentialReadDecodesEachBlockOnceDespiteEviction) {
   std::vector<unsigned char> buffer(100 * 70);
   ktif_RBRasterRead(h.get(), 0, 1, 1, buffer.data(), nullptr);
   EXPECT_NE(h->cache, nullptr);
-  EXPECT_EQ(buffer[0], expectedSample(spec, 0, 100, 70));
+  EXPECT_EQ(buffer[0], expectedSample(layout, 0, 100, 70));
 }
 
 TEST(KtifRasterBuffer, PerLayerBlockIsStoredToItsOwnLayer) {
   TempFile file("rb_write");
-  TiffImageSpec spec = tiled(image(128, 64, 8, 3), 64, 64);
-  spec.planarConfig = 2;
+  TiffImageSpec layout = tiled(image(128, 64, 8, 3), 64, 64);
+  layout.planarConfig = 2;
   {
-    Handle h = writeAndOpen(file, spec, "r+");
+    Handle h = writeAndOpen(file, layout, "r+");
     ASSERT_NE(h, nullptr);
     Kerr_Report* err = nullptr;
     RBSetup(h.get(), 2, &err);
@@ -187,24 +187,24 @@ TEST(KtifRasterBuffer, PerLayerBlockIsStoredToItsOwnLayer) {
   std::vector<unsigned char> buffer(64 * 64);
   for (int layer = 0; layer < 3; ++layer) {
     ktif_RBRasterRead(h.get(), layer, 0, 1, buffer.data(), nullptr);
-    EXPECT_EQ(buffer[64 * 10 + 5], layer == 2 ? 0xAB : expectedSample(spec, layer, 64 + 5, 10));
+    EXPECT_EQ(buffer[64 * 10 + 5], layer == 2 ? 0xAB : expectedSample(layout, layer, 64 + 5, 10));
   }
   ktif_RBBufferClose(h.get(), nullptr);
   EXPECT_NE(h->cache, nullptr);  // uncompressed: kept until the handle closes
 }
 
 TEST(KtifRasterBuffer, WideStripsReadDirectlyAndOncePerBlock) {
-  const TiffImageSpec spec = strips(image(5500, 300, 8, 3), 7);  // 5 x 2 blocks of 1280 x 256
+  const TiffImageSpec layout = strips(image(5500, 300, 8, 3), 7);  // 5 x 2 blocks of 1280 x 256
   // Whole rows of a raster-buffer row are held when they fit; taller blocks
   // are read row by row, only their own columns.
   for (bool band : {true, false}) {
     TempFile file("rb_partial");
     if (!band) kpmg_SetPreferenceAssignment("tiff.rb_block_height=2100", nullptr);
-    Handle h = writeAndOpen(file, spec);
+    Handle h = writeAndOpen(file, layout);
     kpmg_ClearPreferences();
     ASSERT_NE(h, nullptr);
     ASSERT_EQ(h->partialStripMode, 1);
-    expectWholeImage(h.get(), spec, band ? "wide strips, rows held" : "wide strips, by block");
+    expectWholeImage(h.get(), layout, band ? "wide strips, rows held" : "wide strips, by block");
 
     // What is held comes from memory: it still reads right after the file
     // has been emptied, while anything else cannot.
@@ -222,7 +222,7 @@ TEST(KtifRasterBuffer, WideStripsReadDirectlyAndOncePerBlock) {
       if (r.held) {
         EXPECT_EQ(err, nullptr);
         EXPECT_EQ(buffer[h->rbBlockWidth * 200 + 100],
-                  expectedSample(spec, r.layer, r.column * h->rbBlockWidth + 100, 200));
+                  expectedSample(layout, r.layer, r.column * h->rbBlockWidth + 100, 200));
       } else {
         EXPECT_EQ(reportMessages(err).front(), "kfio_ReadSeq failed");
       }
@@ -248,14 +248,14 @@ TEST(KtifRasterBuffer, NotHandledWarningsAppearOncePerProcess) {
   // Through a read: a 4-bit raster-buffer block starting at an odd pixel
   // inside a tile gets that part zero-filled, and the warning once.
   TempFile file("rb_offset");
-  TiffImageSpec spec = tiled(image(200, 64, 4), 64, 32);
-  Handle h = writeAndOpen(file, spec);
+  TiffImageSpec layout = tiled(image(200, 64, 4), 64, 32);
+  Handle h = writeAndOpen(file, layout);
   h->rbBlockWidth = 51, h->rbBlockHeight = 32;
   std::vector<unsigned char> buffer(51 * 32);
   for (int i = 0; i < 2; ++i) ktif_RBRasterRead(h.get(), 0, 0, 1, buffer.data(), nullptr);
-  ASSERT_NE(expectedSample(spec, 0, 56, 0), 0u);
-  EXPECT_EQ(buffer[5], 0);                                // x 56: odd start, zeroed
-  EXPECT_EQ(buffer[20], expectedSample(spec, 0, 71, 0));  // x 71: next tile, aligned
+  ASSERT_NE(expectedSample(layout, 0, 56, 0), 0u);
+  EXPECT_EQ(buffer[5], 0);                                  // x 56: odd start, zeroed
+  EXPECT_EQ(buffer[20], expectedSample(layout, 0, 71, 0));  // x 71: next tile, aligned
   ASSERT_EQ(capture.printed.size(), 2u);
   EXPECT_EQ(capture.printed[1].message,
             "Single-layer 4 bit data with non-zero bitoffset (4) not handled yet");

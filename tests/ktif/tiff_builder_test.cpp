@@ -13,8 +13,8 @@
 namespace {
 
 // Sample `index` of a decoded row or tile row, as the builder's value.
-double decodeSample(const TiffImageSpec& spec, const unsigned char* row, uint64_t index) {
-  const uint16_t bits = spec.bitsPerSample;
+double decodeSample(const TiffImageSpec& layout, const unsigned char* row, uint64_t index) {
+  const uint16_t bits = layout.bitsPerSample;
   uint64_t v = 0;
   if (bits == 8 || bits == 16 || bits == 32 || bits == 64) {
     std::memcpy(&v, row + index * (bits / 8), bits / 8);  // little-endian host
@@ -22,20 +22,20 @@ double decodeSample(const TiffImageSpec& spec, const unsigned char* row, uint64_
     for (uint64_t b = index * bits; b < (index + 1) * bits; ++b)
       v = (v << 1) | ((row[b >> 3] >> (7 - (b & 7))) & 1u);
   }
-  if (spec.sampleFormat == 3 && bits == 32) {
+  if (layout.sampleFormat == 3 && bits == 32) {
     float f;
     uint32_t u = static_cast<uint32_t>(v);
     std::memcpy(&f, &u, 4);
     return f;
   }
-  if (spec.sampleFormat == 3 && bits == 64) {
+  if (layout.sampleFormat == 3 && bits == 64) {
     double d;
     std::memcpy(&d, &v, 8);
     return d;
   }
-  if (spec.sampleFormat == 2 && bits < 64 && (v >> (bits - 1)) != 0) v |= ~uint64_t{0} << bits;
-  return spec.sampleFormat == 2 ? static_cast<double>(static_cast<int64_t>(v))
-                                : static_cast<double>(v);
+  if (layout.sampleFormat == 2 && bits < 64 && (v >> (bits - 1)) != 0) v |= ~uint64_t{0} << bits;
+  return layout.sampleFormat == 2 ? static_cast<double>(static_cast<int64_t>(v))
+                                  : static_cast<double>(v);
 }
 
 TiffImageSpec make(uint16_t bits, uint16_t format, uint16_t spp, uint16_t planar, bool tiled,
@@ -55,18 +55,18 @@ TiffImageSpec make(uint16_t bits, uint16_t format, uint16_t spp, uint16_t planar
 }
 
 TEST(TiffBuilder, LibtiffReadsBackEveryPattern) {
-  const std::vector<TiffImageSpec> specs = {
+  const std::vector<TiffImageSpec> layouts = {
       make(1, 1, 1, 1, false, 1),  make(2, 1, 1, 1, true, 5),   make(4, 1, 1, 1, false, 32773),
       make(12, 1, 1, 1, false, 1), make(8, 2, 3, 2, true, 8),   make(16, 1, 3, 1, false, 5),
       make(16, 2, 1, 1, true, 1),  make(32, 1, 4, 2, false, 8), make(32, 3, 1, 1, true, 5),
       make(64, 3, 2, 1, false, 1), make(4, 1, 3, 2, true, 1),
   };
   TempFile file("builder");
-  tiffBuilderWrite(file.path(), specs);
+  tiffBuilderWrite(file.path(), layouts);
   TIFF* tif = TIFFOpen(file.path().c_str(), "r");
   ASSERT_NE(tif, nullptr);
-  for (size_t i = 0; i < specs.size(); ++i) {
-    const TiffImageSpec& s = specs[i];
+  for (size_t i = 0; i < layouts.size(); ++i) {
+    const TiffImageSpec& s = layouts[i];
     SCOPED_TRACE("image " + std::to_string(i));
     ASSERT_TRUE(TIFFSetDirectory(tif, static_cast<tdir_t>(i)));
     uint16_t bits = 0, format = 0, planar = 0;

@@ -99,19 +99,19 @@ TEST(KtifUnpack, RasterReadDeliversTheHostLayout) {
       {32, 2, 1, 1, 1, 3},  // interleaved float
   };
   for (const auto& k : kinds) {
-    TiffImageSpec spec;
-    spec.width = 37, spec.height = 20, spec.rowsPerStrip = 7, spec.bitsPerSample = k[0];
-    spec.samplesPerPixel = k[1], spec.planarConfig = k[2], spec.tiled = k[3];
-    spec.photometric = k[4], spec.sampleFormat = k[5];
+    TiffImageSpec layout;
+    layout.width = 37, layout.height = 20, layout.rowsPerStrip = 7, layout.bitsPerSample = k[0];
+    layout.samplesPerPixel = k[1], layout.planarConfig = k[2], layout.tiled = k[3];
+    layout.photometric = k[4], layout.sampleFormat = k[5];
     TempFile file("raster_read");
-    tiffBuilderWrite(file.path(), {spec});
+    tiffBuilderWrite(file.path(), {layout});
     KtifHandle h = ktifOpenOrFail(file.path());
     ASSERT_NE(h, nullptr);
     for (int layer = 0; layer < k[1]; ++layer) {
       std::vector<uint64_t> image = ktifReadLayer(h.get(), layer);
       ASSERT_EQ(image.size(), 37u * 20);
       for (uint32_t i = 0; i < image.size(); ++i) {
-        const double v = tiffBuilderPattern(spec, layer, i % 37, i / 37);
+        const double v = tiffBuilderPattern(layout, layer, i % 37, i / 37);
         const float f = float(v);
         uint32_t stored = uint32_t(v);
         if (k[5] == 3) std::memcpy(&stored, &f, 4);
@@ -124,9 +124,9 @@ TEST(KtifUnpack, RasterReadDeliversTheHostLayout) {
 
 TEST(KtifUnpack, LayersOfOneInterleavedBlockReadTheFileOnce) {
   TempFile file("interleave_cache");
-  TiffImageSpec spec;
-  spec.width = 16, spec.height = 16, spec.samplesPerPixel = 3, spec.photometric = 2;
-  tiffBuilderWrite(file.path(), {spec});
+  TiffImageSpec layout;
+  layout.width = 16, layout.height = 16, layout.samplesPerPixel = 3, layout.photometric = 2;
+  tiffBuilderWrite(file.path(), {layout});
   KtifHandle h = ktifOpenOrFail(file.path());
   ASSERT_NE(h, nullptr);
   Bytes block(256);

@@ -26,15 +26,15 @@ bool isNativeWidth(uint16_t bits) {
 }
 
 // The stored bit pattern of one sample value.
-uint64_t encodeSample(const TiffImageSpec& spec, double value) {
-  const uint16_t bits = spec.bitsPerSample;
-  if (spec.sampleFormat == 3 && bits == 32) {
+uint64_t encodeSample(const TiffImageSpec& layout, double value) {
+  const uint16_t bits = layout.bitsPerSample;
+  if (layout.sampleFormat == 3 && bits == 32) {
     float f = static_cast<float>(value);
     uint32_t u;
     std::memcpy(&u, &f, sizeof u);
     return u;
   }
-  if (spec.sampleFormat == 3 && bits == 64) {
+  if (layout.sampleFormat == 3 && bits == 64) {
     uint64_t u;
     std::memcpy(&u, &value, sizeof u);
     return u;
@@ -77,99 +77,99 @@ void putNative(unsigned char* at, uint16_t bits, uint64_t v) {
 // Fills one block (blockW x blockH pixels at x0, y0) of the given plane
 // (sample index for planar 2, -1 for all samples interleaved). Pixels outside
 // the image stay zero.
-void fillBlock(const TiffImageSpec& spec, std::vector<unsigned char>& buffer, uint32_t x0,
+void fillBlock(const TiffImageSpec& layout, std::vector<unsigned char>& buffer, uint32_t x0,
                uint32_t y0, uint32_t blockW, uint32_t blockH, int plane) {
-  const int samples = plane < 0 ? spec.samplesPerPixel : 1;
-  const uint64_t rowBits = static_cast<uint64_t>(blockW) * samples * spec.bitsPerSample;
+  const int samples = plane < 0 ? layout.samplesPerPixel : 1;
+  const uint64_t rowBits = static_cast<uint64_t>(blockW) * samples * layout.bitsPerSample;
   const uint64_t rowBytes = (rowBits + 7) / 8;
   buffer.assign(rowBytes * blockH, 0);
-  const bool native = isNativeWidth(spec.bitsPerSample);
-  for (uint32_t r = 0; r < blockH && y0 + r < spec.height; ++r) {
+  const bool native = isNativeWidth(layout.bitsPerSample);
+  for (uint32_t r = 0; r < blockH && y0 + r < layout.height; ++r) {
     unsigned char* row = buffer.data() + r * rowBytes;
-    for (uint32_t c = 0; c < blockW && x0 + c < spec.width; ++c) {
+    for (uint32_t c = 0; c < blockW && x0 + c < layout.width; ++c) {
       for (int s = 0; s < samples; ++s) {
         const int layer = plane < 0 ? s : plane;
-        const double value = spec.value ? spec.value(layer, x0 + c, y0 + r)
-                                        : tiffBuilderPattern(spec, layer, x0 + c, y0 + r);
-        const uint64_t v = encodeSample(spec, value);
+        const double value = layout.value ? layout.value(layer, x0 + c, y0 + r)
+                                          : tiffBuilderPattern(layout, layer, x0 + c, y0 + r);
+        const uint64_t v = encodeSample(layout, value);
         const uint64_t index = static_cast<uint64_t>(c) * samples + s;
         if (native)
-          putNative(row + index * (spec.bitsPerSample / 8), spec.bitsPerSample, v);
+          putNative(row + index * (layout.bitsPerSample / 8), layout.bitsPerSample, v);
         else
-          putBits(row, index * spec.bitsPerSample, spec.bitsPerSample, v);
+          putBits(row, index * layout.bitsPerSample, layout.bitsPerSample, v);
       }
     }
   }
 }
 
-bool setFields(TIFF* tif, const TiffImageSpec& spec) {
+bool setFields(TIFF* tif, const TiffImageSpec& layout) {
   bool ok = true;
   auto set = [&](int rc) { ok = ok && rc == 1; };
-  set(TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, spec.width));
-  set(TIFFSetField(tif, TIFFTAG_IMAGELENGTH, spec.height));
-  set(TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spec.samplesPerPixel));
-  set(TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, spec.bitsPerSample));
-  set(TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, spec.sampleFormat));
-  set(TIFFSetField(tif, TIFFTAG_PLANARCONFIG, spec.planarConfig));
-  set(TIFFSetField(tif, TIFFTAG_COMPRESSION, spec.compression));
-  const bool jpegYCbCr = spec.compression == COMPRESSION_JPEG && spec.photometric == 6;
-  set(TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, spec.photometric));
+  set(TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, layout.width));
+  set(TIFFSetField(tif, TIFFTAG_IMAGELENGTH, layout.height));
+  set(TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, layout.samplesPerPixel));
+  set(TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, layout.bitsPerSample));
+  set(TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, layout.sampleFormat));
+  set(TIFFSetField(tif, TIFFTAG_PLANARCONFIG, layout.planarConfig));
+  set(TIFFSetField(tif, TIFFTAG_COMPRESSION, layout.compression));
+  const bool jpegYCbCr = layout.compression == COMPRESSION_JPEG && layout.photometric == 6;
+  set(TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, layout.photometric));
   if (jpegYCbCr) set(TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB));
-  if (spec.tiled) {
-    set(TIFFSetField(tif, TIFFTAG_TILEWIDTH, spec.tileWidth));
-    set(TIFFSetField(tif, TIFFTAG_TILELENGTH, spec.tileHeight));
+  if (layout.tiled) {
+    set(TIFFSetField(tif, TIFFTAG_TILEWIDTH, layout.tileWidth));
+    set(TIFFSetField(tif, TIFFTAG_TILELENGTH, layout.tileHeight));
   } else {
     const uint32_t rows =
-        spec.rowsPerStrip == 0 ? std::max<uint32_t>(spec.height, 1) : spec.rowsPerStrip;
+        layout.rowsPerStrip == 0 ? std::max<uint32_t>(layout.height, 1) : layout.rowsPerStrip;
     set(TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rows));
   }
-  if (spec.newSubfileType >= 0)
-    set(TIFFSetField(tif, TIFFTAG_SUBFILETYPE, static_cast<uint32_t>(spec.newSubfileType)));
-  if (!spec.description.empty())
-    set(TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, spec.description.c_str()));
-  if (!spec.colorMap.empty()) {
-    const size_t n = spec.bitsPerSample <= 16 ? size_t{1} << spec.bitsPerSample : 0;
-    if (spec.colorMap.size() != 3 * n) {
+  if (layout.newSubfileType >= 0)
+    set(TIFFSetField(tif, TIFFTAG_SUBFILETYPE, static_cast<uint32_t>(layout.newSubfileType)));
+  if (!layout.description.empty())
+    set(TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, layout.description.c_str()));
+  if (!layout.colorMap.empty()) {
+    const size_t n = layout.bitsPerSample <= 16 ? size_t{1} << layout.bitsPerSample : 0;
+    if (layout.colorMap.size() != 3 * n) {
       ADD_FAILURE() << "colour map needs 3 * 2^bitsPerSample entries";
       return false;
     }
-    set(TIFFSetField(tif, TIFFTAG_COLORMAP, spec.colorMap.data(), spec.colorMap.data() + n,
-                     spec.colorMap.data() + 2 * n));
+    set(TIFFSetField(tif, TIFFTAG_COLORMAP, layout.colorMap.data(), layout.colorMap.data() + n,
+                     layout.colorMap.data() + 2 * n));
   }
-  if (spec.writeMinMax) {
+  if (layout.writeMinMax) {
     // Small unsigned values in the 16-bit tags, everything else as doubles.
-    const bool shortForm = spec.sampleFormat == 1 && spec.bitsPerSample <= 16 &&
-                           spec.minValue >= 0 && spec.maxValue <= 65535 &&
-                           spec.minValue == std::floor(spec.minValue) &&
-                           spec.maxValue == std::floor(spec.maxValue);
+    const bool shortForm = layout.sampleFormat == 1 && layout.bitsPerSample <= 16 &&
+                           layout.minValue >= 0 && layout.maxValue <= 65535 &&
+                           layout.minValue == std::floor(layout.minValue) &&
+                           layout.maxValue == std::floor(layout.maxValue);
     if (shortForm) {
-      set(TIFFSetField(tif, TIFFTAG_MINSAMPLEVALUE, static_cast<uint16_t>(spec.minValue)));
-      set(TIFFSetField(tif, TIFFTAG_MAXSAMPLEVALUE, static_cast<uint16_t>(spec.maxValue)));
+      set(TIFFSetField(tif, TIFFTAG_MINSAMPLEVALUE, static_cast<uint16_t>(layout.minValue)));
+      set(TIFFSetField(tif, TIFFTAG_MAXSAMPLEVALUE, static_cast<uint16_t>(layout.maxValue)));
     } else {
-      set(TIFFSetField(tif, TIFFTAG_SMINSAMPLEVALUE, spec.minValue));
-      set(TIFFSetField(tif, TIFFTAG_SMAXSAMPLEVALUE, spec.maxValue));
+      set(TIFFSetField(tif, TIFFTAG_SMINSAMPLEVALUE, layout.minValue));
+      set(TIFFSetField(tif, TIFFTAG_SMAXSAMPLEVALUE, layout.maxValue));
     }
   }
   return ok;
 }
 
-bool writeImage(TIFF* tif, const TiffImageSpec& spec) {
-  if (spec.bitsPerSample < 1 || spec.bitsPerSample > 64 || spec.samplesPerPixel < 1) {
+bool writeImage(TIFF* tif, const TiffImageSpec& layout) {
+  if (layout.bitsPerSample < 1 || layout.bitsPerSample > 64 || layout.samplesPerPixel < 1) {
     ADD_FAILURE() << "the builder writes 1 to 64 bits and at least one sample";
     return false;
   }
-  if (!setFields(tif, spec)) {
+  if (!setFields(tif, layout)) {
     ADD_FAILURE() << "TIFFSetField failed";
     return false;
   }
   std::vector<unsigned char> buffer;
-  const int planes = spec.planarConfig == 2 ? spec.samplesPerPixel : 1;
+  const int planes = layout.planarConfig == 2 ? layout.samplesPerPixel : 1;
   for (int p = 0; p < planes; ++p) {
-    const int plane = spec.planarConfig == 2 ? p : -1;
-    if (spec.tiled) {
-      for (uint32_t y = 0; y < spec.height; y += spec.tileHeight) {
-        for (uint32_t x = 0; x < spec.width; x += spec.tileWidth) {
-          fillBlock(spec, buffer, x, y, spec.tileWidth, spec.tileHeight, plane);
+    const int plane = layout.planarConfig == 2 ? p : -1;
+    if (layout.tiled) {
+      for (uint32_t y = 0; y < layout.height; y += layout.tileHeight) {
+        for (uint32_t x = 0; x < layout.width; x += layout.tileWidth) {
+          fillBlock(layout, buffer, x, y, layout.tileWidth, layout.tileHeight, plane);
           const uint32_t tile = TIFFComputeTile(tif, x, y, 0, static_cast<uint16_t>(p));
           if (TIFFWriteEncodedTile(tif, tile, buffer.data(), static_cast<tmsize_t>(buffer.size())) <
               0) {
@@ -180,10 +180,10 @@ bool writeImage(TIFF* tif, const TiffImageSpec& spec) {
       }
     } else {
       const uint32_t rows =
-          spec.rowsPerStrip == 0 ? std::max<uint32_t>(spec.height, 1) : spec.rowsPerStrip;
-      for (uint32_t y = 0; y < spec.height; y += rows) {
-        const uint32_t h = std::min(rows, spec.height - y);
-        fillBlock(spec, buffer, 0, y, spec.width, h, plane);
+          layout.rowsPerStrip == 0 ? std::max<uint32_t>(layout.height, 1) : layout.rowsPerStrip;
+      for (uint32_t y = 0; y < layout.height; y += rows) {
+        const uint32_t h = std::min(rows, layout.height - y);
+        fillBlock(layout, buffer, 0, y, layout.width, h, plane);
         const uint32_t strip = TIFFComputeStrip(tif, y, static_cast<uint16_t>(p));
         if (TIFFWriteEncodedStrip(tif, strip, buffer.data(), static_cast<tmsize_t>(buffer.size())) <
             0) {
@@ -202,18 +202,18 @@ bool writeImage(TIFF* tif, const TiffImageSpec& spec) {
 
 }  // namespace
 
-double tiffBuilderPattern(const TiffImageSpec& spec, int layer, uint32_t x, uint32_t y) {
+double tiffBuilderPattern(const TiffImageSpec& layout, int layer, uint32_t x, uint32_t y) {
   const uint64_t seed = patternSeed(layer, x, y);
-  const uint16_t bits = spec.bitsPerSample;
+  const uint16_t bits = layout.bitsPerSample;
   if (bits == 0) return 0;
-  if (spec.sampleFormat == 3 && bits == 32)
+  if (layout.sampleFormat == 3 && bits == 32)
     return static_cast<double>(seed % 100000u) * 0.25 - 5000.0;
-  if (spec.sampleFormat == 3 && bits == 64) return static_cast<double>(seed) * 0.125 - 123456.5;
+  if (layout.sampleFormat == 3 && bits == 64) return static_cast<double>(seed) * 0.125 - 123456.5;
   // Multiplying spreads the values over the high bytes of wide samples.
   const int useBits = std::min<int>(bits, kPatternBits);
   const uint64_t mask = (uint64_t{1} << useBits) - 1;
   const uint64_t v = (seed * 65599u) & mask;
-  if (spec.sampleFormat == 2)
+  if (layout.sampleFormat == 2)
     return static_cast<double>(static_cast<int64_t>(v) - (int64_t{1} << (useBits - 1)));
   return static_cast<double>(v);
 }
@@ -225,8 +225,8 @@ void tiffBuilderWrite(const std::string& path, const std::vector<TiffImageSpec>&
     ADD_FAILURE() << "TIFFOpen failed for " << path;
     return;
   }
-  for (const TiffImageSpec& spec : images) {
-    if (!writeImage(tif, spec)) break;
+  for (const TiffImageSpec& layout : images) {
+    if (!writeImage(tif, layout)) break;
   }
   TIFFClose(tif);
 }

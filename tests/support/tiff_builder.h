@@ -20,9 +20,9 @@ struct TiffImageSpec {
   uint16_t compression = 1;
   bool tiled = false;
   uint32_t tileWidth = 16, tileHeight = 16;
-  uint32_t rowsPerStrip = 0;     // 0: the whole image in one strip
-  int64_t newSubfileType = -1;   // -1: tag absent
-  std::string description;       // ImageDescription; empty: absent
+  uint32_t rowsPerStrip = 0;       // 0: the whole image in one strip
+  int64_t newSubfileType = -1;     // -1: tag absent
+  std::string description;         // ImageDescription; empty: absent
   std::vector<uint16_t> colorMap;  // 3 * 2^bits entries (red, green, blue)
   bool writeMinMax = false;
   double minValue = 0, maxValue = 0;
@@ -32,7 +32,7 @@ struct TiffImageSpec {
 };
 
 // The pattern the default `value` uses, reduced to the bit depth.
-double tiffBuilderPattern(const TiffImageSpec& spec, int layer, uint32_t x, uint32_t y);
+double tiffBuilderPattern(const TiffImageSpec& layout, int layer, uint32_t x, uint32_t y);
 
 // Writes the images as consecutive directories of one file (BigTIFF when
 // `bigTiff`). Fails the current test on a libtiff error.

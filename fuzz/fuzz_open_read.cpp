@@ -44,7 +44,9 @@ void readEverything(Ktif_File* handle) {
       }
 }
 
-void scratchRemove() { std::remove(scratchPath().c_str()); }
+void scratchRemove() {
+  std::remove(scratchPath().c_str());
+}
 
 }  // namespace
 

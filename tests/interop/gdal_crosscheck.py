@@ -1,13 +1,9 @@
 #!/usr/bin/python3
-"""Cross-checks of `ktif info` and `ktif read` against GDAL.
-
-GDAL writes a matrix of small images (strips and tiles, 1 to 64 bits, signed
-and float samples, 1 to 4 bands, both planar configurations, every common
-compression, MinIsWhite, palettes, odd sizes, very wide strips, internal
-overviews, several pages). For each image, `ktif info --json` must agree with
-GDAL on the size, the band count and the number of images, and `ktif read` of
-every layer must equal GDAL's ReadAsArray of that band, once with the default
-read blocks and once with small ones that cut across the file's blocks.
+"""Cross-checks of `ktif info` and `ktif read` against GDAL, on a matrix of
+images GDAL writes (see matrix()): `ktif info --json` must agree with GDAL on
+each image's size, bands and image count, and `ktif read` of every layer must
+equal GDAL's ReadAsArray of that band, with default read blocks and with small
+ones that cut across the file's blocks.
 
 Usage: gdal_crosscheck.py PATH_TO_KTIF [-v]. Exit 0 when every check passes,
 1 otherwise, 77 when this Python cannot import GDAL's bindings.
@@ -33,80 +29,56 @@ gdal.UseExceptions()
 # of the matrix into pieces that do not line up with them.
 SMALL_BLOCKS = ["--pref", "tiff.max_uncompressed_blk_size=600"]
 
-PIXEL_DTYPES = {
-    "U1": np.uint8, "U2": np.uint8, "U4": np.uint8, "U8": np.uint8, "S8": np.int8,
-    "U16": np.uint16, "S16": np.int16, "U32": np.uint32, "S32": np.int32,
-    "F32": np.float32, "F64": np.float64,
-}
+# GDAL type and numpy type of each sample kind of the matrix.
+KINDS = {"u8": (gdal.GDT_Byte, np.uint8), "s8": (gdal.GDT_Byte, np.int8),
+         "u16": (gdal.GDT_UInt16, np.uint16), "s16": (gdal.GDT_Int16, np.int16),
+         "u32": (gdal.GDT_UInt32, np.uint32), "s32": (gdal.GDT_Int32, np.int32),
+         "f32": (gdal.GDT_Float32, np.float32), "f64": (gdal.GDT_Float64, np.float64)}
 
-GDAL_TYPES = {
-    "u8": gdal.GDT_Byte, "s8": gdal.GDT_Byte, "u16": gdal.GDT_UInt16, "s16": gdal.GDT_Int16,
-    "u32": gdal.GDT_UInt32, "s32": gdal.GDT_Int32, "f32": gdal.GDT_Float32,
-    "f64": gdal.GDT_Float64,
-}
+# numpy type of each ktif pixel type.
+PIXEL_DTYPES = dict({kind.upper(): types[1] for kind, types in KINDS.items()},
+                    U1=np.uint8, U2=np.uint8, U4=np.uint8)
 
 
 class Case:
     def __init__(self, name, kind="u8", bands=1, width=45, height=37, tiled=False,
                  planar=1, compress="NONE", nbits=None, photometric=None, palette=False,
-                 overviews=None, smooth=False, pixel_type=None, expect=None):
-        self.name = name
-        self.kind = kind
-        self.bands = bands
-        self.width = width
-        self.height = height
-        self.tiled = tiled
-        self.planar = planar
-        self.compress = compress
-        self.nbits = nbits
-        self.photometric = photometric
-        self.palette = palette
-        self.overviews = overviews or []
-        self.smooth = smooth  # JPEG wants smooth content to keep its errors small
-        self.pixel_type = pixel_type  # the ktif pixel type GDAL's data must come out as
-        self.expect = expect or {}  # further `ktif info` fields that make the case meaningful
-        self.path = None
+                 overviews=(), smooth=False, pixel_type=None, expect=()):
+        # smooth: JPEG wants smooth content to keep its errors small; pixel_type:
+        # the ktif pixel type GDAL's data must come out as; expect: further
+        # `ktif info` fields that make the case meaningful.
+        vars(self).update({k: v for k, v in locals().items() if k != "self"})
 
     def options(self):
         opts = ["INTERLEAVE=" + ("BAND" if self.planar == 2 else "PIXEL"),
                 "COMPRESS=" + self.compress]
-        if self.tiled:
-            opts += ["TILED=YES", "BLOCKXSIZE=32", "BLOCKYSIZE=32"]
-        else:
-            opts += ["BLOCKYSIZE=16"]
-        if self.nbits:
-            opts.append("NBITS=%d" % self.nbits)
-        if self.photometric:
-            opts.append("PHOTOMETRIC=" + self.photometric)
-        if self.kind == "s8":
-            opts.append("PIXELTYPE=SIGNEDBYTE")
-        return opts
+        opts += (["TILED=YES", "BLOCKXSIZE=32", "BLOCKYSIZE=32"] if self.tiled
+                 else ["BLOCKYSIZE=16"])
+        opts += ["NBITS=%d" % self.nbits] if self.nbits else []
+        opts += ["PHOTOMETRIC=" + self.photometric] if self.photometric else []
+        return opts + (["PIXELTYPE=SIGNEDBYTE"] if self.kind == "s8" else [])
 
     def data(self, band, rng):
         shape = (self.height, self.width)
+        dtype = KINDS[self.kind][1]
         if self.smooth:
             y, x = np.mgrid[0:self.height, 0:self.width]
-            return (40 + 50 * band + (x * 90) // self.width + (y * 60) // self.height).astype(
-                np.uint8)
+            return (40 + 50 * band + x * 90 // self.width + y * 60 // self.height).astype(np.uint8)
         if self.nbits:
             return rng.integers(0, 1 << self.nbits, shape, dtype=np.uint8)
         if self.kind in ("f32", "f64"):
-            dtype = np.float32 if self.kind == "f32" else np.float64
             a = (rng.standard_normal(shape) * 1e4).astype(dtype)
             a.flat[0:4] = [np.nan, np.inf, -np.inf, -0.0]
             return a
-        info = np.iinfo({"u8": np.uint8, "s8": np.int8, "u16": np.uint16, "s16": np.int16,
-                         "u32": np.uint32, "s32": np.int32}[self.kind])
+        info = np.iinfo(dtype)
         a = rng.integers(info.min, info.max, shape, dtype=np.int64, endpoint=True)
-        if self.kind == "s8":  # GDAL keeps signed bytes in its unsigned Byte type
-            return a.astype(np.int8).view(np.uint8)
-        return a.astype(info.dtype)
+        # GDAL keeps signed bytes in its unsigned Byte type.
+        return a.astype(dtype).view(np.uint8) if self.kind == "s8" else a.astype(dtype)
 
     def write(self, directory, rng):
         self.path = os.path.join(directory, self.name + ".tif")
-        driver = gdal.GetDriverByName("GTiff")
-        ds = driver.Create(self.path, self.width, self.height, self.bands,
-                           GDAL_TYPES[self.kind], self.options())
+        ds = gdal.GetDriverByName("GTiff").Create(self.path, self.width, self.height, self.bands,
+                                                  KINDS[self.kind][0], self.options())
         for b in range(self.bands):
             band = ds.GetRasterBand(b + 1)
             if self.palette and b == 0:
@@ -116,13 +88,13 @@ class Case:
                 band.SetRasterColorTable(table)
             band.WriteArray(self.data(b, rng))
         if self.overviews:
-            ds.BuildOverviews("NEAREST", self.overviews)
+            ds.BuildOverviews("NEAREST", list(self.overviews))
         ds = None
 
 
 def matrix():
     c = Case
-    cases = [
+    return [
         # Integer types, strips and tiles, every compression.
         c("u8_strip", "u8", pixel_type="U8"),
         c("u8_tile_lzw", "u8", tiled=True, compress="LZW", pixel_type="U8"),
@@ -176,55 +148,36 @@ def matrix():
           photometric="RGB", overviews=[2, 4]),
         c("overviews_u16_strip", "u16", width=130, height=90, overviews=[2]),
     ]
-    return cases
 
 
 def run(tool, args):
     return subprocess.run([tool] + args, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
 
-class Checker:
-    def __init__(self, verbose):
-        self.passed = 0
-        self.failed = 0
-        self.verbose = verbose
-
-    def check(self, name, ok, detail=""):
-        if ok:
-            self.passed += 1
-            if self.verbose:
-                print("ok   " + name)
-        else:
-            self.failed += 1
-            print("FAIL " + name + (": " + detail if detail else ""))
+def stderr(result):
+    return result.stderr.decode(errors="replace").strip()
 
 
 def gdal_images(path):
     """Pages GDAL sees as images: its subdatasets, or the file itself."""
-    ds = gdal.Open(path)
-    subdatasets = ds.GetMetadata("SUBDATASETS")
-    names = [v for k, v in sorted(subdatasets.items()) if k.endswith("_NAME")]
-    return names or [path]
+    subdatasets = gdal.Open(path).GetMetadata("SUBDATASETS")
+    return [v for k, v in sorted(subdatasets.items()) if k.endswith("_NAME")] or [path]
 
 
-def expected_layer(case, band, stored):
-    """What ktif must deliver for GDAL's array of one band."""
-    if case.photometric == "MINISWHITE":
-        if case.nbits == 1:
-            return (1 - stored).astype(np.uint8)
-        return np.invert(stored)
-    return stored
+def expected_layer(case, stored):
+    """What ktif must deliver for GDAL's array of one band (signed bytes compare
+    by their bits)."""
+    if case.photometric != "MINISWHITE":
+        return stored
+    return (1 - stored).astype(np.uint8) if case.nbits == 1 else np.invert(stored)
 
 
 def compare(got, want):
     """Exact comparison, floats bit for bit; returns (equal, detail)."""
     if got.shape != want.shape:
         return False, "shape %s vs %s" % (got.shape, want.shape)
-    if got.dtype.kind == "f":
-        bits = {4: np.uint32, 8: np.uint64}[got.dtype.itemsize]
-        differ = got.view(bits) != want.astype(got.dtype).view(bits)
-    else:
-        differ = got != want.astype(got.dtype)
+    bits = "u%d" % got.itemsize  # floats bit for bit: NaN is NaN, -0 is not 0
+    differ = got.view(bits) != want.astype(got.dtype).view(bits)
     if not differ.any():
         return True, ""
     y, x = np.argwhere(differ)[0]
@@ -233,21 +186,21 @@ def compare(got, want):
         differ.sum(), x, y, got[y, x], want[y, x], np.nanmax(diff))
 
 
-def check_image(tool, case, image_index, image_path, checker, label):
-    """info and read of one image against GDAL's dataset `image_path`."""
+def check_image(tool, case, image_index, image_path, label):
+    """info and read of one image against GDAL's dataset `image_path`; yields
+    (check name, passed, detail)."""
     ds = gdal.Open(image_path)
     result = run(tool, ["info", "--json", "--image", str(image_index), case.path])
     if result.returncode != 0:
-        checker.check(label + " info", False, result.stderr.decode(errors="replace").strip())
+        yield label + " info", False, stderr(result)
         return
     info = json.loads(result.stdout)
     want = {"width": ds.RasterXSize, "height": ds.RasterYSize, "layers": ds.RasterCount,
             "images": len(gdal_images(case.path)), "image": image_index}
     if case.pixel_type:
         want["pixelType"] = case.pixel_type
-    block = ds.GetRasterBand(1).GetBlockSize()
     if case.compress != "JPEG":  # GDAL reports JPEG strips in its own block size
-        want["blockWidth"], want["blockHeight"] = block
+        want["blockWidth"], want["blockHeight"] = ds.GetRasterBand(1).GetBlockSize()
     if case.tiled is not None:
         want["tiled"] = case.tiled
     if image_index == 0:
@@ -256,45 +209,40 @@ def check_image(tool, case, image_index, image_path, checker, label):
             want["overviewCount"] = len(case.overviews)
             info["overviewCount"] = len(info["reducedResolutionOffsets"])
     wrong = {k: (info.get(k), v) for k, v in want.items() if info.get(k) != v}
-    checker.check(label + " info", not wrong,
-                  ", ".join("%s ktif %r gdal %r" % (k, a, b) for k, (a, b) in wrong.items()))
+    yield label + " info", not wrong, ", ".join(
+        "%s ktif %r gdal %r" % (k, a, b) for k, (a, b) in wrong.items())
 
-    dtype = PIXEL_DTYPES.get(info["pixelType"])
+    w, h = info["width"], info["height"]
     for layer in range(info["layers"]):
-        stored = ds.GetRasterBand(layer + 1).ReadAsArray()
-        if case.kind == "s8":
-            stored = stored.view(np.int8)
-        want_layer = expected_layer(case, layer, stored)
+        want_layer = expected_layer(case, ds.GetRasterBand(layer + 1).ReadAsArray())
         for extra, how in (([], "default blocks"), (SMALL_BLOCKS, "small blocks")):
             name = "%s read layer %d (%s)" % (label, layer, how)
             result = run(tool, extra + ["read", "--image", str(image_index), "--layer",
                                         str(layer), case.path])
-            if result.returncode != 0 or dtype is None:
-                checker.check(name, False, result.stderr.decode(errors="replace").strip())
+            dtype = np.dtype(PIXEL_DTYPES.get(info["pixelType"], "V1"))  # V1: unknown type
+            if (result.returncode != 0 or dtype.kind == "V"
+                    or len(result.stdout) != w * h * dtype.itemsize):
+                yield name, False, "%d bytes of %s for %d x %d; %s" % (
+                    len(result.stdout), info["pixelType"], w, h, stderr(result))
                 continue
-            got = np.frombuffer(result.stdout, dtype=dtype)
-            if got.size != info["width"] * info["height"]:
-                checker.check(name, False, "%d samples for %d x %d" % (
-                    got.size, info["width"], info["height"]))
-                continue
-            ok, detail = compare(got.reshape(info["height"], info["width"]), want_layer)
-            checker.check(name, ok, detail)
+            yield (name,) + compare(np.frombuffer(result.stdout, dtype).reshape(h, w), want_layer)
 
 
-def check_case(tool, case, checker):
-    for index, image in enumerate(gdal_images(case.path)):
-        check_image(tool, case, index, image, checker,
-                    case.name if index == 0 else "%s image %d" % (case.name, index))
+def check_case(tool, case):
+    images = gdal_images(case.path)
+    for index, image in enumerate(images):
+        yield from check_image(tool, case, index, image,
+                               case.name if index == 0 else "%s image %d" % (case.name, index))
     # An index past the last image is refused, not taken as an overview.
-    past = len(gdal_images(case.path))
-    result = run(tool, ["read", "--image", str(past), "--out", os.devnull, case.path])
-    checker.check(case.name + " image %d refused" % past, result.returncode != 0,
-                  "exit code 0")
+    result = run(tool, ["read", "--image", str(len(images)), "--out", os.devnull, case.path])
+    yield case.name + " image %d refused" % len(images), result.returncode != 0, "exit code 0"
+    plain = run(tool, ["info", case.path])
+    yield (case.name + " plain info", plain.returncode == 0 and b"Size:" in plain.stdout,
+           stderr(plain))
 
 
-def check_tool_edges(tool, directory, cases, checker):
+def check_tool_edges(tool, directory, case):
     """Files and arguments the tool must refuse, and --out against stdout."""
-    case = next(c for c in cases if c.name == "u16_rgb_strip_lzw")
     text = os.path.join(directory, "not_a_tiff.tif")
     with open(text, "w") as f:
         f.write("plain text, longer than eight bytes\n")
@@ -307,66 +255,53 @@ def check_tool_edges(tool, directory, cases, checker):
     }
     for what, args in refused.items():
         result = run(tool, args)
-        checker.check("refuses " + what, result.returncode != 0 and result.stderr,
-                      "exit code %d" % result.returncode)
+        yield ("refuses " + what, result.returncode != 0 and bool(result.stderr),
+               "exit code %d" % result.returncode)
     out = os.path.join(directory, "layer2.raw")
     to_file = run(tool, ["read", "--layer", "2", "--out", out, case.path])
     to_stdout = run(tool, ["read", "--layer", "2", case.path])
     with open(out, "rb") as f:
         same = to_file.returncode == 0 and f.read() == to_stdout.stdout
-    checker.check("read --out equals standard output", same)
-    for c in cases:
-        plain = run(tool, ["info", c.path])
-        checker.check(c.name + " plain info", plain.returncode == 0 and b"Size:" in plain.stdout,
-                      plain.stderr.decode(errors="replace").strip())
+    yield "read --out equals standard output", same, ""
 
 
-def multi_page(directory, cases):
+def multi_page(directory, named):
     """Two GDAL files joined into one with tiffcp: overviews of the first page
     stay reduced-resolution directories between the two images."""
     tiffcp = shutil.which("tiffcp")
     if tiffcp is None:
         print("note: tiffcp not found, no multi-page case")
-        return None
-    first = next(c for c in cases if c.name == "overviews_rgb_tile")
-    second = next(c for c in cases if c.name == "u8_rgb_strip_deflate")
+        return []
     joined = Case("two_pages", "u8", 3, tiled=None)  # a tiled page, then a stripped one
     joined.path = os.path.join(directory, "two_pages.tif")
-    subprocess.run([tiffcp, first.path, second.path, joined.path], check=True)
-    return joined
+    pages = [named["overviews_rgb_tile"].path, named["u8_rgb_strip_deflate"].path]
+    subprocess.run([tiffcp] + pages + [joined.path], check=True)
+    return [joined]
 
 
 def main():
     if len(sys.argv) < 2:
         print(__doc__)
         return 2
-    tool = sys.argv[1]
-    verbose = "-v" in sys.argv[2:]
-    checker = Checker(verbose)
+    tool, verbose = sys.argv[1], "-v" in sys.argv[2:]
     rng = np.random.default_rng(20240611)
     with tempfile.TemporaryDirectory(prefix="ktif_gdal_") as directory:
         cases = matrix()
         for case in cases:
             case.write(directory, rng)
-        joined = multi_page(directory, cases)
-        if joined is not None:
-            cases.append(joined)
-        # Each case gets its own checker so that parallel runs do not interleave counts.
-        results = []
+        named = {c.name: c for c in cases}
+        cases += multi_page(directory, named)
         with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 2) as pool:
-            futures = []
-            for case in cases:
-                own = Checker(verbose)
-                futures.append(pool.submit(check_case, tool, case, own))
-                results.append(own)
-            for future in futures:
-                future.result()
-        check_tool_edges(tool, directory, cases, checker)
-        for own in results:
-            checker.passed += own.passed
-            checker.failed += own.failed
-    print("%d passed, %d failed" % (checker.passed, checker.failed))
-    return 0 if checker.failed == 0 else 1
+            results = [r for rs in pool.map(lambda c: list(check_case(tool, c)), cases) for r in rs]
+        results += check_tool_edges(tool, directory, named["u16_rgb_strip_lzw"])
+    for name, ok, detail in results:
+        if not ok:
+            print("FAIL " + name + (": " + detail if detail else ""))
+        elif verbose:
+            print("ok   " + name)
+    failed = sum(1 for _, ok, _ in results if not ok)
+    print("%d passed, %d failed" % (len(results) - failed, failed))
+    return 0 if failed == 0 else 1
 
 
 if __name__ == "__main__":

@@ -6,44 +6,29 @@
 
 #include <cmath>
 #include <cstring>
-#include <memory>
+#include <tuple>
 
 #include "kdms.h"
 #include "kpmg.h"
 #include "ktif_internal.h"
+#include "raster_read.h"
 #include "test_support.h"
 #include "tiff_builder.h"
 
 namespace {
 
-struct HandleCloser {
-  void operator()(Ktif_File* handle) const { ktif_Close(handle, nullptr); }
-};
-using Handle = std::unique_ptr<Ktif_File, HandleCloser>;
-
-Handle writeAndOpen(const TempFile& file, const TiffImageSpec& layout, const char* mode = "r") {
+KtifHandle writeAndOpen(const TempFile& file, const TiffImageSpec& layout) {
   tiffBuilderWrite(file.path(), {layout});
-  Kerr_Report* err = nullptr;
-  Handle handle(ktif_Open(file.path().c_str(), mode, &err));
-  EXPECT_NE(handle, nullptr) << (err ? kerr_ReportMessage(err) : "");
-  kerr_DeleteErrorReportEx(&err);
-  return handle;
+  return ktifOpenOrFail(file.path());
 }
 
-TiffImageSpec image(uint32_t width, uint32_t height, uint16_t bits, uint16_t samples = 1) {
+// Tiles of tileWidth x rows, or strips of `rows` rows when tileWidth is 0.
+TiffImageSpec image(uint32_t width, uint32_t height, uint16_t bits, uint16_t samples,
+                    uint32_t tileWidth, uint32_t rows, uint16_t compression = 1) {
   TiffImageSpec layout;
   layout.width = width, layout.height = height, layout.bitsPerSample = bits;
-  layout.samplesPerPixel = samples;
-  if (samples == 3) layout.photometric = 2;
-  return layout;
-}
-
-TiffImageSpec tiled(TiffImageSpec layout, uint32_t tileWidth, uint32_t tileHeight) {
-  layout.tiled = true, layout.tileWidth = tileWidth, layout.tileHeight = tileHeight;
-  return layout;
-}
-
-TiffImageSpec strips(TiffImageSpec layout, uint32_t rows, uint16_t compression = 1) {
+  layout.samplesPerPixel = samples, layout.photometric = samples == 3 ? 2 : 1;
+  layout.tiled = tileWidth != 0, layout.tileWidth = tileWidth, layout.tileHeight = rows;
   layout.rowsPerStrip = rows, layout.compression = compression;
   return layout;
 }
@@ -74,79 +59,68 @@ void expectWholeImage(Ktif_File* h, const TiffImageSpec& layout, const std::stri
           uint64_t got = 0;
           std::memcpy(&got, buffer.data() + i * bytes, size_t(bytes));
           const int64_t x = c * w + i % w, y = r * rbh + i / w;
-          const uint64_t want = expectedSample(layout, layer, x, y);
-          if (got != want)
-            FAIL() << what << " layer " << layer << " at " << x << "," << y << ": " << got
-                   << " instead of " << want;
+          ASSERT_EQ(got, expectedSample(layout, layer, x, y))
+              << what << " layer " << layer << " at " << x << "," << y;
         }
       }
 }
 
 TEST(KtifRasterBuffer, BlockSizeRules) {
-  struct Case {
-    TiffImageSpec layout;
-    std::vector<const char*> prefs;
-    int32_t width, height, partialStripMode;
-  };
-  const TiffImageSpec wide = strips(image(5500, 10, 8, 3), 1);  // read directly by default
-  const Case cases[] = {
-      {strips(image(2000, 10, 8), 1), {}, 2000, 1, 0},
-      {strips(image(2000, 300, 8), 100), {}, 2000, 60, 0},  // 65 rows, 5 pieces
-      {tiled(image(600, 600, 8), 512, 512), {}, 362, 362, 0},
-      {tiled(image(600, 600, 4), 512, 512), {}, 368, 356, 0},
-      {strips(image(70000, 2, 16), 1, 5), {}, 35000, 1, 0},  // 2 pieces of a row
-      {tiled(image(600, 600, 8), 512, 512), {"max_uncompressed_blk_size=0"}, 512, 512, 0},
+  // Layout, preferences, then the block width, height and partial-strip mode chosen.
+  const TiffImageSpec wide = image(5500, 10, 8, 3, 0, 1);  // read directly by default
+  const std::tuple<TiffImageSpec, std::vector<const char*>, int32_t, int32_t, int32_t> cases[] = {
+      {image(2000, 300, 8, 1, 0, 100), {}, 2000, 60, 0},  // 65 rows, 5 pieces
+      {image(600, 600, 8, 1, 512, 512), {}, 362, 362, 0},
+      {image(600, 600, 4, 1, 512, 512), {}, 368, 356, 0},
+      {image(70000, 2, 16, 1, 0, 1, 5), {}, 35000, 1, 0},  // 2 pieces of a row
+      {image(600, 600, 8, 1, 512, 512), {"max_uncompressed_blk_size=0"}, 512, 512, 0},
       {wide, {}, 1280, 256, 1},
       {wide, {"rb_block_height=100"}, 1280, 100, 1},
       {wide, {"rb_block_width=0.5"}, 256, 256, 0},  // one of them zero
       {wide, {"rb_block_width=0", "rb_block_height=0"}, 5500, 1, 0},
   };
-  for (const Case& c : cases) {
+  for (const auto& [layout, prefs, width, height, partialStripMode] : cases) {
     TempFile file("rb_size");
     kpmg_ClearPreferences();
-    for (const char* pref : c.prefs)
+    for (const char* pref : prefs)
       ASSERT_EQ(kpmg_SetPreferenceAssignment((std::string("tiff.") + pref).c_str(), nullptr), 0);
-    Handle h = writeAndOpen(file, c.layout);
+    KtifHandle h = writeAndOpen(file, layout);
     ASSERT_NE(h, nullptr);
-    EXPECT_EQ(h->rbBlockWidth, c.width) << c.layout.width << " " << c.prefs.size();
-    EXPECT_EQ(h->rbBlockHeight, c.height) << c.layout.width << " " << c.prefs.size();
-    EXPECT_EQ(h->partialStripMode, c.partialStripMode);
+    EXPECT_EQ(std::tuple(h->rbBlockWidth, h->rbBlockHeight, h->partialStripMode),
+              std::tuple(width, height, partialStripMode))
+        << layout.width << " wide, " << prefs.size() << " preferences";
   }
   kpmg_ClearPreferences();
 }
 
 TEST(KtifRasterBuffer, ReadsMatchTheStoredImage) {
-  struct Case {
-    const char* what;
-    TiffImageSpec layout;
-    int32_t rbWidth, rbHeight;  // 0: as chosen at open
-  };
-  TiffImageSpec planes = tiled(image(130, 90, 16, 3), 64, 32), white = image(90, 60, 8);
+  TiffImageSpec planes = image(130, 90, 16, 3, 64, 32), white = image(90, 60, 8, 1, 0, 8);
   planes.planarConfig = 2, white.photometric = 0;
-  const Case cases[] = {
-      {"four tiles and past the edge", tiled(image(300, 200, 8), 128, 128), 256, 256},
-      {"tile passed straight through", tiled(image(150, 100, 8), 64, 64), 0, 0},
-      {"interleaved RGB", tiled(image(200, 150, 8, 3), 64, 32), 100, 70},
+  // What, layout, and the raster-buffer block size (0: as chosen at open).
+  const std::tuple<const char*, TiffImageSpec, int32_t, int32_t> cases[] = {
+      {"four tiles and past the edge", image(300, 200, 8, 1, 128, 128), 256, 256},
+      {"tile passed straight through", image(150, 100, 8, 1, 64, 64), 0, 0},
+      {"interleaved RGB", image(200, 150, 8, 3, 64, 32), 100, 70},
       {"separate planes, 16 bits", planes, 100, 70},
-      {"4-bit tiles", tiled(image(200, 150, 4), 64, 32), 104, 70},
-      {"4-bit interleaved, odd offsets", tiled(image(150, 100, 4, 3), 32, 16), 41, 30},
-      {"LZW strips, 16 bits", strips(image(90, 100, 16), 7, 5), 50, 20},
-      {"WhiteIsZero strips", strips(white, 8), 0, 0},
+      {"4-bit tiles", image(200, 150, 4, 1, 64, 32), 104, 70},
+      {"4-bit interleaved, odd offsets", image(150, 100, 4, 3, 32, 16), 41, 30},
+      {"LZW strips, 16 bits", image(90, 100, 16, 1, 0, 7, 5), 50, 20},
+      {"WhiteIsZero strips", white, 0, 0},
+      {"WhiteIsZero strips, assembled", white, 50, 20},
   };
-  for (const Case& c : cases) {
+  for (const auto& [what, layout, rbWidth, rbHeight] : cases) {
     TempFile file("rb_read");
-    Handle h = writeAndOpen(file, c.layout);
-    ASSERT_NE(h, nullptr) << c.what;
-    if (c.rbWidth) h->rbBlockWidth = c.rbWidth, h->rbBlockHeight = c.rbHeight;
-    expectWholeImage(h.get(), c.layout, c.what);
+    KtifHandle h = writeAndOpen(file, layout);
+    ASSERT_NE(h, nullptr) << what;
+    if (rbWidth) h->rbBlockWidth = rbWidth, h->rbBlockHeight = rbHeight;
+    expectWholeImage(h.get(), layout, what);
   }
 }
 
 TEST(KtifRasterBuffer, SequentialReadDecodesEachBlockOnceDespiteEviction) {
   TempFile file("rb_evict");
-  TiffImageSpec layout = tiled(image(1280, 320, 8), 64, 32);  // 20 x 10 tiles
-  layout.compression = 8;
-  Handle h = writeAndOpen(file, layout);
+  const TiffImageSpec layout = image(1280, 320, 8, 1, 64, 32, 8);  // 20 x 10 tiles
+  KtifHandle h = writeAndOpen(file, layout);
   ASSERT_NE(h, nullptr);
   h->rbBlockWidth = 100, h->rbBlockHeight = 70;
   expectWholeImage(h.get(), layout, "first pass");
@@ -160,29 +134,24 @@ TEST(KtifRasterBuffer, SequentialReadDecodesEachBlockOnceDespiteEviction) {
   // its blocks read again intact.
   ktif_RBBufferClose(h.get(), nullptr);
   EXPECT_EQ(h->cache, nullptr);
-  std::vector<unsigned char> buffer(100 * 70);
-  ktif_RBRasterRead(h.get(), 0, 1, 1, buffer.data(), nullptr);
-  EXPECT_NE(h->cache, nullptr);
-  EXPECT_EQ(buffer[0], expectedSample(layout, 0, 100, 70));
+  expectWholeImage(h.get(), layout, "after release");
 }
 
 TEST(KtifRasterBuffer, PerLayerBlockIsStoredToItsOwnLayer) {
   TempFile file("rb_write");
-  TiffImageSpec layout = tiled(image(128, 64, 8, 3), 64, 64);
+  TiffImageSpec layout = image(128, 64, 8, 3, 64, 64);
   layout.planarConfig = 2;
+  tiffBuilderWrite(file.path(), {layout});
   {
-    Handle h = writeAndOpen(file, layout, "r+");
+    KtifHandle h(ktif_Open(file.path().c_str(), "r+", nullptr));
     ASSERT_NE(h, nullptr);
-    Kerr_Report* err = nullptr;
-    RBSetup(h.get(), 2, &err);
-    ASSERT_EQ(err, nullptr);
-    void* data = nullptr;
-    const int32_t index = 2 * h->blocksPerLayer + 1;  // layer 2, second tile
-    ASSERT_EQ(kdms_CacheFetch(h->cache, index, &data, nullptr), 0);
+    RBSetup(h.get(), 2, nullptr);
+    void* data = nullptr;  // layer 2, second tile:
+    ASSERT_EQ(kdms_CacheFetch(h->cache, 2 * h->blocksPerLayer + 1, &data, nullptr), 0);
     std::memset(data, 0xAB, size_t(h->cacheBlockBytes));
     RBSetup(h.get(), 0, nullptr);  // another layer is current when the block is stored
   }
-  Handle h(ktif_Open(file.path().c_str(), "r", nullptr));
+  KtifHandle h = ktifOpenOrFail(file.path());
   ASSERT_NE(h, nullptr);
   std::vector<unsigned char> buffer(64 * 64);
   for (int layer = 0; layer < 3; ++layer) {
@@ -194,13 +163,13 @@ TEST(KtifRasterBuffer, PerLayerBlockIsStoredToItsOwnLayer) {
 }
 
 TEST(KtifRasterBuffer, WideStripsReadDirectlyAndOncePerBlock) {
-  const TiffImageSpec layout = strips(image(5500, 300, 8, 3), 7);  // 5 x 2 blocks of 1280 x 256
+  const TiffImageSpec layout = image(5500, 300, 8, 3, 0, 7);  // 5 x 2 blocks of 1280 x 256
   // Whole rows of a raster-buffer row are held when they fit; taller blocks
   // are read row by row, only their own columns.
   for (bool band : {true, false}) {
     TempFile file("rb_partial");
     if (!band) kpmg_SetPreferenceAssignment("tiff.rb_block_height=2100", nullptr);
-    Handle h = writeAndOpen(file, layout);
+    KtifHandle h = writeAndOpen(file, layout);
     kpmg_ClearPreferences();
     ASSERT_NE(h, nullptr);
     ASSERT_EQ(h->partialStripMode, 1);
@@ -211,21 +180,17 @@ TEST(KtifRasterBuffer, WideStripsReadDirectlyAndOncePerBlock) {
     std::vector<unsigned char> buffer(size_t(h->rbBlockWidth) * h->rbBlockHeight);
     ktif_RBRasterRead(h.get(), 0, 0, 0, buffer.data(), nullptr);
     ASSERT_EQ(truncate(file.path().c_str(), 0), 0);
-    struct Read {
-      int layer, row, column;
-      bool held;
-    };
-    for (const Read& r : {Read{1, 0, 0, true}, Read{2, 0, 0, true}, Read{1, 0, 1, band},
-                          Read{0, band ? 1 : 0, band ? 0 : 2, false}}) {
+    const std::tuple<int, int, int, bool> reads[] = {
+        {1, 0, 0, true}, {2, 0, 0, true}, {1, 0, 1, band}, {0, band, band ? 0 : 2, false}};
+    for (auto [layer, row, column, held] : reads) {
       Kerr_Report* err = nullptr;
-      ktif_RBRasterRead(h.get(), r.layer, r.row, r.column, buffer.data(), &err);
-      if (r.held) {
-        EXPECT_EQ(err, nullptr);
+      ktif_RBRasterRead(h.get(), layer, row, column, buffer.data(), &err);
+      if (held) {
         EXPECT_EQ(buffer[h->rbBlockWidth * 200 + 100],
-                  expectedSample(layout, r.layer, r.column * h->rbBlockWidth + 100, 200));
-      } else {
-        EXPECT_EQ(reportMessages(err).front(), "kfio_ReadSeq failed");
+                  expectedSample(layout, layer, column * h->rbBlockWidth + 100, 200));
       }
+      EXPECT_EQ(err == nullptr ? "" : reportMessages(err).front(),
+                held ? "" : "kfio_ReadSeq failed");
       kerr_DeleteErrorReportEx(&err);
     }
   }
@@ -234,22 +199,21 @@ TEST(KtifRasterBuffer, WideStripsReadDirectlyAndOncePerBlock) {
 TEST(KtifRasterBuffer, NotHandledWarningsAppearOncePerProcess) {
   RBTransferWarningsReset();
   ReportCapture capture;
-  unsigned char source[8], out[4 * 2];
-  std::memset(source, 0xFF, sizeof source);
+  const std::vector<unsigned char> source(8, 0xFF);
   for (int i = 0; i < 2; ++i) {
-    std::memset(out, 0xEE, sizeof out);
-    RBTransfer(4, 2, 1, 3, 4, out, 4, 2, source, 0);  // 2-bit samples, 3 layers
-    EXPECT_EQ(std::string(out, out + 8), std::string(8, '\0'));
+    std::vector<unsigned char> out(8, 0xEE);
+    RBTransfer(4, 2, 1, 3, 4, out.data(), 4, 2, source.data(), 0);  // 2-bit samples, 3 layers
+    EXPECT_EQ(out, std::vector<unsigned char>(8, 0));
   }
   ASSERT_EQ(capture.printed.size(), 1u);
-  EXPECT_EQ(capture.printed[0].label, "RBTransfer");
-  EXPECT_EQ(capture.printed[0].message, "Multi-layer 2 bit data not handled yet");
+  EXPECT_EQ(capture.printed[0].label + ": " + capture.printed[0].message,
+            "RBTransfer: Multi-layer 2 bit data not handled yet");
 
   // Through a read: a 4-bit raster-buffer block starting at an odd pixel
   // inside a tile gets that part zero-filled, and the warning once.
   TempFile file("rb_offset");
-  TiffImageSpec layout = tiled(image(200, 64, 4), 64, 32);
-  Handle h = writeAndOpen(file, layout);
+  const TiffImageSpec layout = image(200, 64, 4, 1, 64, 32);
+  KtifHandle h = writeAndOpen(file, layout);
   h->rbBlockWidth = 51, h->rbBlockHeight = 32;
   std::vector<unsigned char> buffer(51 * 32);
   for (int i = 0; i < 2; ++i) ktif_RBRasterRead(h.get(), 0, 0, 1, buffer.data(), nullptr);

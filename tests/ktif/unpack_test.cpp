@@ -19,55 +19,49 @@ TEST(KtifUnpack, RowsUnpackAndPack) {
   Bytes pixels(14, 9);
   unpackRow(1, pixels.data(), packed13, 13);
   EXPECT_EQ(pixels, (Bytes{1, 0, 1, 1, 0, 0, 1, 0, 0, 1, 1, 0, 1, 9}));
-  // 2-bit 1, 2, 3 pack to 01 10 11 00; high bits of a value drop.
+  // 2-bit 1, 2, 3 pack to 01 10 11 00; high bits of a value drop, and other
+  // bit counts leave the byte alone.
   const unsigned char values[] = {1, 2, 0xFF};
   unsigned char byte = 0xAA;
   packRow(2, &byte, values, 3);
-  EXPECT_EQ(byte, 0x6C);
   unpackRow(8, &byte, values, 1);
-  EXPECT_EQ(byte, 0x6C) << "other bit counts do nothing";
+  EXPECT_EQ(byte, 0x6C);
 
-  for (int bits : {1, 2, 4}) {
+  // Partial, whole and vector-sized rows.
+  for (int bits : {1, 2, 4})
     for (uint32_t n : {7u, 8u, 19u, 77u}) {
       Bytes source(n), packed(n, 0xEE), back(n);
-      for (uint32_t k = 0; k < n; ++k)
-        source[k] = static_cast<unsigned char>((k * 5 + 3) % (1 << bits));
+      for (uint32_t k = 0; k < n; ++k) source[k] = (k * 5 + 3) % (1 << bits);
       packRow(bits, packed.data(), source.data(), n);
       EXPECT_EQ(packed[(n * bits + 7) / 8], 0xEE) << "no byte past the row";
       unpackRow(bits, back.data(), packed.data(), n);
       EXPECT_EQ(back, source) << bits << " bits, " << n << " pixels";
     }
-  }
 }
 
 TEST(KtifUnpack, InsertAndInvert) {
   for (int32_t size : {1, 2, 4, 8, 3}) {
     Ktif_File handle{};
     handle.samplesPerPixel = 3, handle.bytesPerSample = size;
-    Bytes layer(size_t(2) * size, 0xAB), pixels(size_t(6) * size, 0);
+    Bytes layer(size_t(2) * size, 0xAB), pixels(size_t(6) * size, 0), expected(pixels);
     ktif_ConvertToBip(&handle, 1, pixels.data(), layer.data(), 2);
-    Bytes expected(pixels.size(), 0);
-    if (size != 3) std::fill_n(expected.begin() + size, size, 0xAB);
-    if (size != 3) std::fill_n(expected.begin() + 4 * size, size, 0xAB);
+    for (int p = 0; p < 2 && size != 3; ++p)  // 3-byte elements are not inserted
+      std::fill_n(expected.begin() + (3 * p + 1) * size, size, 0xAB);
     EXPECT_EQ(pixels, expected) << size << "-byte elements";
   }
-  Bytes bytes = {0, 1, 12, 200};
-  ktif_Invert(bytes.data(), 1, 2);
-  ktif_Invert(&bytes[2], 4, 1);
-  ktif_Invert(&bytes[3], 8, 1);
-  EXPECT_EQ(bytes, (Bytes{1, 0, 3, 55}));
-  uint16_t word = 0x1234;
-  uint32_t pattern = 0x3FC00000;  // float 1.5
-  ktif_Invert(&word, 16, 1);
-  ktif_Invert(&pattern, 32, 1);
-  EXPECT_EQ(word, 0xEDCB);
-  EXPECT_EQ(pattern, 0xC03FFFFFu);
+  // Elements in one little-endian word (two 1-bit pixels, the floats 1.5 and
+  // 2.5): bytes past the element stay, and 64 bits are refused with a report.
   ReportCapture capture;
-  double d = 2.5;
-  ktif_Invert(&d, 64, 1);
-  EXPECT_EQ(d, 2.5);
-  ASSERT_EQ(capture.printed.size(), 1u);
-  EXPECT_EQ(capture.printed[0].message, "Bitspersample 64: not supported for inversion");
+  auto inverted = [](int bits, uint64_t v) {
+    ktif_Invert(&v, bits, bits == 1 ? 2 : 1);
+    return v;
+  };
+  const uint64_t twoAndAHalf = 0x4004000000000000;
+  EXPECT_EQ((std::vector<uint64_t>{inverted(1, 0x0100), inverted(4, 12), inverted(8, 200),
+                                   inverted(16, 0x1234), inverted(32, 0x3FC00000),
+                                   inverted(64, twoAndAHalf)}),
+            (std::vector<uint64_t>{0x0001, 3, 55, 0xEDCB, 0xC03FFFFF, twoAndAHalf}));
+  EXPECT_EQ(capture.printed.size(), 1u);
 }
 
 TEST(KtifUnpack, HandleWithoutAFile) {
@@ -82,22 +76,17 @@ TEST(KtifUnpack, HandleWithoutAFile) {
   EXPECT_EQ(blockCacheCreate(&h, &err), nullptr);
   EXPECT_EQ(reportMessages(err), std::vector<std::string>{"kmsc_New failed"});
   kerr_DeleteErrorReportEx(&err);
-  EXPECT_EQ(ktif_HandleUnpackTo8BufferGet(nullptr, &err), nullptr);
-  EXPECT_EQ(reportMessages(err), std::vector<std::string>{"Args"});
-  kerr_DeleteErrorReportEx(&err);
+  EXPECT_EQ(ktif_HandleUnpackTo8BufferGet(nullptr, nullptr), nullptr);
 }
 
 TEST(KtifUnpack, RasterReadDeliversTheHostLayout) {
-  // bits, samples, planar, tiled, photometric, sample format
-  const uint16_t kinds[][6] = {
-      {8, 3, 1, 1, 2, 1},   // interleaved RGB in edge tiles
-      {16, 3, 2, 0, 1, 1},  // separate planes, short last strip
-      {4, 1, 1, 0, 0, 1},   // 4-bit WhiteIsZero
-      {4, 2, 1, 1, 1, 1},   // interleaved 4-bit, unpacked in the cache
-      {1, 1, 1, 1, 0, 1},   // bilevel WhiteIsZero
-      {16, 1, 1, 0, 0, 1},  // 16-bit WhiteIsZero
-      {32, 2, 1, 1, 1, 3},  // interleaved float
-  };
+  // Bits, samples, planar, tiled, photometric, sample format: interleaved RGB
+  // in edge tiles, separate planes with a short last strip, 4-bit WhiteIsZero,
+  // interleaved 4-bit (unpacked in the cache), bilevel and 16-bit WhiteIsZero,
+  // interleaved float.
+  const uint16_t kinds[][6] = {{8, 3, 1, 1, 2, 1}, {16, 3, 2, 0, 1, 1}, {4, 1, 1, 0, 0, 1},
+                               {4, 2, 1, 1, 1, 1}, {1, 1, 1, 1, 0, 1},  {16, 1, 1, 0, 0, 1},
+                               {32, 2, 1, 1, 1, 3}};
   for (const auto& k : kinds) {
     TiffImageSpec layout;
     layout.width = 37, layout.height = 20, layout.rowsPerStrip = 7, layout.bitsPerSample = k[0];
@@ -111,9 +100,8 @@ TEST(KtifUnpack, RasterReadDeliversTheHostLayout) {
       std::vector<uint64_t> image = ktifReadLayer(h.get(), layer);
       ASSERT_EQ(image.size(), 37u * 20);
       for (uint32_t i = 0; i < image.size(); ++i) {
-        const double v = tiffBuilderPattern(layout, layer, i % 37, i / 37);
-        const float f = float(v);
-        uint32_t stored = uint32_t(v);
+        const float f = float(tiffBuilderPattern(layout, layer, i % 37, i / 37));
+        uint32_t stored = uint32_t(f);
         if (k[5] == 3) std::memcpy(&stored, &f, 4);
         ASSERT_EQ(image[i], (k[4] == 0 ? ~stored : stored) & ((uint64_t{1} << k[0]) - 1))
             << k[0] << " bits, " << k[1] << " samples, layer " << layer << " at " << i;

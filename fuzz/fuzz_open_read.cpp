@@ -23,7 +23,7 @@ const std::string& scratchPath() {
 
 // Bounds the work of one input: huge hostile images would otherwise make a
 // single run take minutes without finding more.
-constexpr int64_t kMaxBlocks = 256;
+constexpr int64_t kMaxBlocks = 64;
 
 void readEverything(Ktif_File* handle) {
   size_t bytes = static_cast<size_t>(handle->rbBlockWidth) * handle->rbBlockHeight *

@@ -3,6 +3,7 @@
  * written. */
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -21,6 +22,10 @@ constexpr int64_t kCacheBudgetBytes = int64_t(48) << 20;
 /* The fewest TIFF blocks kept when raster-buffer blocks cut across TIFF
  * blocks. */
 constexpr int64_t kMinimumCapacity = 4;
+/* The largest TIFF block the raster buffer decodes: beyond it a block is
+ * refused rather than allocated, since a few bytes of directory can claim
+ * gigabytes. */
+constexpr int64_t kLargestBlockBytes = int64_t(1) << 30;
 /* Preference values are clamped to this, so that size products stay far from
  * overflow; no host block is anywhere near it. */
 constexpr double kPreferenceCeiling = double(1 << 24);
@@ -95,10 +100,10 @@ int32_t bandCapacity(const Ktif_File* handle, int64_t blockBytes) {
   if (spanColumns > across) spanColumns = across;
   int64_t capacity = spanRows * across + spanColumns;
   if (capacity < kMinimumCapacity) capacity = kMinimumCapacity;
-  if (blockBytes > 0 && capacity * blockBytes > kCacheBudgetBytes) {
-    capacity = kCacheBudgetBytes / blockBytes;
-    if (capacity < kMinimumCapacity) capacity = kMinimumCapacity;
-  }
+  // Within the budget, and never more than one block beyond it: a file
+  // whose blocks are huge (or claims so) must not cost several of them.
+  if (blockBytes > 0 && capacity * blockBytes > kCacheBudgetBytes)
+    capacity = std::max<int64_t>(1, kCacheBudgetBytes / blockBytes);
   if (capacity > handle->cacheBlockCount) capacity = handle->cacheBlockCount;
   return static_cast<int32_t>(capacity);
 }
@@ -228,7 +233,7 @@ void RBSetup(Ktif_File* handle, int32_t layer, Kerr_Report** err) {
       capacity = bandCapacity(handle, blockBytes);
     }
   }
-  if (blockBytes <= 0 || blockBytes > INT32_MAX)
+  if (blockBytes <= 0 || blockBytes > kLargestBlockBytes)
     return frame.fail(__LINE__, "Block of %lld bytes cannot be cached",
                       static_cast<long long>(blockBytes));
   handle->cacheBlockBytes = static_cast<int32_t>(blockBytes);

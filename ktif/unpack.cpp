@@ -85,13 +85,27 @@ void packWith(unsigned char* out, const unsigned char* in, uint32_t pixels) {
 // Elements move as raw bit patterns; memcpy of a fixed size is one load or
 // store and leaves alignment to the compiler.
 template <size_t Size>
-void extractElements(uint32_t count, unsigned char* to, const unsigned char* from, size_t stride) {
-  for (uint32_t k = 0; k < count; ++k, to += Size, from += stride) std::memcpy(to, from, Size);
+void copyStrided(uint32_t count, unsigned char* to, size_t toStep, const unsigned char* from,
+                 size_t fromStep) {
+  for (uint32_t k = 0; k < count; ++k, to += toStep, from += fromStep) std::memcpy(to, from, Size);
 }
 
-template <size_t Size>
-void insertElements(uint32_t count, const unsigned char* from, unsigned char* to, size_t stride) {
-  for (uint32_t k = 0; k < count; ++k, from += Size, to += stride) std::memcpy(to, from, Size);
+// Copies `count` elements of 1, 2, 4 or 8 bytes between strided positions;
+// other element sizes copy nothing.
+void copyElements(int32_t elementBytes, uint32_t count, unsigned char* to, size_t toStep,
+                  const unsigned char* from, size_t fromStep) {
+  switch (elementBytes) {
+    case 1:
+      return copyStrided<1>(count, to, toStep, from, fromStep);
+    case 2:
+      return copyStrided<2>(count, to, toStep, from, fromStep);
+    case 4:
+      return copyStrided<4>(count, to, toStep, from, fromStep);
+    case 8:
+      return copyStrided<8>(count, to, toStep, from, fromStep);
+    default:
+      return;
+  }
 }
 
 template <typename T, typename F>
@@ -165,22 +179,7 @@ void layerExtract(uint32_t count, void* destination, int32_t layer, const void* 
     std::memcpy(to, from, size_t{count} * elementBytes);
     return;
   }
-  switch (elementBytes) {
-    case 1:
-      extractElements<1>(count, to, from, stride);
-      break;
-    case 2:
-      extractElements<2>(count, to, from, stride);
-      break;
-    case 4:
-      extractElements<4>(count, to, from, stride);
-      break;
-    case 8:
-      extractElements<8>(count, to, from, stride);
-      break;
-    default:
-      break;
-  }
+  copyElements(elementBytes, count, to, size_t(elementBytes), from, stride);
 }
 
 void layerInsert(uint32_t count, int32_t layer, const void* source, void* destination,
@@ -190,22 +189,7 @@ void layerInsert(uint32_t count, int32_t layer, const void* source, void* destin
   const auto* from = static_cast<const unsigned char*>(source);
   auto* to = static_cast<unsigned char*>(destination) + size_t(layer) * elementBytes;
   const size_t stride = size_t(samples) * elementBytes;
-  switch (elementBytes) {
-    case 1:
-      insertElements<1>(count, from, to, stride);
-      break;
-    case 2:
-      insertElements<2>(count, from, to, stride);
-      break;
-    case 4:
-      insertElements<4>(count, from, to, stride);
-      break;
-    case 8:
-      insertElements<8>(count, from, to, stride);
-      break;
-    default:
-      break;
-  }
+  copyElements(elementBytes, count, to, stride, from, size_t(elementBytes));
 }
 
 void ktif_Invert(void* buffer, int32_t bitsPerPixel, uint32_t count) {

@@ -65,6 +65,18 @@ KTIF_API void kgtf_GeoTIFFParamsGeocodingSet(Kgtf_GeoTIFFParams* params,
 KTIF_API int32_t kgtf_XFormIsWritable(const Kxfr_XForm* xform);
 KTIF_API int32_t kgtf_ProjectionIsWritable(const _kprj_MapProjectionEx* projection);
 
+/* Geodetic code lookups. Names compare without regard to case; the first
+ * matching table row wins. */
+/* The GeogGeodeticDatumGeoKey code of a datum name; -1 for null or unknown. */
+KTIF_API int32_t kgtf_GetDatumCode(const char* name);
+/* A new heap copy of the datum name (kmsc_HeapFree); null for 32767
+ * (user-defined) or an unknown code. */
+KTIF_API char* kgtf_GetDatumName(uint16_t code);
+/* The GeogEllipsoidGeoKey code of a spheroid name; -1 for null or unknown. */
+KTIF_API int32_t kgtf_GetSpheroidCode(const char* name);
+/* The table's own constant name, never freed; "" for an unknown code. */
+KTIF_API const char* kgtf_GetSpheroidName(uint16_t code);
+
 #ifdef __cplusplus
 }
 #endif

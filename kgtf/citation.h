@@ -1,0 +1,65 @@
+/* The citation this library writes into GTCitationGeoKey, the model-type key,
+ * and the translation between the units GeoKeys and host unit names under the
+ * "unit_overrides" preference.
+ *
+ * The citation is a few "\n"-separated lines: a label line that marks it as
+ * ours, a notice line, an identification line, "Geocoding information not
+ * available" when the directory has no model type, then
+ *   Projection Name = <projection>
+ *   Units = <host units: the units of the host's coordinates>
+ *   GeoTIFF Units = <units of the GeoKeys>
+ * Reading also accepts "|" between the values; "?" stands for no value.
+ */
+#ifndef KGTF_CITATION_H
+#define KGTF_CITATION_H
+
+#include <geotiff.h>
+#include <stdint.h>
+
+#include "kerr.h"
+
+/* The first line of every citation this library writes; reading recognises
+ * a citation of ours by it. */
+extern const char* const kCitationLabel;
+
+/* Parses our citation. All three outputs are set to null first; they stay
+ * null when there is no citation, it is not ours, or its projection name is
+ * absent or "?". Otherwise each is a new heap string: the projection name,
+ * the host units (the other-units name when absent or "?") and the GeoTIFF
+ * units ("?" when absent). Returns 1, or 0 with a report ("No memory",
+ * "kstr_Duplicate failed", "Args"). */
+int UnitsAndProjectionNameGet(GTIF* gtif, char** units, char** geotiffUnits, char** projectionName,
+                              Kerr_Report** err);
+
+/* Writes the citation (null names become "other" / "Unknown"). With the
+ * "write_citation" preference false, nothing is written when a model type is
+ * set, and only the geocoding lines when it is not. Returns 1, or 0 with a
+ * report ("kstr_Sprintf failed", "GTIFKeySet failed", "Args"). */
+int UnitsAndProjectionNameSet(GTIF* gtif, const char* units, const char* geotiffUnits,
+                              const char* projectionName, Kerr_Report** err);
+
+/* Sets GTModelTypeGeoKey to one short. Returns 1, or 0 with
+ * "GTIFKeySet failed" / "Args". */
+int ModelTypeSet(GTIF* gtif, int modelType, Kerr_Report** err);
+
+/* The units name the GeoKeys state (a new heap string in *units), or null,
+ * under the "unit_overrides" preference. Reports nothing of its own: reports
+ * of the citation reads are shown and dropped. */
+void kgtf_UnitsNameGet(GTIF* gtif, char** units, Kerr_Report** err);
+
+/* Writes ProjLinearUnitsGeoKey or GeogAngularUnitsGeoKey for a host units
+ * name, unless "unit_overrides" says not to or the coordinate system is
+ * user-defined. Reports nothing. */
+void kgtf_UnitsNameSet(GTIF* gtif, const char* units, Kerr_Report** err);
+
+/* 1 when two unit names are the same text, or when 1.0 in each converts to
+ * exactly the same value in `reference`; 0 when either is the other-units
+ * name (unless both are the same text) or a conversion fails. */
+int UnitsNamesEquivalent(const char* a, const char* b, const char* reference);
+
+/* Reads a key that must hold one SHORT value; false when the key is absent or
+ * of another type or count (hostile directories), so callers never copy a
+ * wider value into a 16-bit slot. A null handle gives false. */
+bool GeoKeyShortGet(GTIF* gtif, geokey_t key, uint16_t* value);
+
+#endif

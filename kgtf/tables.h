@@ -15,6 +15,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "kgtf.h" /* the four exported lookups */
 #include "kprj.h"
 
 /* A code and its name (datums, spheroids, units). */

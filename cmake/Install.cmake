@@ -1,11 +1,12 @@
 # Install rules, the CMake package (find_package(ktif)) and pkg-config files.
 include(CMakePackageConfigHelpers)
 
-file(GLOB KRASTER_HEADERS ${PROJECT_SOURCE_DIR}/host/*.h ${PROJECT_SOURCE_DIR}/host/korvolog/*.h)
+file(GLOB KRASTER_HEADERS ${PROJECT_SOURCE_DIR}/host/*.h ${PROJECT_SOURCE_DIR}/host/korvolog/*.h
+     ${PROJECT_SOURCE_DIR}/host/epsg/epsg_translator.h)
 set(KTIF_PUBLIC_HEADERS ${PROJECT_SOURCE_DIR}/ktif/ktif.h ${PROJECT_SOURCE_DIR}/ktif/ktif_export.h
     ${PROJECT_SOURCE_DIR}/kgtf/kgtf.h)
 
-install(TARGETS korvolog kraster ktif EXPORT ktifTargets
+install(TARGETS korvolog kraster kepsg ktif EXPORT ktifTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

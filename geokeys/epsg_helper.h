@@ -1,0 +1,25 @@
+/* The EPSG helper: the library's two uses of the host's EPSG translator.
+ *
+ * Both functions share one translator, created on first use and destroyed
+ * when the library is unloaded (or the process exits); a call after that
+ * destruction throws std::logic_error("Dead Reference Detected").
+ */
+#ifndef EPSG_HELPER_H
+#define EPSG_HELPER_H
+
+#include <stdint.h>
+
+#include "kprj.h"
+
+/* The narrow map projection of an EPSG code and the name of its units (a new
+ * heap string). Both outputs are set to null first and stay null on failure.
+ * Reports by exception only: KerrExceptionA (source "EPSGHelper") for the
+ * code 0 and for a failed record conversion, and whatever the translator
+ * throws for a code it cannot translate. */
+void GetProjAndUnitsFromEPSG(int32_t code, _kprj_MapProjectionEx** projection, char** units);
+
+/* The EPSG projected-system code of a narrow map projection in `units`; 0
+ * when there is none. Never throws: a failure is logged once and gives 0. */
+int32_t GetEPSGCode(const _kprj_MapProjectionEx* projection, const char* units);
+
+#endif

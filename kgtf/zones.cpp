@@ -1,0 +1,270 @@
+// Zone systems on reading: complete host projection records from the codes
+// of State Plane, UTM, Gauss-Kruger, Map Grid of Australia, RSO, Bogota and
+// British National Grid systems, and from any other code through the EPSG
+// translator.
+//
+// Choices of this library:
+// - Bogota zones (projection codes 18051 to 18054): the latitude of origin
+//   (slot 5) is 4 degrees 35' 56.57" north for all four zones, and the
+//   central meridian (slot 4) is the zone's own west longitude: 77, 74, 71
+//   and 68 degrees 7' 51.3" west for 18051 to 18054, stored negative.
+// - State Plane by projection code: 10000 + zone for NAD27 and
+//   10000 + zone + 30 for NAD83, accepted only when the State Plane table
+//   has that zone for that datum.
+// - Map Grid of Australia by projection code: 17348 to 17358 are zones 48 to
+//   58 of MGA, 17448 to 17458 the same zones of the older AMG grid; both give
+//   a UTM record of that zone.
+#include "geocoding.h"
+
+#include <cmath>
+
+#include "epsg_helper.h"
+#include "kgtf_internal.h"
+#include "kint.h"
+#include "kmsc.h"
+#include "tables.h"
+
+namespace {
+
+enum : int32_t { kUtm = 1, kStatePlane = 2, kTransverseMercator = 9, kGaussKruger = 36 };
+enum : int32_t { kUserDefined = 32767 };
+
+constexpr double kDegree = M_PI / 180.0;
+
+// Applies a spheroid and a datum to the record's spheroid; false with the
+// host's report in the slot.
+bool geodesyApply(Kprj_ProParameters* pro, const char* spheroid, const char* datum,
+                  Kerr_Report** err) {
+  if (pro->spheroid == nullptr && (pro->spheroid = kprj_SpheroidCreate(err)) == nullptr)
+    return false;
+  if (!kprj_SpheroidByName(kint_GetInit(), spheroid, pro->spheroid, err)) return false;
+  return datum == nullptr ||
+         kprj_DatumByName(kint_GetInit(), spheroid, datum, pro->spheroid->datum, err);
+}
+
+// A Transverse Mercator record with a spheroid record ready to fill.
+Kprj_ProParameters* transverseMercatorCreate(Kerr_Report** err) {
+  Kprj_ProParameters* pro = kgtf_ProParametersCreate(kTransverseMercator, 0);
+  if (pro != nullptr && (pro->spheroid = kprj_SpheroidCreate(err)) == nullptr)
+    kprj_ProParametersFree(&pro, nullptr);
+  return pro;
+}
+
+struct TransverseMercatorParameters {
+  double scale, centralMeridian, originLatitude, falseEasting, falseNorthing;
+};
+
+void transverseMercatorSet(Kprj_ProParameters* pro, const TransverseMercatorParameters& p) {
+  pro->parameters[2] = p.scale;
+  pro->parameters[4] = p.centralMeridian;
+  pro->parameters[5] = p.originLatitude;
+  pro->parameters[6] = p.falseEasting;
+  pro->parameters[7] = p.falseNorthing;
+}
+
+// The geodesy of an RSO grid from its datum and ellipsoid keys; false after a
+// report under the reader's label.
+bool rsoGeodesyRead(KerrFrame& frame, GTIF* gtif, Kprj_ProParameters* pro) {
+  unsigned short datumCode = 0, ellipsoidCode = 0;
+  bool hasDatum = GTIFKeyGet(gtif, GeogGeodeticDatumGeoKey, &datumCode, 0, 1) == 1;
+  bool hasEllipsoid = GTIFKeyGet(gtif, GeogEllipsoidGeoKey, &ellipsoidCode, 0, 1) == 1;
+  char* datum = hasDatum && datumCode != kUserDefined ? kgtf_GetDatumName(datumCode) : nullptr;
+  char* spheroid = nullptr;
+  bool ok = true;
+  if (pro->spheroid == nullptr && (pro->spheroid = kprj_SpheroidCreate(frame.slot())) == nullptr) {
+    ok = false;
+    frame.calleeFailed(__LINE__, "kprj_SpheroidCreate");
+  } else if (hasEllipsoid && ellipsoidCode != kUserDefined) {
+    const char* name = spheroidNameByCode(ellipsoidCode);
+    if (!(ok = kprj_SpheroidByName(kint_GetInit(), name, pro->spheroid, frame.slot())))
+      frame.calleeFailed(__LINE__, "kprj_SpheroidByName");
+    else if (datum != nullptr && !(ok = kprj_DatumByName(kint_GetInit(), name, datum,
+                                                         pro->spheroid->datum, frame.slot())))
+      frame.calleeFailed(__LINE__, "kprj_DatumByName");
+  } else if (datum != nullptr) {
+    if ((spheroid = kprj_GetSpheroidNameByDatumName(kint_GetInit(), datum, frame.slot())) ==
+        nullptr) {
+      ok = false;
+      frame.calleeFailed(__LINE__, "kprj_GetSpheroidNameByDatumName");
+    } else if (!(ok = kprj_SpheroidByName(kint_GetInit(), spheroid, pro->spheroid, frame.slot()))) {
+      frame.calleeFailed(__LINE__, "kprj_SpheroidByName");
+    } else if (!(ok = kprj_DatumByName(kint_GetInit(), spheroid, datum, pro->spheroid->datum,
+                                       frame.slot()))) {
+      frame.calleeFailed(__LINE__, "kprj_DatumByName");
+    }
+  }
+  kmsc_HeapFree(datum);
+  kmsc_HeapFree(spheroid);
+  return ok;
+}
+
+}  // namespace
+
+Kprj_ProParameters* kgtf_StatePlaneParametersCreate(int32_t zone, int32_t nadCode,
+                                                    Kerr_Report** err) {
+  static const char* kLabel = "kgtf_StatePlaneParametersCreate";
+  struct Geodesy {
+    const char* spheroid;
+    const char* datum;
+  };
+  static const Geodesy kByNad[] = {
+      {"Clarke 1866", "NAD27"}, {"GRS 1980", "NAD83"}, {"GRS 1980", "HARN"}};
+  KerrFrame frame(kLabel, err, KERR_PRINT_NOVSL);
+  Kprj_ProParameters* pro = kgtf_ProParametersCreate(kStatePlane, zone);
+  if (pro == nullptr) return frame.calleeFailed(__LINE__, "kgtf_ProParametersCreate"), nullptr;
+  pro->parameters[0] = nadCode;
+  if (nadCode < 1 || nadCode > 3) {
+    frame.fail(__LINE__, "Unexpected nad code %ld", static_cast<long>(nadCode));
+    return pro;
+  }
+  geodesyApply(pro, kByNad[nadCode - 1].spheroid, kByNad[nadCode - 1].datum, frame.slot());
+  return pro;
+}
+
+Kprj_ProParameters* kgtf_BNGParametersCreate(Kerr_Report** err) {
+  Kprj_ProParameters* pro = transverseMercatorCreate(err);
+  if (pro == nullptr) return nullptr;
+  transverseMercatorSet(
+      pro, {0.9996012717, -0.03490658503988659, 0.8552113334772214, 400000.0, -100000.0});
+  geodesyApply(pro, "Airy", "Ord. Survey G. Britain 1936", err);
+  return pro;
+}
+
+Kprj_ProParameters* kgtf_MGAParametersCreate(int32_t pcsCode, Kerr_Report** err) {
+  if (pcsCode < 28348 || pcsCode > 28358) return nullptr;
+  Kprj_ProParameters* pro = transverseMercatorCreate(err);
+  if (pro == nullptr) return nullptr;
+  // The central meridian as the grid defines it, to eight decimals.
+  double meridian = std::round((6 * (pcsCode - 28300) - 183) * kDegree * 1e8) / 1e8;
+  transverseMercatorSet(pro, {0.9996, meridian, 0.0, 500000.0, 10000000.0});
+  geodesyApply(pro, "GRS 1980", "GDA94", err);
+  return pro;
+}
+
+Kprj_ProParameters* kgtf_RSOParametersCreate(int32_t pcsCode, Kerr_Report** err) {
+  Kprj_ProParameters* pro = kprj_ProParametersCreateByName("RSO", err);
+  if (pro == nullptr) return nullptr;
+  pro->parameters[0] = pro->parameters[1] = pro->parameters[2] = 0.0;
+  if (pcsCode == 3167 || pcsCode == 3168) {
+    pro->parameters[0] = pcsCode == 3167 ? 40000.0 : 804671.299775;
+    pro->parameters[2] = 1.0;
+    geodesyApply(pro, "Modified Everest", "Kertau 1948", err);
+  } else {
+    geodesyApply(pro, "Everest (Sabah & Sarawak)", "Timbalai 1948", err);
+  }
+  return pro;
+}
+
+Kprj_ProParameters* kgtf_BogotaParametersCreate(int32_t projectionCode, Kerr_Report** err) {
+  static const double kMeridians[] = {1.3461884509147028, 1.2938285733548731, 1.2414686957950432,
+                                      1.1891088182352132};
+  Kprj_ProParameters* pro = transverseMercatorCreate(err);
+  if (pro == nullptr) return nullptr;
+  int32_t zone = projectionCode - 18051;
+  double meridian = zone >= 0 && zone < 4 ? -kMeridians[zone] : 0.0;
+  transverseMercatorSet(pro, {1.0, meridian, 0.08026851648247711, 1000000.0, 1000000.0});
+  geodesyApply(pro, "International 1909", "Bogota Observatory", err);
+  return pro;
+}
+
+Kprj_ProParameters* EPSGProParametersGet(int32_t code) {
+  _kprj_MapProjectionEx* projection = nullptr;
+  char* units = nullptr;
+  GetProjAndUnitsFromEPSG(code, &projection, &units);
+  kmsc_HeapFree(units);
+  const auto* form = static_cast<const Kprj_ProParameters*>(
+      kprj_MapProjectionCSRGet(projection, "Kprj_ProParameters"));
+  Kprj_ProParameters* pro = form != nullptr ? kprj_ProParametersCopy(form, nullptr) : nullptr;
+  kprj_ProjectionFree(&projection, nullptr);
+  return pro;
+}
+
+Kprj_ProParameters* kgtf_ProjectionReadUTM(GTIF* gtif, int32_t code, Kerr_Report** err) {
+  static const char* kLabel = "kgtf_ProjectionReadUTM";
+  KerrFrame frame(kLabel, err, KERR_PRINT_NOVSL);
+  bool north = code >= 16001 && code <= 16060;
+  bool south = code >= 16101 && code <= 16160;
+  if (!north && !south) return frame.fail(__LINE__, "kgtf_ProjectionReadUTM failed"), nullptr;
+  Kprj_ProParameters* pro = kgtf_ProParametersCreate(kUtm, code - (north ? 16000 : 16100));
+  if (pro == nullptr) return frame.fail(__LINE__, "kgtf_ProjectionReadUTM failed"), nullptr;
+  pro->parameters[3] = north ? 1.0 : -1.0;
+  if (kgtf_GCSRead(gtif, pro, frame.slot()) != 1 || frame.hasReport())
+    frame.fail(__LINE__, "kgtf_ProjectionReadUTM failed");
+  return pro;
+}
+
+Kprj_ProParameters* kgtf_ProjectionReadGaussKruger(GTIF* gtif, int32_t code, Kerr_Report** err) {
+  static const char* kLabel = "kgtf_ProjectionReadGaussKruger";
+  KerrFrame frame(kLabel, err, KERR_PRINT_NOVSL);
+  int32_t zone = code - 16200;
+  if (zone < 0 || zone > 5)
+    return frame.fail(__LINE__, "kgtf_ProjectionReadGaussKruger failed"), nullptr;
+  Kprj_ProParameters* pro = kgtf_ProParametersCreate(kGaussKruger, zone);
+  if (pro == nullptr) return frame.fail(__LINE__, "kgtf_ProjectionReadGaussKruger failed"), nullptr;
+  bool suppress = errorSuppressionGet();
+  unsigned short linear = 9001, angular = 9102;
+  GTIFKeyGet(gtif, ProjLinearUnitsGeoKey, &linear, 0, 1);
+  GTIFKeyGet(gtif, GeogAngularUnitsGeoKey, &angular, 0, 1);
+  double* p = pro->parameters;
+  bool read = getParamWBU(ProjNatOriginLongGeoKey, gtif, getAngularParam, angular, &p[4],
+                          ProjCenterLongGeoKey, ProjFalseOriginLongGeoKey, 0) &&
+              getParamWBU(ProjNatOriginLatGeoKey, gtif, getAngularParam, angular, &p[5],
+                          ProjFalseOriginLatGeoKey, ProjCenterLatGeoKey, 0) &&
+              getParamWBU(ProjFalseEastingGeoKey, gtif, getLinearParam, linear, &p[6],
+                          ProjCenterEastingGeoKey, ProjFalseOriginEastingGeoKey, 0) &&
+              getParamWBU(ProjFalseNorthingGeoKey, gtif, getLinearParam, linear, &p[7],
+                          ProjCenterNorthingGeoKey, ProjFalseOriginNorthingGeoKey, 0);
+  if (!read && !suppress) frame.fail(__LINE__, "getParamWBU failed");
+  return pro;
+}
+
+Kprj_ProParameters* kgtf_ProjectionReadRSO(GTIF* gtif, int32_t code, Kerr_Report** err) {
+  static const char* kLabel = "kgtf_ProjectionReadRSO";
+  KerrFrame frame(kLabel, err, KERR_PRINT_NOVSL);
+  unsigned short linear = 9001;
+  GTIFKeyGet(gtif, ProjLinearUnitsGeoKey, &linear, 0, 1);
+  Kprj_ProParameters* pro = kprj_ProParametersCreateByName("RSO", frame.slot());
+  if (pro == nullptr)
+    return frame.calleeFailed(__LINE__, "kprj_ProParametersCreateByName"), nullptr;
+  if (code == 19935) {
+    pro->parameters[2] = 1.0;
+    double easting = 0.0;
+    if (getLinearParam(gtif, ProjCenterEastingGeoKey, linear, &easting))
+      pro->parameters[0] = easting;
+  } else {
+    pro->parameters[2] = 0.0;
+  }
+  rsoGeodesyRead(frame, gtif, pro);
+  return pro;
+}
+
+Kprj_ProParameters* kgtf_ProjectionReadMapGridAustralia(GTIF*, int32_t code, Kerr_Report** err) {
+  static const char* kLabel = "kgtf_ProjectionReadMapGridAustralia";
+  KerrFrame frame(kLabel, err, KERR_PRINT_NOVSL);
+  int32_t zone = code >= 17448 ? code - 17400 : code - 17300;
+  if (zone < 48 || zone > 58 || (code > 17358 && code < 17448))
+    return frame.fail(__LINE__, "kgtf_ProjectionReadMapGridAustralia failed"), nullptr;
+  Kprj_ProParameters* pro = kgtf_ProParametersCreate(kUtm, zone);
+  if (pro == nullptr) frame.fail(__LINE__, "kgtf_ProjectionReadMapGridAustralia failed");
+  return pro;
+}
+
+bool statePlaneZoneOfProjection(int32_t code, int32_t* zone, int32_t* nadCode) {
+  if (code < 10101 || code > 15999) return false;
+  int32_t number = code - 10000;
+  int32_t nad = number % 100 >= 30 ? 2 : 1;
+  int32_t z = nad == 2 ? number - 30 : number;
+  if (statePlanePcsRowByNadZone(nad, -z) == nullptr) return false;
+  *zone = -z;
+  *nadCode = nad;
+  return true;
+}
+
+Kprj_ProParameters* kgtf_ProjectionReadStatePlane(GTIF*, int32_t code, Kerr_Report** err) {
+  static const char* kLabel = "kgtf_ProjectionReadStatePlane";
+  KerrFrame frame(kLabel, err, KERR_PRINT_NOVSL);
+  int32_t zone = 0, nad = 0;
+  if (!statePlaneZoneOfProjection(code, &zone, &nad))
+    return frame.fail(__LINE__, "kgtf_ProjectionReadStatePlane failed"), nullptr;
+  return kgtf_StatePlaneParametersCreate(zone, nad, frame.slot());
+}

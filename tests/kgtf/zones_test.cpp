@@ -1,0 +1,100 @@
+// Zone systems: records built from codes alone.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "geocoding.h"
+#include "test_support.h"
+
+namespace {
+
+struct ProDeleter {
+  void operator()(Kprj_ProParameters* pro) const { kprj_ProParametersFree(&pro, nullptr); }
+};
+using Pro = std::unique_ptr<Kprj_ProParameters, ProDeleter>;
+
+TEST(Zones, StatePlaneByProjectionCode) {
+  struct Case {
+    int32_t code, zone, nad;
+  } found[] = {{10101, -101, 1},  {10131, -101, 2},  {15040, -5010, 2}, {15201, -5201, 1},
+               {15230, -5200, 2}, {12630, -2600, 2}, {14203, -4203, 1}};
+  for (const Case& c : found) {
+    int32_t zone = 0, nad = 0;
+    ASSERT_TRUE(statePlaneZoneOfProjection(c.code, &zone, &nad)) << c.code;
+    EXPECT_EQ(zone, c.zone) << c.code;
+    EXPECT_EQ(nad, c.nad) << c.code;
+  }
+  int32_t zone = 0, nad = 0;
+  for (int32_t code : {10100, 10199, 15914, 16001, 12600})  // no such zone or outside the range
+    EXPECT_FALSE(statePlaneZoneOfProjection(code, &zone, &nad)) << code;
+
+  Kerr_Report* err = nullptr;
+  Pro pro(kgtf_ProjectionReadStatePlane(nullptr, 10131, &err));
+  ASSERT_NE(pro, nullptr);
+  EXPECT_EQ(pro->number, 2);
+  EXPECT_EQ(pro->zone, -101);
+  EXPECT_EQ(pro->parameters[0], 2.0);
+  EXPECT_STREQ(pro->spheroid->name, "GRS 1980");
+  EXPECT_STREQ(pro->spheroid->datum->name, "NAD83");
+  EXPECT_EQ(kgtf_ProjectionReadStatePlane(nullptr, 15914, &err), nullptr);
+  EXPECT_EQ(reportMessages(err),
+            (std::vector<std::string>{"kgtf_ProjectionReadStatePlane failed"}));
+  kerr_DeleteErrorReportEx(&err);
+
+  Pro odd(kgtf_StatePlaneParametersCreate(-101, 4, &err));
+  ASSERT_NE(odd, nullptr) << "returned without geodesy";
+  EXPECT_STREQ(kerr_ReportMessage(err), "Unexpected nad code 4");
+  kerr_DeleteErrorReportEx(&err);
+}
+
+TEST(Zones, TransverseMercatorGrids) {
+  Kerr_Report* err = nullptr;
+  const double meridians[] = {1.83259571, 1.93731547, 2.04203522, 2.14675498,
+                              2.25147474, 2.35619449, 2.46091425, 2.565634,
+                              2.67035376, 2.77507351, 2.87979327};
+  for (int zone = 48; zone <= 58; ++zone) {
+    Pro mga(kgtf_MGAParametersCreate(28300 + zone, &err));
+    ASSERT_NE(mga, nullptr) << zone;
+    EXPECT_EQ(mga->parameters[4], meridians[zone - 48]) << zone;
+    EXPECT_EQ(mga->parameters[7], 10000000.0);
+    EXPECT_STREQ(mga->spheroid->datum->name, "GDA94");
+  }
+  EXPECT_EQ(kgtf_MGAParametersCreate(28359, &err), nullptr);
+
+  Pro bng(kgtf_BNGParametersCreate(&err));
+  EXPECT_EQ(bng->parameters[4], -0.03490658503988659);
+  EXPECT_EQ(bng->parameters[7], -100000.0);
+  EXPECT_STREQ(bng->spheroid->name, "Airy");
+
+  Pro west(kgtf_BogotaParametersCreate(18051, &err)),
+      east(kgtf_BogotaParametersCreate(18054, &err));
+  EXPECT_EQ(west->parameters[4], -1.3461884509147028);
+  EXPECT_EQ(east->parameters[4], -1.1891088182352132);
+  EXPECT_EQ(east->parameters[5], 0.08026851648247711);
+  EXPECT_STREQ(east->spheroid->datum->name, "Bogota Observatory");
+  EXPECT_EQ(err, nullptr);
+}
+
+TEST(Zones, RsoAndMapGridByCode) {
+  Kerr_Report* err = nullptr;
+  Pro kertau(kgtf_RSOParametersCreate(3168, &err));
+  ASSERT_NE(kertau, nullptr);
+  EXPECT_EQ(kertau->type, 1);
+  EXPECT_EQ(kertau->parameters[0], 804671.299775);
+  EXPECT_STREQ(kertau->spheroid->name, "Modified Everest");
+  Pro borneo(kgtf_RSOParametersCreate(29872, &err));
+  EXPECT_EQ(borneo->parameters[2], 0.0);
+  EXPECT_STREQ(borneo->spheroid->datum->name, "Timbalai 1948");
+
+  Pro amg(kgtf_ProjectionReadMapGridAustralia(nullptr, 17455, &err));
+  ASSERT_NE(amg, nullptr);
+  EXPECT_EQ(amg->number, 1);
+  EXPECT_EQ(amg->zone, 55);
+  EXPECT_EQ(kgtf_ProjectionReadMapGridAustralia(nullptr, 17400, &err), nullptr);
+  EXPECT_STREQ(kerr_ReportMessage(err), "kgtf_ProjectionReadMapGridAustralia failed");
+  kerr_DeleteErrorReportEx(&err);
+  EXPECT_EQ(kgtf_ProjectionReadGaussKruger(nullptr, 16206, &err), nullptr);
+  kerr_DeleteErrorReportEx(&err);
+}
+
+}  // namespace

@@ -1,0 +1,387 @@
+// Geocoding read: GeoKeys written with libgeotiff come back as host
+// projection records with their geodesy, projection name and units name.
+//
+// Key lists are written "code:short", "code=double" (GeoKey codes: 1024 model
+// type, 2048 geographic type, 2050 datum, 2051 prime meridian, 2052/3076
+// linear units, 2056 ellipsoid, 2057-2059 axes, 2060 azimuth units, 3072
+// projected type, 3074 projection, 3075 coordinate transformation, 3078 on
+// the projection parameters).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include <xtiffio.h>
+
+#include "citation.h"
+#include "geocoding.h"
+#include "kerr_exception.h"
+#include "kmsc.h"
+#include "kpmg.h"
+#include "tables.h"
+#include "test_support.h"
+
+namespace {
+
+void writeKeys(GTIF* g, const std::string& keys) {
+  std::istringstream in(keys);
+  for (std::string item; in >> item;) {
+    size_t at = item.find_first_of(":=");
+    auto key = static_cast<geokey_t>(std::stoi(item.substr(0, at)));
+    if (item[at] == ':')
+      GTIFKeySet(g, key, TYPE_SHORT, 1, std::stoi(item.substr(at + 1)));
+    else
+      GTIFKeySet(g, key, TYPE_DOUBLE, 1, std::stod(item.substr(at + 1)));
+  }
+}
+
+// A one-pixel TIFF with those keys (or with the three GeoTIFF tags that `raw`
+// sets as they are), opened again for reading.
+class GeoFile {
+ public:
+  explicit GeoFile(const std::string& keys, const char* citation = nullptr,
+                   const std::function<void(TIFF*)>& raw = nullptr) {
+    static int serial = 0;
+    path_ = ::testing::TempDir() + "/georead_" + std::to_string(getpid()) + "_" +
+            std::to_string(serial++) + ".tif";
+    TIFF* tif = XTIFFOpen(path_.c_str(), "w");
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 1);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 1);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    if (raw) {
+      raw(tif);
+    } else {
+      GTIF* gtif = GTIFNew(tif);
+      writeKeys(gtif, keys);
+      if (citation) GTIFKeySet(gtif, GeogCitationGeoKey, TYPE_ASCII, 0, citation);
+      GTIFWriteKeys(gtif);
+      GTIFFree(gtif);
+    }
+    unsigned char pixel = 0;
+    TIFFWriteScanline(tif, &pixel, 0, 0);
+    XTIFFClose(tif);
+    tif_ = XTIFFOpen(path_.c_str(), "r");
+    gtif_ = GTIFNew(tif_);
+  }
+  ~GeoFile() {
+    if (gtif_) GTIFFree(gtif_);
+    XTIFFClose(tif_);
+    std::remove(path_.c_str());
+  }
+  GTIF* gtif() const { return gtif_; }
+
+ private:
+  std::string path_;
+  TIFF* tif_ = nullptr;
+  GTIF* gtif_ = nullptr;
+};
+
+// The three results of GeoTIFFGeocodingGet, owned.
+struct Geocoding {
+  explicit Geocoding(GTIF* gtif) {
+    rc = GeoTIFFGeocodingGet(gtif, &name, &units, &projection, &err);
+    pro = static_cast<Kprj_ProParameters*>(
+        kprj_MapProjectionCSRGet(projection, "Kprj_ProParameters"));
+  }
+  ~Geocoding() {
+    kmsc_HeapFree(name);
+    kmsc_HeapFree(units);
+    kprj_ProjectionFree(&projection, nullptr);
+    kerr_DeleteErrorReportEx(&err);
+  }
+  int rc;
+  char* name = nullptr;
+  char* units = nullptr;
+  _kprj_MapProjectionEx* projection = nullptr;
+  Kprj_ProParameters* pro = nullptr;  // the projection's
+  Kerr_Report* err = nullptr;
+};
+
+struct Suppression {
+  explicit Suppression(bool on) {
+    kpmg_SetPreference("tiff", "err_suppress", on ? "Yes" : "No", nullptr);
+  }
+  ~Suppression() { kpmg_SetPreference("tiff", "err_suppress", nullptr, nullptr); }
+};
+
+std::string joined(const std::vector<std::string>& messages) {
+  std::string out;
+  for (const std::string& m : messages) out += (out.empty() ? "" : "|") + m;
+  return out;
+}
+std::string chain(const Kerr_Report* report) {
+  return joined(reportMessages(report));
+}
+
+// "slot=value" items, "d" after a value for degrees. With `all`, every other
+// slot must be 0.
+void expectParameters(const Kprj_ProParameters* pro, const std::string& spec, bool all,
+                      const std::string& what) {
+  double expected[15] = {};
+  bool listed[15] = {};
+  std::istringstream in(spec);
+  for (std::string item; in >> item;) {
+    int slot = std::stoi(item);
+    std::string value = item.substr(item.find('=') + 1);
+    expected[slot] = std::stod(value) * (value.back() == 'd' ? M_PI / 180.0 : 1.0);
+    listed[slot] = true;
+  }
+  for (int slot = 0; slot < 15; ++slot) {
+    if (!all && !listed[slot]) continue;
+    EXPECT_NEAR(pro->parameters[slot], expected[slot], 1e-9 * (1 + std::fabs(expected[slot])))
+        << what << " slot " << slot;
+  }
+}
+
+void expectGeodesy(const Kprj_ProParameters* pro, const char* spheroid, const char* datum,
+                   const std::string& what) {
+  ASSERT_NE(pro->spheroid, nullptr) << what;
+  EXPECT_STREQ(pro->spheroid->name, spheroid) << what;
+  EXPECT_STREQ(pro->spheroid->datum->name, datum) << what;
+}
+
+TEST(GeocodingRead, CoordinateSystemsByCode) {
+  struct Case {
+    const char* keys;
+    int number, zone;
+    const char* parameters;  // UTM and geographic records: all 15 checked
+    const char *spheroid, *datum, *units;
+  } cases[] = {
+      {"1024:2 2048:4326", 0, 0, "", "WGS 84", "WGS 84", "dd"},
+      {"1024:2 2048:4267", 0, 0, "", "Clarke 1866", "NAD27", "dd"},
+      {"1024:1 3072:32631", 1, 31, "3=1", "WGS 84", "WGS 84", "meters"},
+      {"1024:1 3072:32733", 1, 33, "3=-1", "WGS 84", "WGS 84", "meters"},
+      {"1024:1 3072:26910", 1, 10, "3=1", "GRS 1980", "NAD83", "meters"},
+      {"1024:1 3072:29221", 1, 21, "3=-1", "International 1909", "Sapper Hill 1943", "meters"},
+      {"1024:1 3072:24877", 1, 17, "3=-1", "International 1909", "PSAD56", "meters"},
+      {"1024:1 3072:32767 3074:16131 2048:4326", 1, 31, "3=-1", "WGS 84", "WGS 84", "meters"},
+      {"1024:1 3072:26729", 2, -101, "0=1", "Clarke 1866", "NAD27", "us_survey_feet"},
+      {"1024:1 3072:2759", 2, -101, "0=3", "GRS 1980", "HARN", "us_survey_feet"},
+      {"1024:1 3072:2284", 2, -4502, "0=2", "GRS 1980", "NAD83", "meters"},
+      {"1024:1 3072:2857", 2, -4701, "0=2", "GRS 1980", "NAD83", "meters"},
+      {"1024:1 3072:32767 3074:10101", 2, -101, "0=1", "Clarke 1866", "NAD27", "us_survey_feet"},
+      {"1024:1 3072:32767 3074:10131", 2, -101, "0=2", "GRS 1980", "NAD83", "meters"},
+      {"1024:1 3072:27700", 9, 0, "4=-2d 7=-100000", "Airy", "Ord. Survey G. Britain 1936",
+       "meters"},
+      {"1024:1 3072:28349", 9, 0, "4=1.93731547", "GRS 1980", "GDA94", "meters"},
+      {"1024:1 3072:21892", 9, 0, "2=1 6=1e6", "International 1909", "Bogota Observatory",
+       "meters"},
+      {"1024:1 3072:3167", -1, 0, "0=40000", "Modified Everest", "Kertau 1948", "sears_chain"},
+      {"1024:1 3072:3168", -1, 0, "0=804671.299775", "Modified Everest", "Kertau 1948", "meters"},
+      {"1024:1 3072:29872", -1, 0, "2=0", "Everest (Sabah & Sarawak)", "Timbalai 1948",
+       "sears_foot"},
+  };
+  for (const Case& c : cases) {
+    GeoFile file(c.keys);
+    Geocoding got(file.gtif());
+    ASSERT_EQ(got.rc, 0) << c.keys << ": " << chain(got.err);
+    ASSERT_NE(got.pro, nullptr) << c.keys;
+    EXPECT_EQ(got.pro->type, c.number < 0 ? 1 : 0) << c.keys;
+    EXPECT_EQ(got.pro->number, c.number) << c.keys;
+    EXPECT_EQ(got.pro->zone, c.zone) << c.keys;
+    EXPECT_STREQ(got.name, c.number < 0 ? "RSO" : projectionNameByNumber(c.number)) << c.keys;
+    expectParameters(got.pro, c.parameters, c.number == 0 || c.number == 1, c.keys);
+    expectGeodesy(got.pro, c.spheroid, c.datum, c.keys);
+    EXPECT_STREQ(got.units, c.units) << c.keys;
+  }
+
+  GeoFile badZone("1024:1 3072:32767 3074:16061");
+  Geocoding failed(badZone.gtif());
+  EXPECT_EQ(failed.rc, -1);
+  EXPECT_EQ(failed.name, nullptr);
+  EXPECT_EQ(chain(failed.err),
+            "kgtf_PCSRead failed|Error obtaining projection|kgtf_ProjectionReadUTM failed|"
+            "kgtf_ProjectionReadUTM failed");
+
+  ReportCapture capture;
+  GeoFile odd("1024:7");
+  Geocoding unknown(odd.gtif());
+  EXPECT_EQ(unknown.rc, 0);
+  EXPECT_STREQ(unknown.name, kprj_ProjectionNameUnknown());
+  EXPECT_STREQ(unknown.units, kprj_UnitsNameOther());
+  EXPECT_EQ(unknown.projection, nullptr);
+  ASSERT_EQ(capture.printed.size(), 1u);
+  EXPECT_EQ(capture.printed[0].message, "Unrecognized model type 7");
+}
+
+TEST(GeocodingRead, UserDefinedGeographic) {
+  const std::string ours = std::string(kCitationLabel) + "\nEllipsoid = WGS 84|Datum = WGS 84";
+  struct Case {
+    const char* keys;
+    const char* citation;
+    const char *spheroid, *datum;  // null: no spheroid is made
+    const char* report;            // of kgtf_GCSRead's callee
+    double a, b;                   // checked when not 0
+  } cases[] = {
+      {"2050:6999 2056:7030", nullptr, "WGS 84", "", "Unknown datum: 6999", 0, 0},
+      {"2050:6999 2056:7030", ours.c_str(), "WGS 84", "WGS 84", "", 0, 0},
+      {"2056:7019", nullptr, "GRS 1980", "", "Unknown datum: -1", 0, 0},
+      {"2050:6267", nullptr, "Clarke 1866", "NAD27", "", 0, 0},
+      {"2050:32767 2057=6378137 2059=298.257223563", nullptr, "WGS 84", "", "", 6378137.0,
+       6356752.314},
+      {"2050:32767 2052:9002 2057=1000 2058=999", nullptr, "", "", "", 304.8, 304.4952},
+      {"2051:8903 2056:7030", nullptr, nullptr, nullptr, "", 0, 0},
+  };
+  for (const Case& c : cases) {
+    std::string keys = std::string("1024:2 2048:32767 ") + c.keys;
+    GeoFile file(keys, c.citation);
+    Kprj_ProParameters* pro = kgtf_ProParametersCreate(0, 0);
+    Kerr_Report* err = nullptr;
+    EXPECT_EQ(kgtf_GCSRead(file.gtif(), pro, &err), 1) << keys;
+    EXPECT_EQ(chain(err), *c.report ? std::string("kgtf_GCSReadUserDefined failed!|") + c.report
+                                    : std::string())
+        << keys;
+    if (c.spheroid) {
+      expectGeodesy(pro, c.spheroid, c.datum, keys);
+    } else {
+      EXPECT_EQ(pro->spheroid, nullptr) << keys;
+    }
+    if (c.a != 0) {
+      EXPECT_NEAR(pro->spheroid->semiMajor, c.a, 1e-3) << keys;
+      EXPECT_NEAR(pro->spheroid->semiMinor, c.b, 1e-3) << keys;
+    }
+    EXPECT_EQ(Geocoding(file.gtif()).rc, *c.report ? -1 : 0) << keys;
+    kerr_DeleteErrorReportEx(&err);
+    kprj_ProParametersFree(&pro, nullptr);
+  }
+}
+
+TEST(GeocodingRead, UserDefinedProjections) {
+  struct Case {
+    const char* keys;  // after model type, user-defined codes and WGS 84
+    bool suppress;
+    int number;
+    const char* parameters;
+    const char* report;   // left in the caller's slot
+    const char* printed;  // shown on the way
+  } cases[] = {
+      // Transverse Mercator: scale at centre replaces scale at origin; feet.
+      {"3075:1 3093=0.9996 3080=9 3081=0 3082=1000 3083=0 3076:9002", true, 9,
+       "2=0.9996 4=9d 6=304.8", "", ""},
+      {"3075:1 3093=0.9996 3080=9 3081=0 3082=1000 3083=0", false, 9, "2=0.9996 4=9d 6=1000", "",
+       "ProjScaleAtNatOriginGeoKey key not found|Using ProjScaleAtCenterGeoKey value as a "
+       "replacement for missing ProjScaleAtNatOriginGeoKey"},
+      // Lambert Conformal Conic without its second parallel.
+      {"3075:8 3078=33 3080=-96", true, 4, "2=33d", "", ""},
+      {"3075:8 3078=33", false, 4, "2=33d", "getParamWBU failed",
+       "ProjStdParallel2GeoKey key not found"},
+      // Mercator: the scale is not the host's to hold.
+      {"3075:7 3080=10 3081=0 3092=0.9996 3082=1 3083=2", true, 5, "4=10d 6=1 7=2",
+       "ProjScaleAtNatOriginGeoKey key value (0.999600) ignored; assuming 1.0", ""},
+      // Equidistant Conic with two parallels, then with one.
+      {"3075:13 3088=20 3081=40 3078=30 3079=50 3082=5 3083=6", true, 8,
+       "2=30d 3=50d 4=20d 5=40d 6=5 7=6 8=1", "", ""},
+      {"3075:13 3088=20 3081=40 3082=5 3083=6", true, 8, "2=40d 4=20d 5=40d 6=5 7=6", "", ""},
+      {"3075:15 3095=-45 3081=70 3082=7 3083=8", true, 6, "4=-45d 5=70d 6=7 7=8", "", ""},
+      // Oblique Mercator with its azimuth in grads.
+      {"3075:3 3093=0.99984 3088=115 3094=100 3089=4 3090=9 3091=10 2060:9105", true, 20,
+       "2=0.99984 3=90d 4=115d 5=4d 6=9 7=10 12=1", "", ""},
+  };
+  for (const Case& c : cases) {
+    Suppression suppression(c.suppress);
+    std::string keys = std::string("1024:1 3072:32767 3074:32767 2048:4326 ") + c.keys;
+    GeoFile file(keys);
+    ReportCapture capture;
+    Kerr_Report* err = nullptr;
+    Kprj_ProParameters* pro = kgtf_CoordTransRead(file.gtif(), &err);
+    ASSERT_NE(pro, nullptr) << keys;
+    EXPECT_EQ(pro->number, c.number) << keys;
+    EXPECT_STREQ(pro->name, projectionNameByNumber(c.number)) << keys;
+    expectParameters(pro, c.parameters, true, keys);
+    EXPECT_EQ(chain(err), c.report) << keys;
+    std::vector<std::string> printed;
+    for (auto& p : capture.printed) printed.push_back(p.message);
+    EXPECT_EQ(joined(printed), c.printed) << keys;
+    kerr_DeleteErrorReportEx(&err);
+    kprj_ProParametersFree(&pro, nullptr);
+  }
+
+  // The whole reader shows the Mercator warning once and keeps the record.
+  GeoFile mercator(std::string("1024:1 3072:32767 3074:32767 2048:4326 ") + cases[4].keys);
+  ReportCapture capture;
+  Geocoding got(mercator.gtif());
+  EXPECT_EQ(got.rc, 0) << chain(got.err);
+  EXPECT_STREQ(got.name, "Mercator");
+  EXPECT_STREQ(got.units, "meters");
+  expectGeodesy(got.pro, "WGS 84", "WGS 84", "Mercator");
+  EXPECT_EQ(capture.printed.size(), 1u);
+  // A caller without a slot gets no incomplete record.
+  Suppression loud(false);
+  GeoFile lcc(std::string("1024:1 3072:32767 3074:32767 ") + cases[3].keys);
+  EXPECT_EQ(kgtf_CoordTransRead(lcc.gtif(), nullptr), nullptr);
+}
+
+TEST(GeocodingRead, HostileDirectories) {
+  // Keys as (key, location, count, value or offset) after a header that counts
+  // them; locations 34735 the directory, 34736 GeoDoubleParams (1 value),
+  // 34737 GeoAsciiParams ("abc").
+  struct Case {
+    uint16_t count;
+    std::vector<uint16_t> keys;
+    const char* report;  // outermost message
+  } cases[] = {
+      {2, {1024, 0, 1, 1, 3072, 34736, 1, 5}, "Args"},    // past GeoDoubleParams
+      {2, {1024, 0, 1, 2, 2049, 34737, 40, 90}, "Args"},  // past GeoAsciiParams
+      {900, {1024, 0, 1, 1}, "Args"},                     // more keys than the tag holds
+      {2, {1024, 0, 1, 1, 3072, 34736, 1, 0}, "kgtf_PCSRead failed"},  // a double
+      {2, {1024, 0, 1, 1, 3072, 34735, 2, 4}, "kgtf_PCSRead failed"},  // two values
+      {4,
+       {1024, 0, 1, 1, 3072, 0, 1, 32767, 3074, 0, 1, 32767, 3075, 34737, 3, 0},
+       "kgtf_PCSRead failed"},  // coordinate transformation as text
+      {3, {1024, 0, 1, 2, 2048, 0, 1, 32767, 2050, 34737, 3, 0}, "kgtf_GCSRead failed"},
+  };
+  for (const Case& c : cases) {
+    GeoFile file("", nullptr, [&](TIFF* tif) {
+      std::vector<uint16_t> directory{1, 1, 0, c.count};
+      directory.insert(directory.end(), c.keys.begin(), c.keys.end());
+      const double one = 32631.0;
+      TIFFSetField(tif, TIFFTAG_GEOKEYDIRECTORY, int(directory.size()), directory.data());
+      TIFFSetField(tif, TIFFTAG_GEODOUBLEPARAMS, 1, &one);
+      TIFFSetField(tif, TIFFTAG_GEOASCIIPARAMS, "abc|");
+    });
+    Geocoding got(file.gtif());
+    EXPECT_EQ(got.rc, -1) << c.report;
+    EXPECT_EQ(reportMessages(got.err).at(0), c.report);
+  }
+}
+
+TEST(GeocodingRead, ContainedExceptions) {
+  struct Case {
+    std::function<void()> work;
+    const char* report;
+  } cases[] = {
+      {[] { KerrExceptionA("EPSGHelper", "GetProjAndUnitsFromEPSG").Throw(1, "Bad code"); },
+       "Bad code|Bad code"},
+      {[] { throw std::runtime_error("no database"); }, "no database"},
+      {[] { throw 42; }, "Unknown exception"},
+      {[] {}, ""},
+  };
+  for (const Case& c : cases) {
+    Kerr_Report* err = nullptr;
+    {
+      KerrFrame frame("kgtf_Reader", &err, KERR_PRINT_NOVSL);
+      EXPECT_EQ(geocodingContain(frame, c.work), *c.report == '\0');
+    }
+    EXPECT_EQ(chain(err), c.report);
+    EXPECT_STREQ(kerr_ReportLabel(err), *c.report ? "kgtf_Reader" : nullptr);
+    kerr_DeleteErrorReportEx(&err);
+  }
+
+  // The EPSG road throws for the code 0; the reader leaks nothing on the way.
+  GeoFile zero("1024:1 3072:0");
+  Kerr_Report* err = nullptr;
+  {
+    KerrFrame frame("kgtf_Reader", &err, KERR_PRINT_NOVSL);
+    EXPECT_FALSE(geocodingContain(frame, [&] { Geocoding(zero.gtif()); }));
+  }
+  EXPECT_EQ(reportMessages(err).back(), "Can not use EPSG code to get a valid mapProjection");
+  kerr_DeleteErrorReportEx(&err);
+}
+
+}  // namespace

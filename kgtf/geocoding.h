@@ -58,7 +58,7 @@ Kprj_ProParameters* kgtf_ProjectionReadUTM(GTIF* gtif, int32_t code, Kerr_Report
 Kprj_ProParameters* kgtf_ProjectionReadGaussKruger(GTIF* gtif, int32_t code, Kerr_Report** err);
 Kprj_ProParameters* kgtf_ProjectionReadRSO(GTIF* gtif, int32_t code, Kerr_Report** err);
 Kprj_ProParameters* kgtf_ProjectionReadMapGridAustralia(GTIF* gtif, int32_t code,
-                                                         Kerr_Report** err);
+                                                        Kerr_Report** err);
 Kprj_ProParameters* kgtf_ProjectionReadStatePlane(GTIF* gtif, int32_t code, Kerr_Report** err);
 /* The zone and NAD code of a State Plane projection code (10101 to 15999);
  * false for a code that names no zone of the State Plane table. */

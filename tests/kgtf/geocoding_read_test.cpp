@@ -121,11 +121,11 @@ std::string chain(const Kerr_Report* report) {
 
 // "slot=value" items, "d" after a value for degrees. With `all`, every other
 // slot must be 0.
-void expectParameters(const Kprj_ProParameters* pro, const std::string& expected, bool all,
+void expectParameters(const Kprj_ProParameters* pro, const std::string& items, bool all,
                       const std::string& what) {
   double expected[15] = {};
   bool listed[15] = {};
-  std::istringstream in(expected);
+  std::istringstream in(items);
   for (std::string item; in >> item;) {
     int slot = std::stoi(item);
     std::string value = item.substr(item.find('=') + 1);

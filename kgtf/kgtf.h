@@ -26,6 +26,9 @@
 extern "C" {
 #endif
 
+typedef struct tiff TIFF;
+typedef struct gtiff GTIF;
+
 /* GTRasterTypeGeoKey values. */
 enum { KGTF_RASTER_PIXEL_IS_AREA = 1, KGTF_RASTER_PIXEL_IS_POINT = 2 };
 
@@ -60,6 +63,14 @@ KTIF_API void kgtf_GeoTIFFParamsGeocodingGet(const Kgtf_GeoTIFFParams* params,
 KTIF_API void kgtf_GeoTIFFParamsGeocodingSet(Kgtf_GeoTIFFParams* params,
                                              const _kprj_MapProjectionEx* projection,
                                              Kerr_Report** err);
+
+/* The raster-to-model transform of an open image from its tie point, pixel
+ * scale and model transformation tags (null when it has none), in GeoTIFF
+ * raster space; *rasterType is written only when a transform is returned.
+ * Control points alone give a fitted transform under the "use_gcps",
+ * "geo_model" and "geo_order" preferences. */
+KTIF_API void kgtf_GeoTIFFGeoreferencingGet(TIFF* tif, GTIF* gtif, int* rasterType,
+                                            Kxfr_XForm** xform, Kerr_Report** err);
 
 /* 1 when the transform / projection can be stored in a GeoTIFF file. */
 KTIF_API int32_t kgtf_XFormIsWritable(const Kxfr_XForm* xform);

@@ -173,6 +173,19 @@ KTIF_API void ktif_Invert(void* buffer, int32_t bitsPerPixel, uint32_t count);
 KTIF_API void ktif_ConvertToBip(Ktif_File* handle, int32_t layer, void* interleaved,
                                 const void* source, uint32_t pixels);
 
+/* ---- Georeferencing from the resolution tags --------------------------- */
+
+/* A transform from pixel centres to the resolution space of the image's
+ * XResolution, YResolution, ResolutionUnit and Orientation, with the
+ * projection name "Unknown" and a units name from the resolution unit. With
+ * the defaults (1, 1, unit 1, orientation 1) nothing is made and the outputs
+ * are left as they are. The results are new and belong to the caller. */
+KTIF_API void ktif_MapInformationFromResolutionAndOrientationGet(Ktif_File* handle,
+                                                                 Kxfr_XForm** xform,
+                                                                 char** projectionName,
+                                                                 char** unitsName,
+                                                                 Kerr_Report** err);
+
 /* ---- Raster buffer ---------------------------------------------------- */
 
 /* One raster-buffer block (rbBlockWidth x rbBlockHeight elements) of a layer. */

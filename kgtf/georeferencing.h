@@ -1,0 +1,31 @@
+/* Reading the raster-to-model transform of a GeoTIFF image from its tie
+ * points, pixel scale and model transformation tags, and fitting a transform
+ * to control points when the image carries nothing else. */
+#ifndef KGTF_GEOREFERENCING_H
+#define KGTF_GEOREFERENCING_H
+
+#include <geotiff.h>
+#include <tiffio.h>
+
+#include "kgtf.h"
+
+/* The transform of the image in GeoTIFF raster space (null when the image
+ * has none) and, only when there is one, its raster type (1 area, 2 point).
+ * Pixel-scale warnings are shown once per file name. The same function as
+ * kgtf_GeoTIFFGeoreferencingGet. */
+inline void GeoTIFFGeoreferencingGet(TIFF* tif, GTIF* gtif, int* rasterType, Kxfr_XForm** xform,
+                                     Kerr_Report** err) {
+  kgtf_GeoTIFFGeoreferencingGet(tif, gtif, rasterType, xform, err);
+}
+
+/* Fits a transform to `count` tie points of six doubles (I, J, K, X, Y, Z)
+ * under the "geo_model" and "geo_order" preferences. *xform must be null on
+ * entry. Fewer than 3 tie points: nothing is done. On a failure late in the
+ * fit a transform already made stays in *xform. */
+void ApproximateGeoreferencingXFormFromTiePoints(int count, const double* tiePoints,
+                                                 Kxfr_XForm** xform, Kerr_Report** err);
+
+/* Forgets the file name of the last pixel-scale warning (for tests). */
+void GeoTIFFGeoreferencingLastWarnedFileReset(void);
+
+#endif

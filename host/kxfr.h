@@ -129,6 +129,40 @@ int32_t kxfr_XFormNodeKind(const Kxfr_XForm* xform, int32_t index);
  * (every coefficient), else 0 (also for null, non-affine, NaN tolerance). */
 int kxfr_XFormIsIdentity(const Kxfr_XForm* xform, double tolerance);
 
+/* Fitted transforms (kxfr_fitted.cpp). */
+
+/* The record a fitted model (a rubber sheet, or a host's own kind) begins
+ * with, so that a node can drive it without knowing its library. copy and
+ * free duplicate and release the whole model. */
+#define KXFR_MODEL_MAGIC 0x4B4D4F44u
+typedef struct Kxfr_ModelHeader {
+  uint32_t magic; /* KXFR_MODEL_MAGIC */
+  Kxfr_PointsFunc forward;
+  Kxfr_PointsFunc inverse; /* may be null */
+  Kxfr_CopyFunc copy;
+  Kxfr_FreeFunc free;
+} Kxfr_ModelHeader;
+
+struct Kfga_Polynomial;
+
+/* A transform of one node: forward is the polynomial `forward`, inverse the
+ * polynomial `inverse` (usually the fit of the same points the other way).
+ * The transform keeps its own copies. Inverting the transform swaps the
+ * pair. "Args" for null or unfitted polynomials, or polynomials that are not
+ * 2-D to 2-D. */
+Kxfr_XForm* kxfr_XFormCreateFromPolyPair(const struct Kfga_Polynomial* forward,
+                                         const struct Kfga_Polynomial* inverse, Kerr_Report** err);
+
+/* A transform that applies `xform` (null: nothing) and then a node made from
+ * a fitted model. The title names the kind: "Rubber Sheeting" (any case)
+ * expects `data` to be a model that begins with a Kxfr_ModelHeader, such as
+ * a Kmod_RubberSheet. The transform keeps a copy made with the header's copy
+ * callback; the caller still owns and frees `data`. Null data, a header
+ * without the magic number or callbacks: "Args"; another title: "Unknown
+ * transform title". The kind of the node is KXFR_NODE_RUBBER_SHEET. */
+Kxfr_XForm* kxfr_XFormCreateFromTitleAndData(const Kxfr_XForm* xform, const char* title, void* data,
+                                             Kerr_Report** err);
+
 #ifdef __cplusplus
 }
 #endif

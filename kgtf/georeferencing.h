@@ -25,7 +25,10 @@ inline void GeoTIFFGeoreferencingGet(TIFF* tif, GTIF* gtif, int* rasterType, Kxf
 void ApproximateGeoreferencingXFormFromTiePoints(int count, const double* tiePoints,
                                                  Kxfr_XForm** xform, Kerr_Report** err);
 
-/* Forgets the file name of the last pixel-scale warning (for tests). */
-void GeoTIFFGeoreferencingLastWarnedFileReset(void);
+/* The file name of the image of the last georeferencing read (null before
+ * the first), which keeps the pixel-scale warnings to one per file. Set
+ * replaces it with a copy (null forgets it). */
+const char* GeoTIFFLastWarnedFileGet(void);
+void GeoTIFFLastWarnedFileSet(const char* name);
 
 #endif

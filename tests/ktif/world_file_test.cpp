@@ -1,0 +1,164 @@
+// Georeferencing without GeoTIFF tags: world files beside the image and the
+// transform made from the resolution and orientation tags.
+#include "world_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "kmsc.h"
+#include "test_support.h"
+
+namespace {
+
+std::vector<double> coefficients(const Kxfr_XForm* xform) {
+  double k[6];
+  if (!kxfr_XFormAffineExtractIfPresent(xform, k, nullptr)) return {};
+  return std::vector<double>(k, k + 6);
+}
+
+class WorldFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    base_ = ::testing::TempDir() + "/worldfile_" + std::to_string(getpid());
+    image_ = base_ + ".tif";
+    handle_.path = const_cast<char*>(image_.c_str());
+    handle_.width = 10;
+    handle_.height = 10;
+    handle_.geoParams = kgtf_GeoTIFFParamsAllocate();
+  }
+  void TearDown() override {
+    kgtf_GeoTIFFParamsFree(&handle_.geoParams);
+    unlink((base_ + ".tfw").c_str());
+  }
+  void worldFile(const char* text) { std::ofstream(base_ + ".tfw") << text; }
+
+  // Runs readWorldFile; returns its result and checks the report.
+  int read(const std::vector<std::string>& expected = {}) {
+    Kerr_Report* err = nullptr;
+    int ok = readWorldFile(&handle_, &err);
+    EXPECT_EQ(reportMessages(err), expected);
+    kerr_DeleteErrorReportEx(&err);
+    return ok;
+  }
+
+  std::string base_, image_;
+  Ktif_File handle_{};
+};
+
+TEST_F(WorldFile, IsReadIntoTheGeoTIFFParameters) {
+  // No world file, and one that cannot be read: nothing, silently.
+  EXPECT_EQ(read(), 1);
+  EXPECT_EQ(handle_.geoParams->xform, nullptr);
+  worldFile("10\n0\n0\nnorth\n100\n500\n");
+  EXPECT_EQ(read(), 1);
+  EXPECT_EQ(handle_.geoParams->xform, nullptr);
+
+  // North-up: the map info's corners give the directions, its names come along.
+  worldFile("10\n0\n0\n-10\n100\n500\n");
+  EXPECT_EQ(read(), 1);
+  Kxfr_XForm* host = nullptr;
+  char *projection = nullptr, *units = nullptr;
+  kgtf_GeoTIFFParamsGeoreferencingGet(handle_.geoParams, &host, &projection, &units, nullptr);
+  EXPECT_EQ(coefficients(host), (std::vector<double>{10, 0, 100, 0, -10, 500}));
+  EXPECT_STREQ(projection, kprj_ProjectionNameUnknown());
+  EXPECT_STREQ(units, kprj_UnitsNameOther());
+  kxfr_XFormFree(&host, nullptr);
+  kmsc_HeapFree(projection);
+  kmsc_HeapFree(units);
+
+  // Rotated: the host's transform as it is.
+  worldFile("2\n0.5\n-0.25\n-3\n7\n9\n");
+  EXPECT_EQ(read(), 1);
+  kgtf_GeoTIFFParamsGeoreferencingGet(handle_.geoParams, &host, nullptr, nullptr, nullptr);
+  std::vector<double> k = coefficients(host);
+  std::vector<double> expected = {2, -0.25, 7, 0.5, -3, 9};
+  ASSERT_EQ(k.size(), 6u);
+  for (int i = 0; i < 6; ++i) EXPECT_NEAR(k[i], expected[i], 1e-12) << i;
+  kxfr_XFormFree(&host, nullptr);
+
+  // Only storing can fail.
+  kgtf_GeoTIFFParamsFree(&handle_.geoParams);
+  ASSERT_EQ(read({"kgtf_GeoTIFFParamsGeoreferencingSet failed", "Args"}), 0);
+  Kerr_Report* err = nullptr;
+  EXPECT_EQ(readWorldFile(nullptr, &err), 0);
+  kerr_DeleteErrorReportEx(&err);
+}
+
+TEST(MapInformationFromResolution, FollowsUnitAndOrientation) {
+  struct Case {
+    float xRes, yRes;
+    uint16_t unit, orientation;
+    const char* units;  // null: nothing made
+    std::vector<double> k;
+  } cases[] = {
+      {300, 300, 2, 1, "inches", {300, 0, -0.5, 0, -300, 599.5}},
+      {0, 2, 3, 2, "centimeters", {-1, 0, 399.5, 0, -2, 599.5}},
+      {4, 2, 1, 3, "other", {-4, 0, 399.5, 0, 2, -0.5}},
+      {4, 2, 1, 4, "other", {4, 0, -0.5, 0, 2, -0.5}},
+      {4, 2, 1, 5, "other", {0, -2, 399.5, 4, 0, -0.5}},
+      {4, 2, 1, 6, "other", {0, -2, 399.5, -4, 0, 599.5}},
+      {4, 2, 1, 7, "other", {0, 2, -0.5, -4, 0, 599.5}},
+      {4, 2, 1, 8, "other", {0, 2, -0.5, 4, 0, -0.5}},
+      {1, 1, 1, 1, nullptr, {}},
+  };
+  for (const Case& c : cases) {
+    Ktif_File handle{};
+    handle.width = 400;
+    handle.height = 600;
+    handle.xResolution = c.xRes;
+    handle.yResolution = c.yRes;
+    handle.resolutionUnit = c.unit;
+    handle.orientation = c.orientation;
+    Kxfr_XForm* xform = nullptr;
+    char *projection = nullptr, *units = nullptr;
+    Kerr_Report* err = nullptr;
+    ktif_MapInformationFromResolutionAndOrientationGet(&handle, &xform, &projection, &units, &err);
+    EXPECT_EQ(err, nullptr);
+    if (c.units) {
+      EXPECT_STREQ(projection, kprj_ProjectionNameUnknown());
+      EXPECT_STREQ(units, c.units);
+    } else {
+      EXPECT_EQ(projection, nullptr);
+      EXPECT_EQ(units, nullptr);
+    }
+    EXPECT_EQ(coefficients(xform), c.k) << c.orientation;
+    kxfr_XFormFree(&xform, nullptr);
+    kmsc_HeapFree(projection);
+    kmsc_HeapFree(units);
+  }
+
+  struct Bad {
+    float xRes;
+    uint16_t unit, orientation;
+    std::vector<std::string> error;
+  } bad[] = {
+      {1, 1, 9, {"Bad orientation value"}},
+      {1, 1, 0, {"Bad orientation value"}},
+      {1, 4, 1, {"Bad resolution unit value"}},
+      {NAN, 1, 1, {"kxfr_XFormCreateUsingCoeffs failed", "Non-finite coefficient"}},
+  };
+  for (const Bad& b : bad) {
+    Ktif_File handle{};
+    handle.width = handle.height = 5;
+    handle.xResolution = b.xRes;
+    handle.yResolution = 2;
+    handle.resolutionUnit = b.unit;
+    handle.orientation = b.orientation;
+    Kxfr_XForm* xform = nullptr;
+    char *projection = nullptr, *units = nullptr;
+    Kerr_Report* err = nullptr;
+    ktif_MapInformationFromResolutionAndOrientationGet(&handle, &xform, &projection, &units, &err);
+    EXPECT_EQ(reportMessages(err), b.error);
+    EXPECT_EQ(xform, nullptr);
+    EXPECT_EQ(projection, nullptr);
+    EXPECT_EQ(units, nullptr);
+    kerr_DeleteErrorReportEx(&err);
+  }
+}
+
+}  // namespace

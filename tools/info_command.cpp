@@ -1,15 +1,19 @@
 // `ktif info`: how the library sees one image of a file: size, layers, pixel
-// type, block layout, compression, colour map, value range, resolution and
-// the reduced-resolution copies, as text or as JSON.
+// type, block layout, compression, colour map, value range, resolution, the
+// reduced-resolution copies and the georeferencing, as text or as JSON.
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "commands.h"
+#include "kgtf.h"
 #include "kmsc.h"
+#include "kprj.h"
+#include "kxfr.h"
 
 namespace {
 
@@ -90,6 +94,84 @@ nlohmann::ordered_json valueArray(const double* values, int32_t count) {
   return nlohmann::ordered_json(std::vector<double>(values, values + count));
 }
 
+// What the info output shows of the handle's georeferencing.
+struct Georeferencing {
+  bool present = false;  // a transform exists
+  bool affine = false;
+  double coefficients[6] = {0, 0, 0, 0, 0, 0};  // host pixel centres to map
+  bool fitted = false;                          // polynomial or rubber sheet
+  int32_t rasterType = 0;
+  std::string projectionName, unitsName;
+  const Kprj_ProParameters* pro = nullptr;  // owned by the handle
+  const KstrStringList* listing = nullptr;  // owned by the handle
+};
+
+Georeferencing georeferencingOf(const Ktif_File* h) {
+  Georeferencing g;
+  const Kgtf_GeoTIFFParams* params = h->geoParams;
+  if (params == nullptr) return g;
+  g.listing = params->metaData;
+  g.rasterType = params->rasterType;
+  if (params->projection != nullptr)
+    g.pro = static_cast<const Kprj_ProParameters*>(
+        kprj_MapProjectionCSRGet(params->projection, KPRJ_FORM_PRO_PARAMETERS));
+  Kxfr_XForm* xform = nullptr;
+  char* projectionName = nullptr;
+  char* unitsName = nullptr;
+  Kerr_Report* err = nullptr;
+  kgtf_GeoTIFFParamsGeoreferencingGet(params, &xform, &projectionName, &unitsName, &err);
+  kerr_DeleteErrorReportEx(&err);
+  if (xform != nullptr) {
+    g.present = true;
+    g.affine = kxfr_XFormAffineExtractIfPresent(xform, g.coefficients, nullptr) == 1;
+    for (int i = 0; i < kxfr_XFormNodeCount(xform); ++i) {
+      int32_t kind = kxfr_XFormNodeKind(xform, i);
+      if (kind == KXFR_NODE_POLY_PAIR || kind == KXFR_NODE_RUBBER_SHEET) g.fitted = true;
+    }
+  }
+  if (projectionName != nullptr) g.projectionName = projectionName;
+  if (unitsName != nullptr) g.unitsName = unitsName;
+  kmsc_HeapFree(projectionName);
+  kmsc_HeapFree(unitsName);
+  kxfr_XFormFree(&xform, nullptr);
+  return g;
+}
+
+nlohmann::ordered_json textOrNull(const std::string& text) {
+  return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
+}
+
+nlohmann::ordered_json georeferencingJson(const Georeferencing& g) {
+  if (!g.present) return nullptr;
+  return {{"coefficients", g.affine ? nlohmann::ordered_json(
+                                          std::vector<double>(g.coefficients, g.coefficients + 6))
+                                    : nlohmann::ordered_json(nullptr)},
+          {"rasterType", g.rasterType},
+          {"projectionName", textOrNull(g.projectionName)},
+          {"unitsName", textOrNull(g.unitsName)},
+          {"fitted", g.fitted}};
+}
+
+nlohmann::ordered_json projectionJson(const Kprj_ProParameters* pro) {
+  if (pro == nullptr) return nullptr;
+  nlohmann::ordered_json spheroid = nullptr, datum = nullptr;
+  if (pro->spheroid != nullptr) {
+    spheroid = {{"name", pro->spheroid->name ? pro->spheroid->name : ""},
+                {"a", pro->spheroid->semiMajor},
+                {"b", pro->spheroid->semiMinor}};
+    if (pro->spheroid->datum != nullptr && pro->spheroid->datum->name != nullptr &&
+        pro->spheroid->datum->name[0] != '\0')
+      datum = pro->spheroid->datum->name;
+  }
+  return {{"type", pro->type},
+          {"number", pro->number},
+          {"name", pro->name ? pro->name : ""},
+          {"zone", pro->zone},
+          {"parameters", valueArray(pro->parameters, KPRJ_PARAMETER_COUNT)},
+          {"spheroid", spheroid},
+          {"datum", datum}};
+}
+
 struct Overview {
   uint64_t offset;
   int32_t width = 0, height = 0;  // 0 when the directory could not be opened
@@ -118,6 +200,7 @@ std::vector<Overview> overviewsRead(Ktif_File* handle, bool withSizes) {
 
 void jsonPrint(const InfoOptions& options, const Ktif_File* h, int32_t images,
                const std::vector<Overview>& overviews) {
+  const Georeferencing georeferencing = georeferencingOf(h);
   nlohmann::ordered_json offsets = nlohmann::ordered_json::array();
   for (const Overview& overview : overviews) offsets.push_back(overview.offset);
   nlohmann::ordered_json out = {
@@ -152,8 +235,8 @@ void jsonPrint(const InfoOptions& options, const Ktif_File* h, int32_t images,
       {"resolutionUnit", h->resolutionUnit},
       {"orientation", h->orientation},
       {"reducedResolutionOffsets", offsets},
-      {"georeferencing", nullptr},
-      {"projection", nullptr},
+      {"georeferencing", georeferencingJson(georeferencing)},
+      {"projection", projectionJson(georeferencing.pro)},
   };
   std::printf("%s\n", out.dump(2).c_str());
 }
@@ -162,6 +245,47 @@ std::string rangeText(const double* values, int32_t count) {
   std::string text;
   for (int32_t i = 0; i < count; ++i) text += (i ? ", " : "") + numberText(values[i]);
   return text;
+}
+
+void georeferencingPrint(const Georeferencing& g) {
+  if (!g.present) {
+    std::printf("Georeferencing: none\n");
+  } else {
+    std::printf("Georeferencing: %s, raster type %d (%s)\n",
+                g.fitted   ? "fitted"
+                : g.affine ? "affine"
+                           : "other",
+                g.rasterType,
+                g.rasterType == KGTF_RASTER_PIXEL_IS_POINT ? "pixel is point" : "pixel is area");
+    if (g.affine) {
+      const double* c = g.coefficients;
+      std::printf("  X = %s * column + %s * row + %s\n", numberText(c[0]).c_str(),
+                  numberText(c[1]).c_str(), numberText(c[2]).c_str());
+      std::printf("  Y = %s * column + %s * row + %s\n", numberText(c[3]).c_str(),
+                  numberText(c[4]).c_str(), numberText(c[5]).c_str());
+    }
+    std::printf("  Projection: %s\n", g.projectionName.empty() ? "?" : g.projectionName.c_str());
+    std::printf("  Units:      %s\n", g.unitsName.empty() ? "?" : g.unitsName.c_str());
+  }
+  if (g.pro != nullptr) {
+    std::printf("Projection:   %s (number %d, zone %d)", g.pro->name ? g.pro->name : "",
+                g.pro->number, g.pro->zone);
+    if (g.pro->spheroid != nullptr)
+      std::printf(", spheroid %s (%s, %s)", g.pro->spheroid->name ? g.pro->spheroid->name : "",
+                  numberText(g.pro->spheroid->semiMajor).c_str(),
+                  numberText(g.pro->spheroid->semiMinor).c_str());
+    std::printf("\n");
+  }
+  if (g.listing != nullptr && g.listing->count > 0) {
+    std::printf("GeoKeys:\n");
+    for (int32_t i = 0; i < g.listing->count; ++i) {
+      const char* line = g.listing->strings[i];
+      if (line == nullptr) continue;
+      size_t length = std::strlen(line);
+      while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) --length;
+      std::printf("  %.*s\n", static_cast<int>(length), line);
+    }
+  }
 }
 
 void plainPrint(const Ktif_File* h, int64_t image, int32_t images,
@@ -193,17 +317,18 @@ void plainPrint(const Ktif_File* h, int64_t image, int32_t images,
   std::printf("Orientation:  %u\n", h->orientation);
   if (overviews.empty()) {
     std::printf("Overviews:    none\n");
-    return;
+  } else {
+    std::printf("Overviews:    %zu\n", overviews.size());
+    for (const Overview& overview : overviews) {
+      if (overview.width > 0)
+        std::printf("              %d x %d at offset %llu\n", overview.width, overview.height,
+                    static_cast<unsigned long long>(overview.offset));
+      else
+        std::printf("              at offset %llu (unreadable)\n",
+                    static_cast<unsigned long long>(overview.offset));
+    }
   }
-  std::printf("Overviews:    %zu\n", overviews.size());
-  for (const Overview& overview : overviews) {
-    if (overview.width > 0)
-      std::printf("              %d x %d at offset %llu\n", overview.width, overview.height,
-                  static_cast<unsigned long long>(overview.offset));
-    else
-      std::printf("              at offset %llu (unreadable)\n",
-                  static_cast<unsigned long long>(overview.offset));
-  }
+  georeferencingPrint(georeferencingOf(h));
 }
 
 int infoRun(const InfoOptions& options) {

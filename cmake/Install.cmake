@@ -2,11 +2,11 @@
 include(CMakePackageConfigHelpers)
 
 file(GLOB KRASTER_HEADERS ${PROJECT_SOURCE_DIR}/host/*.h ${PROJECT_SOURCE_DIR}/host/korvolog/*.h
-     ${PROJECT_SOURCE_DIR}/host/epsg/epsg_translator.h)
+     ${PROJECT_SOURCE_DIR}/host/epsg/epsg_translator.h ${PROJECT_SOURCE_DIR}/host/kmod/kmod.h)
 set(KTIF_PUBLIC_HEADERS ${PROJECT_SOURCE_DIR}/ktif/ktif.h ${PROJECT_SOURCE_DIR}/ktif/ktif_export.h
     ${PROJECT_SOURCE_DIR}/kgtf/kgtf.h)
 
-install(TARGETS korvolog kraster kepsg ktif EXPORT ktifTargets
+install(TARGETS korvolog kraster kmodlib kepsg ktif EXPORT ktifTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

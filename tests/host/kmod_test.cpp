@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "kerr.h"
+#include "kgda.h"
+#include "kmod.h"
+#include "kmsc.h"
+#include "kxfr.h"
+#include "test_support.h"
+
+namespace {
+
+struct MatrixDeleter {
+  void operator()(KgdaBaseData* m) const { kgda_BaseDataDelete(&m, nullptr); }
+};
+using Matrix = std::unique_ptr<KgdaBaseData, MatrixDeleter>;
+struct ModelDeleter {
+  void operator()(Kmod_RubberSheet* m) const { kmod_RubberSheetingDelete(&m, nullptr); }
+};
+using Model = std::unique_ptr<Kmod_RubberSheet, ModelDeleter>;
+struct XFormDeleter {
+  void operator()(Kxfr_XForm* x) const { kxfr_XFormFree(&x, nullptr); }
+};
+using XForm = std::unique_ptr<Kxfr_XForm, XFormDeleter>;
+
+Matrix points(const std::vector<double>& xs, const std::vector<double>& ys) {
+  Matrix m(kgda_BaseDataCreate(2, static_cast<int32_t>(xs.size()), KMSC_PIXEL_F64, 2, 0, nullptr));
+  for (size_t i = 0; i < xs.size(); ++i) {
+    kgda_BaseDataSet(m.get(), 0, static_cast<int32_t>(i), xs[i]);
+    kgda_BaseDataSet(m.get(), 1, static_cast<int32_t>(i), ys[i]);
+  }
+  return m;
+}
+
+// Scattered control points of a mildly warped, fold-free map.
+struct Controls {
+  std::vector<double> rx, ry, mx, my;
+};
+Controls controls() {
+  Controls c;
+  for (int k = 0; k < 14; ++k) {
+    const double x = 50.0 + 900.0 * std::fmod(0.618034 * k, 1.0);
+    const double y = 40.0 + 700.0 * std::fmod(0.414214 * k + 0.1, 1.0);
+    c.rx.push_back(x), c.ry.push_back(y);
+    c.mx.push_back(2000.0 + 2.0 * x + 0.1 * y + 15.0 * std::sin(x / 300.0));
+    c.my.push_back(8000.0 - 2.0 * y + 0.05 * x + 10.0 * std::cos(y / 250.0));
+  }
+  return c;
+}
+
+Model solve(const Controls& c, int order, Kerr_Report** err = nullptr) {
+  Matrix map = points(c.mx, c.my), raster = points(c.rx, c.ry);
+  return Model(kmod_RubberSheetingSolve(map.get(), raster.get(), order, err));
+}
+
+TEST(Kmod, BothOrdersPassThroughControlPointsAndInvert) {
+  const Controls c = controls();
+  for (int order : {1, 5}) {
+    Model model = solve(c, order);
+    ASSERT_TRUE(model) << order;
+    EXPECT_EQ(kmod_RubberSheetingOrder(model.get()), order);
+    std::vector<double> x = c.rx, y = c.ry;
+    const int32_t n = static_cast<int32_t>(x.size());
+    ASSERT_EQ(kmod_RubberSheetingForward(model.get(), x.data(), y.data(), n, nullptr), 1);
+    for (int32_t i = 0; i < n; ++i) {
+      EXPECT_NEAR(x[i], c.mx[i], 1e-9) << order << " " << i;
+      EXPECT_NEAR(y[i], c.my[i], 1e-9) << order << " " << i;
+    }
+    ASSERT_EQ(kmod_RubberSheetingInverse(model.get(), x.data(), y.data(), n, nullptr), 1);
+    for (int32_t i = 0; i < n; ++i) {
+      EXPECT_NEAR(x[i], c.rx[i], 1e-9) << order << " " << i;
+      EXPECT_NEAR(y[i], c.ry[i], 1e-9) << order << " " << i;
+    }
+    // Between the control points and outside their hull, inverse undoes
+    // forward; forward stays close to the warped map it interpolates.
+    for (double px : {-100.0, 120.0, 480.5, 777.0, 1200.0})
+      for (double py : {-50.0, 90.0, 333.3, 700.0, 900.0}) {
+        double qx = px, qy = py;
+        ASSERT_EQ(kmod_RubberSheetingForward(model.get(), &qx, &qy, 1, nullptr), 1);
+        EXPECT_NEAR(qx, 2000.0 + 2.0 * px + 0.1 * py, 60.0);
+        ASSERT_EQ(kmod_RubberSheetingInverse(model.get(), &qx, &qy, 1, nullptr), 1);
+        EXPECT_NEAR(qx, px, 1e-6) << order << " " << px << "," << py;
+        EXPECT_NEAR(qy, py, 1e-6) << order << " " << px << "," << py;
+      }
+    double nx = NAN, ny = 1.0;
+    EXPECT_EQ(kmod_RubberSheetingForward(model.get(), &nx, &ny, 1, nullptr), 1);
+    EXPECT_TRUE(std::isnan(nx) && std::isnan(ny));
+  }
+}
+
+TEST(Kmod, RefusesDegenerateControlPoints) {
+  Controls c = controls();
+  Controls duplicate = c, collinear = c, few = c, flatMap = c;
+  duplicate.rx[5] = c.rx[2], duplicate.ry[5] = c.ry[2];
+  for (size_t i = 0; i < c.rx.size(); ++i) collinear.ry[i] = 3.0 * c.rx[i] + 1.0;
+  for (size_t i = 0; i < c.rx.size(); ++i) flatMap.my[i] = 5.0;
+  few.rx.resize(2), few.ry.resize(2), few.mx.resize(2), few.my.resize(2);
+  struct Case {
+    const Controls* controls;
+    int order;
+    const char* message;
+  } cases[] = {
+      {&duplicate, 1, "Duplicate control points"}, {&duplicate, 5, "Duplicate control points"},
+      {&collinear, 1, "Collinear control points"}, {&flatMap, 5, "Collinear control points"},
+      {&few, 1, "Too few control points"},         {&c, 3, "Args"},
+  };
+  for (const Case& k : cases) {
+    Kerr_Report* err = nullptr;
+    EXPECT_FALSE(solve(*k.controls, k.order, &err)) << k.message;
+    EXPECT_EQ(reportMessages(err).at(0), k.message);
+    kerr_DeleteErrorReportEx(&err);
+  }
+  Matrix some = points(c.rx, c.ry);
+  Kerr_Report* err = nullptr;
+  EXPECT_EQ(kmod_RubberSheetingSolve(nullptr, some.get(), 1, &err), nullptr);
+  EXPECT_EQ(reportMessages(err).at(0), "Args");
+  kerr_DeleteErrorReportEx(&err);
+  double x = 0, y = 0;
+  EXPECT_EQ(kmod_RubberSheetingForward(nullptr, &x, &y, 1, nullptr), 0);
+  kmod_RubberSheetingDelete(nullptr, nullptr);
+}
+
+TEST(Kmod, RubberSheetNodesComposeCopyAndInvert) {
+  const Controls c = controls();
+  Model model = solve(c, 5);
+  ASSERT_TRUE(model);
+  Kerr_Report* err = nullptr;
+  EXPECT_EQ(kxfr_XFormCreateFromTitleAndData(nullptr, "Rubber Sheeting", nullptr, &err), nullptr);
+  EXPECT_EQ(reportMessages(err).at(0), "Args");
+  kerr_DeleteErrorReportEx(&err);
+  EXPECT_EQ(kxfr_XFormCreateFromTitleAndData(nullptr, "Spline", model.get(), &err), nullptr);
+  ASSERT_NE(err, nullptr);
+  kerr_DeleteErrorReportEx(&err);
+
+  // Pixels first shifted by (+10, -5), then through the rubber sheet.
+  XForm shift(kxfr_XFormCreateUsingCoeffs(1, 0, 10, 0, 1, -5, nullptr));
+  XForm xform(
+      kxfr_XFormCreateFromTitleAndData(shift.get(), "rubber sheeting", model.get(), nullptr));
+  ASSERT_TRUE(xform);
+  model.reset();  // the transform keeps its own copy
+  EXPECT_EQ(kxfr_XFormNodeCount(xform.get()), 2);
+  EXPECT_EQ(kxfr_XFormNodeKind(xform.get(), 1), KXFR_NODE_RUBBER_SHEET);
+  double coefficients[6];
+  EXPECT_EQ(kxfr_XFormAffineExtractIfPresent(xform.get(), coefficients, nullptr), 0);
+  XForm copy(kxfr_XFormCopy(xform.get(), nullptr));
+  xform.reset();
+  XForm inverse(kxfr_XFormInvert(copy.get(), 0, nullptr));
+  ASSERT_TRUE(copy && inverse);
+  for (size_t i = 0; i < c.rx.size(); ++i) {
+    double x = c.rx[i] - 10, y = c.ry[i] + 5;
+    ASSERT_EQ(kxfr_Transform(copy.get(), &x, &y, 1, nullptr), 1);
+    EXPECT_NEAR(x, c.mx[i], 1e-9);
+    EXPECT_NEAR(y, c.my[i], 1e-9);
+    ASSERT_EQ(kxfr_Transform(inverse.get(), &x, &y, 1, nullptr), 1);
+    EXPECT_NEAR(x, c.rx[i] - 10, 1e-9);
+    EXPECT_NEAR(y, c.ry[i] + 5, 1e-9);
+  }
+}
+
+}  // namespace

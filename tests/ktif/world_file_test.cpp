@@ -90,75 +90,57 @@ TEST_F(WorldFile, IsReadIntoTheGeoTIFFParameters) {
 }
 
 TEST(MapInformationFromResolution, FollowsUnitAndOrientation) {
+  using Texts = std::vector<std::string>;
   struct Case {
-    float xRes, yRes;
+    float xRes;
     uint16_t unit, orientation;
-    const char* units;  // null: nothing made
+    const char* units;  // null: no strings
     std::vector<double> k;
+    Texts error;
   } cases[] = {
-      {300, 300, 2, 1, "inches", {300, 0, -0.5, 0, -300, 599.5}},
-      {0, 2, 3, 2, "centimeters", {-1, 0, 399.5, 0, -2, 599.5}},
-      {4, 2, 1, 3, "other", {-4, 0, 399.5, 0, 2, -0.5}},
-      {4, 2, 1, 4, "other", {4, 0, -0.5, 0, 2, -0.5}},
-      {4, 2, 1, 5, "other", {0, -2, 399.5, 4, 0, -0.5}},
-      {4, 2, 1, 6, "other", {0, -2, 399.5, -4, 0, 599.5}},
-      {4, 2, 1, 7, "other", {0, 2, -0.5, -4, 0, 599.5}},
-      {4, 2, 1, 8, "other", {0, 2, -0.5, 4, 0, -0.5}},
-      {1, 1, 1, 1, nullptr, {}},
+      {300, 2, 1, "inches", {300, 0, -0.5, 0, -300, 599.5}, {}},
+      {0, 3, 2, "centimeters", {-1, 0, 399.5, 0, -300, 599.5}, {}},
+      {4, 1, 3, "other", {-4, 0, 399.5, 0, 300, -0.5}, {}},
+      {4, 1, 4, "other", {4, 0, -0.5, 0, 300, -0.5}, {}},
+      {4, 1, 5, "other", {0, -300, 399.5, 4, 0, -0.5}, {}},
+      {4, 1, 6, "other", {0, -300, 399.5, -4, 0, 599.5}, {}},
+      {4, 1, 7, "other", {0, 300, -0.5, -4, 0, 599.5}, {}},
+      {4, 1, 8, "other", {0, 300, -0.5, 4, 0, -0.5}, {}},
+      {1, 1, 9, nullptr, {}, {"Bad orientation value"}},
+      {1, 4, 2, nullptr, {}, {"Bad resolution unit value"}},
+      {NAN, 1, 1, nullptr, {}, {"kxfr_XFormCreateUsingCoeffs failed", "Non-finite coefficient"}},
   };
   for (const Case& c : cases) {
     Ktif_File handle{};
     handle.width = 400;
     handle.height = 600;
     handle.xResolution = c.xRes;
-    handle.yResolution = c.yRes;
+    handle.yResolution = 300;
     handle.resolutionUnit = c.unit;
     handle.orientation = c.orientation;
     Kxfr_XForm* xform = nullptr;
     char *projection = nullptr, *units = nullptr;
     Kerr_Report* err = nullptr;
     ktif_MapInformationFromResolutionAndOrientationGet(&handle, &xform, &projection, &units, &err);
-    EXPECT_EQ(err, nullptr);
-    if (c.units) {
-      EXPECT_STREQ(projection, kprj_ProjectionNameUnknown());
-      EXPECT_STREQ(units, c.units);
-    } else {
-      EXPECT_EQ(projection, nullptr);
-      EXPECT_EQ(units, nullptr);
-    }
+    EXPECT_EQ(reportMessages(err), c.error) << c.orientation;
+    EXPECT_STREQ(projection, c.units ? kprj_ProjectionNameUnknown() : nullptr);
+    EXPECT_STREQ(units, c.units);
     EXPECT_EQ(coefficients(xform), c.k) << c.orientation;
     kxfr_XFormFree(&xform, nullptr);
     kmsc_HeapFree(projection);
     kmsc_HeapFree(units);
-  }
-
-  struct Bad {
-    float xRes;
-    uint16_t unit, orientation;
-    std::vector<std::string> error;
-  } bad[] = {
-      {1, 1, 9, {"Bad orientation value"}},
-      {1, 1, 0, {"Bad orientation value"}},
-      {1, 4, 1, {"Bad resolution unit value"}},
-      {NAN, 1, 1, {"kxfr_XFormCreateUsingCoeffs failed", "Non-finite coefficient"}},
-  };
-  for (const Bad& b : bad) {
-    Ktif_File handle{};
-    handle.width = handle.height = 5;
-    handle.xResolution = b.xRes;
-    handle.yResolution = 2;
-    handle.resolutionUnit = b.unit;
-    handle.orientation = b.orientation;
-    Kxfr_XForm* xform = nullptr;
-    char *projection = nullptr, *units = nullptr;
-    Kerr_Report* err = nullptr;
-    ktif_MapInformationFromResolutionAndOrientationGet(&handle, &xform, &projection, &units, &err);
-    EXPECT_EQ(reportMessages(err), b.error);
-    EXPECT_EQ(xform, nullptr);
-    EXPECT_EQ(projection, nullptr);
-    EXPECT_EQ(units, nullptr);
     kerr_DeleteErrorReportEx(&err);
   }
+  // The TIFF defaults make nothing and leave the outputs alone.
+  Ktif_File plain{};
+  plain.xResolution = plain.yResolution = 1;
+  plain.resolutionUnit = plain.orientation = 1;
+  char* untouched = reinterpret_cast<char*>(&plain);
+  char* units = untouched;
+  Kxfr_XForm* xform = nullptr;
+  ktif_MapInformationFromResolutionAndOrientationGet(&plain, &xform, &untouched, &units, nullptr);
+  EXPECT_EQ(xform, nullptr);
+  EXPECT_EQ(units, reinterpret_cast<char*>(&plain));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace {
@@ -131,10 +132,11 @@ int kfga_PolynomialEvaluate(const Kfga_Polynomial* poly, double x, double y, dou
   return 1;
 }
 
-int kfga_DerivePolyCoefs(const KgdaBaseData* to, const KgdaBaseData* from, Kfga_Polynomial* poly,
-                         Kerr_Report** err) {
-  static const char* kLabel = "kfga_DerivePolyCoefs";
-  KerrFrame frame(kLabel, err);
+}  // extern "C"
+
+namespace {
+int derive(const KgdaBaseData* to, const KgdaBaseData* from, Kfga_Polynomial* poly,
+           KerrFrame& frame) {
   std::vector<double> fx, fy, tx, ty;
   if (!wellFormed(poly) || !readPoints(from, fx, fy) || !readPoints(to, tx, ty) ||
       fx.size() != tx.size())
@@ -202,14 +204,34 @@ int kfga_DerivePolyCoefs(const KgdaBaseData* to, const KgdaBaseData* from, Kfga_
   return 1;
 }
 
+}  // namespace
+
+extern "C" {
+
+int kfga_DerivePolyCoefs(const KgdaBaseData* to, const KgdaBaseData* from, Kfga_Polynomial* poly,
+                         Kerr_Report** err) {
+  static const char* kLabel = "kfga_DerivePolyCoefs";
+  KerrFrame frame(kLabel, err);
+  try {
+    return derive(to, from, poly, frame);
+  } catch (const std::bad_alloc&) {
+    return frame.fail(__LINE__, "Out of memory"), 0;
+  }
+}
+
 int kfga_ComputePolyErrors(const KgdaBaseData* from, const KgdaBaseData* to,
                            const Kfga_Polynomial* poly, KgdaBaseData* residuals, KgdaBaseData* rms,
                            double* total, Kerr_Report** err) {
   static const char* kLabel = "kfga_ComputePolyErrors";
   KerrFrame frame(kLabel, err);
   std::vector<double> fx, fy, tx, ty;
-  if (!wellFormed(poly) || !readPoints(from, fx, fy) || !readPoints(to, tx, ty) ||
-      fx.size() != tx.size() || fx.empty())
+  try {
+    if (!readPoints(from, fx, fy) || !readPoints(to, tx, ty))
+      return frame.fail(__LINE__, "Args"), 0;
+  } catch (const std::bad_alloc&) {
+    return frame.fail(__LINE__, "Out of memory"), 0;
+  }
+  if (!wellFormed(poly) || fx.size() != tx.size() || fx.empty())
     return frame.fail(__LINE__, "Args"), 0;
   const int32_t n = static_cast<int32_t>(fx.size());
   if (residuals != nullptr &&

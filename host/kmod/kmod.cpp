@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -31,7 +32,7 @@ struct Kmod_RubberSheet {
 
 namespace {
 
-constexpr int32_t kMaxSplinePoints = 4000;  // the dense solve is cubic
+constexpr int32_t kMaxSplinePoints = 1500;  // the dense solve is cubic
 
 struct Pt {
   double x, y;
@@ -193,7 +194,7 @@ std::vector<int32_t> delaunay(const std::vector<Pt>& pts) {
     kept.reserve(tris.size() + 2);
     for (const Tri& t : tris) {
       const double dx = p.x - t.cx, dy = p.y - t.cy;
-      if (dx * dx + dy * dy <= t.r2 * (1.0 + 1e-12)) {
+      if (dx * dx + dy * dy < t.r2) {
         for (int e = 0; e < 3; ++e) edges.emplace_back(t.v[e], t.v[(e + 1) % 3]);
       } else {
         kept.push_back(t);
@@ -219,15 +220,17 @@ std::vector<int32_t> delaunay(const std::vector<Pt>& pts) {
 }
 
 // Maps (x, y) through the triangle of (sx, sy) that contains it onto (tx, ty);
-// false when no triangle does.
+// false when no triangle does. With a nonzero `orientation` only triangles of
+// that orientation in (sx, sy) count.
 bool throughTriangles(const Kmod_RubberSheet* m, const double* sx, const double* sy,
-                      const double* tx, const double* ty, double& x, double& y) {
+                      const double* tx, const double* ty, double& x, double& y,
+                      double orientation = 0.0) {
   for (int32_t t = 0; t < m->triangles; ++t) {
     const int32_t* v = m->vertices + 3 * t;
     const double x0 = sx[v[0]], y0 = sy[v[0]];
     const double e1x = sx[v[1]] - x0, e1y = sy[v[1]] - y0, e2x = sx[v[2]] - x0, e2y = sy[v[2]] - y0;
     const double det = e1x * e2y - e1y * e2x;
-    if (det == 0.0) continue;
+    if (det == 0.0 || det * orientation < 0.0) continue;
     const double px = x - x0, py = y - y0;
     const double u = (px * e2y - py * e2x) / det, w = (e1x * py - e1y * px) / det;
     const double tol = 1e-12;
@@ -319,7 +322,11 @@ void inverseOne(const Kmod_RubberSheet* m, double& x, double& y) {
     return;
   }
   if (m->order == 1) {
-    if (!throughTriangles(m, mx(m), my(m), rx(m), ry(m), x, y)) {
+    // A triangle that the map folds over overlaps its neighbours in map
+    // space; those that keep the map's overall orientation are tried first.
+    const double orientation = m->affine[0] * m->affine[4] - m->affine[1] * m->affine[3];
+    if (!throughTriangles(m, mx(m), my(m), rx(m), ry(m), x, y, orientation) &&
+        !throughTriangles(m, mx(m), my(m), rx(m), ry(m), x, y)) {
       const double* a = m->inverse;
       const double x0 = x;
       x = a[0] * x0 + a[1] * y + a[2];
@@ -389,13 +396,10 @@ void release(Kmod_RubberSheet* m) {
 
 }  // namespace
 
-extern "C" {
+namespace {
 
-Kmod_RubberSheet* kmod_RubberSheetingSolve(const KgdaBaseData* mapPoints,
-                                           const KgdaBaseData* rasterPoints, int32_t order,
-                                           Kerr_Report** err) {
-  static const char* kLabel = "kmod_RubberSheetingSolve";
-  KerrFrame frame(kLabel, err);
+Kmod_RubberSheet* solveModel(const KgdaBaseData* mapPoints, const KgdaBaseData* rasterPoints,
+                             int32_t order, KerrFrame& frame) {
   std::vector<Pt> map, raster;
   if ((order != 1 && order != 5) || !readPoints(mapPoints, map) ||
       !readPoints(rasterPoints, raster) || map.size() != raster.size())
@@ -463,6 +467,22 @@ Kmod_RubberSheet* kmod_RubberSheetingSolve(const KgdaBaseData* mapPoints,
   if (!vertices.empty())
     std::memcpy(m->vertices, vertices.data(), vertices.size() * sizeof(int32_t));
   return m;
+}
+
+}  // namespace
+
+extern "C" {
+
+Kmod_RubberSheet* kmod_RubberSheetingSolve(const KgdaBaseData* mapPoints,
+                                           const KgdaBaseData* rasterPoints, int32_t order,
+                                           Kerr_Report** err) {
+  static const char* kLabel = "kmod_RubberSheetingSolve";
+  KerrFrame frame(kLabel, err);
+  try {
+    return solveModel(mapPoints, rasterPoints, order, frame);
+  } catch (const std::bad_alloc&) {
+    return frame.fail(__LINE__, "Out of memory"), nullptr;
+  }
 }
 
 void kmod_RubberSheetingDelete(Kmod_RubberSheet** model, Kerr_Report** err) {

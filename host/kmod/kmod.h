@@ -16,14 +16,15 @@
  *
  * Any other order is refused.
  *
- * The inverse (map to raster) undoes the forward map: for order 1 the same
- * triangles are used in map space (exact wherever the map does not fold a
- * triangle over; outside their hull, the inverse of the affine); for order 5
- * a spline fitted the other way round gives a starting point that Newton's
- * method on the forward spline refines, so forward then inverse returns the
- * point to about 1e-12 of the map extent.
+ * The inverse (map to raster) undoes the forward map. Order 1 uses the same
+ * triangles in map space: exact where no triangle is folded over; where
+ * folded triangles overlap, those that keep the map's overall orientation
+ * win; outside the hull, the inverse of the affine. Order 5 starts from a
+ * spline fitted the other way round and refines it by Newton's method on the
+ * forward spline, so forward then inverse returns a point to about 1e-12 of
+ * the map extent.
  *
- * Order 5 solves a dense system, so it is limited to 4000 control points.
+ * Order 5 solves a dense system, so it is limited to 1500 control points.
  *
  * The model begins with a Kxfr_ModelHeader (kxfr.h), which is how a
  * transform node drives it without linking this library.
@@ -47,7 +48,7 @@ typedef struct Kmod_RubberSheet Kmod_RubberSheet;
  * or mismatched inputs, non-finite values, order not 1 or 5), "Too few
  * control points" (fewer than 3), "Duplicate control points" (two raster or
  * two map points equal), "Collinear control points" (all raster or all map
- * points on one line), "Singular system", or for order 5 more than 4000
+ * points on one line), "Singular system", or for order 5 more than 1500
  * points. */
 Kmod_RubberSheet* kmod_RubberSheetingSolve(const KgdaBaseData* mapPoints,
                                            const KgdaBaseData* rasterPoints, int32_t order,

@@ -72,6 +72,13 @@ KTIF_API void kgtf_GeoTIFFParamsGeocodingSet(Kgtf_GeoTIFFParams* params,
 KTIF_API void kgtf_GeoTIFFGeoreferencingGet(TIFF* tif, GTIF* gtif, int* rasterType,
                                             Kxfr_XForm** xform, Kerr_Report** err);
 
+/* The georeferencing of the current directory of an open image: its
+ * transform tags, GeoKeys (listing kept in metaData) and this library's
+ * citation, with the transform in the host units the citation names. *params
+ * receives a new record, or null on failure; a transform or geocoding that
+ * cannot be read leaves a usable record without them. */
+KTIF_API void kgtf_GeoTIFFParamsRead(TIFF* tif, Kgtf_GeoTIFFParams** params, Kerr_Report** err);
+
 /* 1 when the transform / projection can be stored in a GeoTIFF file. */
 KTIF_API int32_t kgtf_XFormIsWritable(const Kxfr_XForm* xform);
 KTIF_API int32_t kgtf_ProjectionIsWritable(const _kprj_MapProjectionEx* projection);

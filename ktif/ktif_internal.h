@@ -18,6 +18,9 @@ Ktif_File* openerRun(const char* path, const char* mode, int64_t indexOrOffset,
 int ktif_SetImageInfo(Ktif_File* handle, int64_t imageIndex, Kerr_Report** err);
 /* Fills the image fields from the selected directory. Returns 0, or -1. */
 int readParameters(Ktif_File* handle, Kerr_Report** err);
+/* The closing step of readParameters: geoParams from the GeoTIFF tags, or
+ * from a world file under tfwRead. Problems are shown and dropped. */
+void georeferencingRead(Ktif_File* handle);
 /* Releases everything the handle owns but the record itself. */
 void handleRelease(Ktif_File* handle);
 /* Releases the CCITT decoding state of the handle, if any. */

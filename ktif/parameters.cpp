@@ -222,8 +222,6 @@ int readParameters(Ktif_File* h, Kerr_Report** err) {
   compressionAndResolutionRead(h);
   rgbDeliverySet(h);
   partialStripModeSet(h);
-  // The GeoTIFF read driver fills the record once it exists; until then a
-  // fresh record stands for "no georeferencing".
-  if (h->geoParams == nullptr) h->geoParams = kgtf_GeoTIFFParamsAllocate();
+  georeferencingRead(h);
   return 0;
 }

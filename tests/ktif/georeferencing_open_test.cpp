@@ -6,6 +6,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <geotiffio.h>
 #include <xtiffio.h>
@@ -22,9 +23,12 @@ struct HandleCloser {
 };
 using Handle = std::unique_ptr<Ktif_File, HandleCloser>;
 
-// An 8 x 8 image; with `modelTransformation` it carries a 2 m, north-up
-// transformation matrix with its upper-left corner at (1000, 2000).
-void imageWrite(const std::string& path, bool modelTransformation) {
+enum class Keys { None, Transformation, Broken };
+
+// An 8 x 8 image; Transformation: a 2 m, north-up transformation matrix with
+// its upper-left corner at (1000, 2000); Broken: a key directory whose key
+// points past the double parameters.
+void imageWrite(const std::string& path, Keys keys) {
   TIFF* tif = XTIFFOpen(path.c_str(), "w");
   ASSERT_NE(tif, nullptr);
   TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 8);
@@ -33,7 +37,13 @@ void imageWrite(const std::string& path, bool modelTransformation) {
   TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
   TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
   TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 8);
-  if (modelTransformation) {
+  if (keys == Keys::Broken) {
+    uint16_t directory[] = {1, 1, 0, 1, ProjFalseEastingGeoKey, 34736, 5, 40};
+    double doubles[1] = {1.5};
+    TIFFSetField(tif, TIFFTAG_GEOKEYDIRECTORY, 8, directory);
+    TIFFSetField(tif, TIFFTAG_GEODOUBLEPARAMS, 1, doubles);
+  }
+  if (keys == Keys::Transformation) {
     double matrix[16] = {2, 0, 0, 1000, 0, -2, 0, 2000, 0, 0, 0, 0, 0, 0, 0, 1};
     TIFFSetField(tif, TIFFTAG_GEOTRANSMATRIX, 16, matrix);
     GTIF* gtif = GTIFNew(tif);
@@ -57,14 +67,14 @@ bool hostCoefficients(const Ktif_File* h, double c[6]) {
 }
 
 TEST(GeoreferencingAtOpen, TransformTagsWinAndWorldFilesFollowThePreference) {
-  TempFile plain("georef_plain"), tagged("georef_tagged");
-  imageWrite(plain.path(), false);
-  imageWrite(tagged.path(), true);
-  std::string worldFiles[2];
-  for (int i = 0; i < 2; ++i) {
-    const std::string& image = i == 0 ? plain.path() : tagged.path();
-    worldFiles[i] = image.substr(0, image.size() - 4) + ".tfw";
-    std::ofstream(worldFiles[i]) << "10\n0\n0\n-10\n100\n500\n";
+  TempFile plain("georef_plain"), tagged("georef_tagged"), broken("georef_broken");
+  imageWrite(plain.path(), Keys::None);
+  imageWrite(tagged.path(), Keys::Transformation);
+  imageWrite(broken.path(), Keys::Broken);
+  std::vector<std::string> worldFiles;
+  for (const TempFile* image : {&plain, &tagged, &broken}) {
+    worldFiles.push_back(image->path().substr(0, image->path().size() - 4) + ".tfw");
+    std::ofstream(worldFiles.back()) << "10\n0\n0\n-10\n100\n500\n";
   }
   const double fromWorldFile[6] = {10, 0, 100, 0, -10, 500};
   const double fromTags[6] = {2, 0, 1001, 0, -2, 1999};  // moved to pixel centres
@@ -75,7 +85,8 @@ TEST(GeoreferencingAtOpen, TransformTagsWinAndWorldFilesFollowThePreference) {
   } cases[] = {
       {"Read", &plain.path(), fromWorldFile}, {"Write", &plain.path(), fromWorldFile},
       {"Ignore", &plain.path(), nullptr},     {"Read", &tagged.path(), fromTags},
-      {"Ignore", &tagged.path(), fromTags},
+      {"Ignore", &tagged.path(), fromTags},   {"Read", &broken.path(), fromWorldFile},
+      {"Ignore", &broken.path(), nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.access) + " " + *c.path);
@@ -96,7 +107,7 @@ TEST(GeoreferencingAtOpen, TransformTagsWinAndWorldFilesFollowThePreference) {
 
 TEST(GeoreferencingAtOpen, UnreadableWorldFileStillOpens) {
   TempFile image("georef_badtfw");
-  imageWrite(image.path(), false);
+  imageWrite(image.path(), Keys::None);
   const std::string worldFile = image.path().substr(0, image.path().size() - 4) + ".tfw";
   std::ofstream(worldFile) << "10\nnot a number\n";
   Kerr_Report* err = nullptr;

@@ -29,14 +29,11 @@ void writeImage(const std::string& path, const std::function<void(GTIF*)>& keys,
   TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 1);
   TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 1);
   TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
   double tiePoint[6] = {0, 0, 0, 500000, 4000000, 0};
   double scale[3] = {30, 30, 0};
   TIFFSetField(tif, TIFFTAG_GEOTIEPOINTS, 6, tiePoint);
   TIFFSetField(tif, TIFFTAG_GEOPIXELSCALE, 3, scale);
   GTIF* gtif = GTIFNew(tif);
-  ASSERT_NE(gtif, nullptr);
   keys(gtif);
   GTIFWriteKeys(gtif);
   GTIFFree(gtif);
@@ -44,13 +41,6 @@ void writeImage(const std::string& path, const std::function<void(GTIF*)>& keys,
   unsigned char pixel = 0;
   TIFFWriteScanline(tif, &pixel, 0, 0);
   XTIFFClose(tif);
-}
-
-void utmKeys(GTIF* g) {
-  GTIFKeySet(g, GTModelTypeGeoKey, TYPE_SHORT, 1, ModelTypeProjected);
-  GTIFKeySet(g, GTRasterTypeGeoKey, TYPE_SHORT, 1, RasterPixelIsArea);
-  GTIFKeySet(g, ProjectedCSTypeGeoKey, TYPE_SHORT, 1, 32631);
-  GTIFKeySet(g, ProjLinearUnitsGeoKey, TYPE_SHORT, 1, Linear_Meter);
 }
 
 struct ReadResult {
@@ -67,14 +57,6 @@ void readBack(const std::string& path, ReadResult* result) {
   ASSERT_NE(tif, nullptr);
   EXPECT_NO_THROW(kgtf_GeoTIFFParamsRead(tif, &result->params, &result->err));
   XTIFFClose(tif);
-}
-
-// Map position of raster (column, row) through the record's stored transform.
-void mapOf(const Kgtf_GeoTIFFParams* params, double column, double row, double* x, double* y) {
-  *x = column;
-  *y = row;
-  ASSERT_NE(params->xform, nullptr);
-  ASSERT_EQ(kxfr_Transform(params->xform, x, y, 1, nullptr), 1);
 }
 
 TEST(GeoTIFFParamsRead, CitationUnitsOverrideTheGeoKeyUnits) {
@@ -102,7 +84,10 @@ TEST(GeoTIFFParamsRead, CitationUnitsOverrideTheGeoKeyUnits) {
     SCOPED_TRACE(c.citation);
     const std::string path = tempPath("driver_units");
     writeImage(path, [&](GTIF* g) {
-      utmKeys(g);
+      GTIFKeySet(g, GTModelTypeGeoKey, TYPE_SHORT, 1, ModelTypeProjected);
+      GTIFKeySet(g, GTRasterTypeGeoKey, TYPE_SHORT, 1, RasterPixelIsArea);
+      GTIFKeySet(g, ProjectedCSTypeGeoKey, TYPE_SHORT, 1, 32631);
+      GTIFKeySet(g, ProjLinearUnitsGeoKey, TYPE_SHORT, 1, Linear_Meter);
       if (!c.citation.empty()) GTIFKeySet(g, GTCitationGeoKey, TYPE_ASCII, 0, c.citation.c_str());
     });
     ReadResult r;
@@ -117,8 +102,8 @@ TEST(GeoTIFFParamsRead, CitationUnitsOverrideTheGeoKeyUnits) {
     EXPECT_EQ(r.params->geocodingChanged, 0);
     ASSERT_NE(r.params->metaData, nullptr);
     EXPECT_GT(r.params->metaData->count, 3);
-    double x, y;
-    mapOf(r.params, 2, 1, &x, &y);
+    double x = 2, y = 1;  // raster column and row
+    ASSERT_EQ(kxfr_Transform(r.params->xform, &x, &y, 1, nullptr), 1);
     EXPECT_NEAR(x, (500000 + 60) * c.factor, 1e-6);
     EXPECT_NEAR(y, (4000000 - 30) * c.factor, 1e-6);
   }
@@ -155,31 +140,15 @@ TEST(GeoTIFFParamsRead, HostileAndUnsupportedKeysGiveARecordOrAReport) {
   std::remove(pseudo.c_str());
 
   // Keys pointing past the double and ASCII parameters, and an absurd count.
+  // Model type, then false easting past the one double, the citation past
+  // the text and a projected code given as a double.
+  static const uint16_t directory[] = {1, 1,  0,    4,     1024,  0, 1,    1,     3082, 34736,
+                                       5, 40, 1026, 34737, 60000, 9, 3072, 34736, 1,    0};
   const std::string hostile = tempPath("driver_hostile");
   writeImage(
       hostile, [](GTIF*) {},
       [](TIFF* tif) {
-        uint16_t directory[] = {1,
-                                1,
-                                0,
-                                4,
-                                GTModelTypeGeoKey,
-                                0,
-                                1,
-                                1,
-                                ProjFalseEastingGeoKey,
-                                34736,
-                                5,
-                                40,
-                                GTCitationGeoKey,
-                                34737,
-                                60000,
-                                9,
-                                ProjectedCSTypeGeoKey,
-                                34736,
-                                1,
-                                0};
-        double doubles[1] = {1.5};
+        const double doubles[1] = {1.5};
         TIFFSetField(tif, TIFFTAG_GEOKEYDIRECTORY, 20, directory);
         TIFFSetField(tif, TIFFTAG_GEODOUBLEPARAMS, 1, doubles);
         TIFFSetField(tif, TIFFTAG_GEOASCIIPARAMS, "abc|");

@@ -4,6 +4,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include <geotiffio.h>
 
@@ -32,7 +33,6 @@ TEST(Tables, SizesAndEnds) {
   expectExtent(verticalCsTable, verticalCsTableSize, 12, 5001, 5103);
   ASSERT_EQ(projectionNameTableSize, 37u);
   EXPECT_STREQ(projectionNameByNumber(0), "Geographic (Lat/Lon)");
-  EXPECT_STREQ(projectionNameByNumber(36), "Gauss Kruger");
   EXPECT_EQ(projectionNameByNumber(37), nullptr);
   EXPECT_EQ(projectionNameByNumber(-1), nullptr);
   EXPECT_STREQ(datumTable[0].name, "IRENET95");
@@ -50,65 +50,38 @@ TEST(Tables, SizesAndEnds) {
 
 TEST(Tables, DatumAndSpheroidLookups) {
   EXPECT_EQ(kgtf_GetDatumCode("wgs 84"), 6326);  // not the later 6030 row
-  EXPECT_EQ(kgtf_GetDatumCode("Clarke 1880"), 6012);
   EXPECT_EQ(kgtf_GetDatumCode("European 1950"), 6230);
   EXPECT_EQ(kgtf_GetDatumCode(nullptr), -1);
   EXPECT_EQ(kgtf_GetDatumCode("NAD83"), -1);  // a UTM datum name, not a datum row
 
   EXPECT_EQ(kgtf_GetDatumName(32767), nullptr);
-  EXPECT_EQ(kgtf_GetDatumName(4326), nullptr);
-  char* nad27 = kgtf_GetDatumName(6267);
-  ASSERT_NE(nad27, nullptr);
-  EXPECT_STREQ(nad27, "NAD27");
-  EXPECT_NE(nad27, datumTable[34].name);  // a copy the caller owns
-  kmsc_HeapFree(nad27);
-  char* european = kgtf_GetDatumName(6231);
-  EXPECT_STREQ(european, "European 1950");
-  kmsc_HeapFree(european);
+  for (auto [code, name] : {std::pair{6267, "NAD27"}, {6231, "European 1950"}}) {
+    char* copy = kgtf_GetDatumName(code);  // the caller's to free
+    EXPECT_STREQ(copy, name);
+    kmsc_HeapFree(copy);
+  }
 
   EXPECT_STREQ(kgtf_GetSpheroidName(7005), "");
-  EXPECT_STREQ(kgtf_GetSpheroidName(9999), "");
   EXPECT_STREQ(kgtf_GetSpheroidName(7030), "WGS 84");
   EXPECT_STREQ(spheroidNameByCode(7030 + 65536), "");  // full 32-bit compare
   EXPECT_EQ(kgtf_GetSpheroidCode(nullptr), -1);
   EXPECT_EQ(kgtf_GetSpheroidCode(""), 7005);  // first nameless row
   EXPECT_EQ(kgtf_GetSpheroidCode("INTERNATIONAL 1909"), 7022);
-  EXPECT_EQ(kgtf_GetSpheroidCode("Modified Airy"), -1);
 }
 
 TEST(Tables, Units) {
-  EXPECT_EQ(unitsCodeByName("feet"), 9003);
   EXPECT_EQ(unitsCodeByName("US_Survey_Feet"), 9003);
-  EXPECT_EQ(unitsCodeByName("benoit_chain"), 9010);
   EXPECT_EQ(unitsCodeByName("benoit_chains"), 9010);
   EXPECT_EQ(unitsCodeByName("dd"), -1);
   EXPECT_EQ(unitsCodeByName(nullptr), -1);
   EXPECT_STREQ(linearUnitsNameByCode(9003), "us_survey_feet");
-  EXPECT_STREQ(linearUnitsNameByCode(9010), "benoit_chain");
   EXPECT_EQ(linearUnitsNameByCode(9102), nullptr);
   EXPECT_STREQ(angularUnitsNameByCode(9102), "dd");
   EXPECT_EQ(angularUnitsNameByCode(9001), nullptr);
 }
 
 TEST(Tables, CoordinateSystemRows) {
-  struct Utm {
-    int32_t code, zone, hemisphere;
-    const char* datum;
-  } utm[] = {{29221, 21, -1, "Sapper Hill 1943"},
-             {24877, 17, -1, "PSAD56"},
-             {32631, 31, 1, "WGS 84"},
-             {26722, 22, 1, "NAD27"},
-             {26903, 3, 1, "NAD83"},
-             {32760, 60, -1, "WGS 84"}};
-  for (const Utm& u : utm) {
-    SCOPED_TRACE(u.code);
-    const KgtfUtmPcsRow* row = utmPcsRowByCode(u.code);
-    ASSERT_NE(row, nullptr);
-    EXPECT_EQ(row->zone, u.zone);
-    EXPECT_EQ(row->hemisphere, u.hemisphere);
-    EXPECT_STREQ(row->datum, u.datum);
-  }
-  EXPECT_STREQ(utmPcsRowByCode(32631)->spheroid, "WGS 84");
+  // Rows read in full are checked through the geocoding reader.
   EXPECT_EQ(utmPcsRowByCode(32661), nullptr);
 
   // Typing slips show up as repeated codes or impossible zones.
@@ -126,24 +99,19 @@ TEST(Tables, CoordinateSystemRows) {
     ++perNad[r.nadCode];
     EXPECT_LT(r.zone, 0) << r.code;
   }
-  EXPECT_EQ(perNad[1], 128);
-  EXPECT_EQ(perNad[2], 207);
-  EXPECT_EQ(perNad[3], 172);
+  EXPECT_EQ(std::vector<int>(perNad + 1, perNad + 4), (std::vector<int>{128, 207, 172}));
 
   // The two codes stored twice: a code search finds the first row, a
   // NAD-and-zone search the row of that pair.
   EXPECT_EQ(statePlanePcsRowByCode(2284)->zone, -4502);
   EXPECT_EQ(statePlanePcsRowByNadZone(2, -4702)->code, 32151);  // before 2284
   EXPECT_EQ(statePlanePcsRowByCode(2857)->nadCode, 2);
-  const KgtfStatePlanePcsRow* harn = statePlanePcsRowByNadZone(3, -4701);
-  ASSERT_NE(harn, nullptr);
-  EXPECT_EQ(harn->code, 2857);
+  EXPECT_EQ(statePlanePcsRowByNadZone(3, -4701)->code, 2857);
   EXPECT_EQ(statePlanePcsRowByNadZone(1, -101)->code, 26729);
   EXPECT_EQ(statePlanePcsRowByNadZone(2, -101)->code, 26929);  // before 102629
   EXPECT_EQ(statePlanePcsRowByNadZone(3, -9999), nullptr);
 
   EXPECT_STREQ(gcsRowByCode(4326)->datum, "WGS 84");
-  EXPECT_STREQ(gcsRowByCode(4173)->spheroid, "GRS 1980");
   EXPECT_EQ(gcsRowByCode(4001)->datum, nullptr);
   EXPECT_EQ(gcsRowByCode(4268), nullptr);
   EXPECT_STREQ(verticalCsRowByCode(5103)->verticalDatum, "NAVD 88 (CONTUS) (GEOID99)");
@@ -151,15 +119,8 @@ TEST(Tables, CoordinateSystemRows) {
   EXPECT_EQ(verticalCsRowByCode(5101), nullptr);
 }
 
-Kprj_ProParameters* record(const char* name, double nadCode = 0) {
-  Kprj_ProParameters* pro = kprj_ProParametersCreateByName(name, nullptr);
-  if (pro) pro->parameters[0] = nadCode;
-  return pro;
-}
-
 TEST(Tables, DefaultUnits) {
   GTIF* gtif = GTIFNew(nullptr);
-  ASSERT_NE(gtif, nullptr);
   struct Case {
     const char* projection;
     double nadCode;
@@ -175,20 +136,16 @@ TEST(Tables, DefaultUnits) {
       {"rso Malaya", 0, 3167, "sears_chain"},
       {"RSO Borneo", 0, 29871, "sears_chain"},
       {"RSO Borneo", 0, 32631, "meters"},
-      {"RSO Borneo", 0, 0, "meters"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.projection) + " " + std::to_string(c.pcs));
-    Kprj_ProParameters* pro = record(c.projection, c.nadCode);
+    Kprj_ProParameters* pro = kprj_ProParametersCreateByName(c.projection, nullptr);
     ASSERT_NE(pro, nullptr);
-    if (c.pcs)
-      GTIFKeySet(gtif, ProjectedCSTypeGeoKey, TYPE_SHORT, 1, c.pcs);
-    else
-      GTIFKeySet(gtif, ProjectedCSTypeGeoKey, TYPE_SHORT, -1);  // removes the key
-    EXPECT_STREQ(DefaultUnitsNameGet(pro, gtif), c.units);
+    pro->parameters[0] = c.nadCode;
+    GTIFKeySet(gtif, ProjectedCSTypeGeoKey, TYPE_SHORT, c.pcs ? 1 : -1, c.pcs);  // -1 removes
+    EXPECT_STREQ(DefaultUnitsNameGet(pro, gtif), c.units) << c.projection << " " << c.pcs;
     kprj_ProParametersFree(&pro, nullptr);
   }
-  Kprj_ProParameters* rso = record("RSO Borneo");
+  Kprj_ProParameters* rso = kprj_ProParametersCreateByName("RSO Borneo", nullptr);
   EXPECT_STREQ(DefaultUnitsNameGet(rso, nullptr), "meters");
   // A key of the wrong type is not read as a code.
   GTIFKeySet(gtif, ProjectedCSTypeGeoKey, TYPE_DOUBLE, 1, 29872.0);

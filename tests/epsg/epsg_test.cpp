@@ -7,7 +7,9 @@
 #include <cmath>
 #include <cstdio>
 #include <stdexcept>
+#include <sstream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -16,14 +18,32 @@
 
 namespace {
 
-using Projection = LegacyHelperTemplate<_kprj_MapProjectionEx, KtxtTextU>;
-using Elevation = LegacyHelperTemplate<_kprj_ElevationInfo, KtxtTextU>;
 constexpr double kPi = 3.14159265358979323846;
 
-const Kprj_ProParameters* proOf(const Projection& projection) {
-  return static_cast<const Kprj_ProParameters*>(
-      kprj_MapProjectionCSRGet(projection.get(), KPRJ_FORM_PRO_PARAMETERS));
+// One translator for the whole program, as the host keeps it.
+EPSGTranslator& translator() {
+  static EPSGTranslator shared;
+  return shared;
 }
+
+// The three outputs of one export, and the codes read back from them.
+struct Record {
+  explicit Record(long code, long verticalCode = 0) { load(code, verticalCode); }
+  void load(long code, long verticalCode = 0) {
+    translator().exportToEPRJ(code, verticalCode, projection, units, elevation);
+  }
+  void importBack(bool projectedOnly) {
+    translator().importFromEPRJ(projection, units, elevation, code, vertical, projectedOnly);
+  }
+  const Kprj_ProParameters* pro() const {
+    return static_cast<const Kprj_ProParameters*>(
+        kprj_MapProjectionCSRGet(projection.get(), KPRJ_FORM_PRO_PARAMETERS));
+  }
+  LegacyHelperTemplate<_kprj_MapProjectionEx, KtxtTextU> projection;
+  KtxtTextU units;
+  LegacyHelperTemplate<_kprj_ElevationInfo, KtxtTextU> elevation;
+  long code = -1, vertical = -1;
+};
 
 std::string narrow(const wchar_t* text) {
   char* n = ktxt_Text_Unicode2Ascii(text);
@@ -37,22 +57,19 @@ nlohmann::json projinfo(long code) {
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) throw std::runtime_error("cannot run projinfo");
   std::string text;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+  for (int ch; (ch = std::fgetc(pipe)) != EOF;) text += static_cast<char>(ch);
   pclose(pipe);
   return nlohmann::json::parse(text);
 }
 
-// A PROJJSON length or angle in SI units.
-double si(const nlohmann::json& value, const nlohmann::json& unit) {
-  if (unit.is_object()) return value.get<double>() * unit["conversion_factor"].get<double>();
-  return value.get<double>() * (unit == "degree" ? kPi / 180.0 : 1.0);
-}
-
+// A conversion parameter of a PROJJSON CRS in SI units.
 double parameter(const nlohmann::json& crs, int code) {
-  for (const auto& p : crs["conversion"]["parameters"])
-    if (p["id"]["code"] == code) return si(p["value"], p.value("unit", nlohmann::json("unity")));
+  for (const auto& p : crs["conversion"]["parameters"]) {
+    if (p["id"]["code"] != code) continue;
+    const nlohmann::json unit = p.value("unit", nlohmann::json("unity"));
+    if (unit.is_object()) return p["value"].get<double>() * unit["conversion_factor"].get<double>();
+    return p["value"].get<double>() * (unit == "degree" ? kPi / 180.0 : 1.0);
+  }
   throw std::runtime_error("parameter " + std::to_string(code) + " missing");
 }
 
@@ -61,13 +78,10 @@ void expectClose(double actual, double expected, const std::string& what) {
 }
 
 TEST(EPSGTranslator, ProjectedSystemsMatchTheRegistry) {
-  struct Case {
-    long code;
-    int32_t number;
-    std::vector<std::pair<int, int>> slots;  // host slot, EPSG parameter
-  };
-  const std::vector<std::pair<int, int>> transverseMercator = {
-      {2, 8805}, {4, 8802}, {5, 8801}, {6, 8806}, {7, 8807}};
+  // Code, host projection number, and pairs of host slot and EPSG parameter.
+  using Slots = std::vector<std::pair<int, int>>;
+  using Case = std::tuple<long, int32_t, Slots>;
+  const Slots transverseMercator = {{2, 8805}, {4, 8802}, {5, 8801}, {6, 8806}, {7, 8807}};
   const std::vector<Case> cases = {
       {2193, 9, transverseMercator},
       {31467, 9, transverseMercator},
@@ -75,157 +89,115 @@ TEST(EPSGTranslator, ProjectedSystemsMatchTheRegistry) {
       {3577, 3, {{2, 8823}, {3, 8824}, {4, 8822}, {5, 8821}, {6, 8826}, {7, 8827}}},
       {2056, 20, {{2, 8815}, {3, 8813}, {4, 8812}, {5, 8811}, {6, 8816}, {7, 8817}}},
   };
-  EPSGTranslator translator;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.code);
-    Projection projection;
-    KtxtTextU units;
-    Elevation elevation;
-    translator.exportToEPRJ(c.code, 0, projection, units, elevation);
-    const Kprj_ProParameters* pro = proOf(projection);
+  for (const auto& [code, number, slots] : cases) {
+    SCOPED_TRACE(code);
+    Record r(code);
+    const Kprj_ProParameters* pro = r.pro();
     ASSERT_NE(pro, nullptr);
-    EXPECT_EQ(pro->number, c.number);
-    EXPECT_EQ(narrow(kprj_MapProjectionNameU(projection.get())),
-              kprj_ProjectionNameByNumber(c.number));
-    EXPECT_EQ(narrow(units.c_str()), "meters");
-    EXPECT_FALSE(elevation);
+    EXPECT_EQ(pro->number, number);
+    EXPECT_EQ(narrow(r.units.c_str()), "meters");
 
-    nlohmann::json crs = projinfo(c.code);
-    for (auto [slot, code] : c.slots)
-      expectClose(pro->parameters[slot], parameter(crs, code), "slot " + std::to_string(slot));
-    const nlohmann::json& datum = crs["base_crs"].contains("datum")
-                                      ? crs["base_crs"]["datum"]
-                                      : crs["base_crs"]["datum_ensemble"];
-    const nlohmann::json& ellipsoid = datum["ellipsoid"];
+    nlohmann::json crs = projinfo(code);
+    for (auto [slot, id] : slots)
+      expectClose(pro->parameters[slot], parameter(crs, id), "slot " + std::to_string(slot));
+    const nlohmann::json& base = crs["base_crs"];
+    const nlohmann::json& ellipsoid =
+        base[base.contains("datum") ? "datum" : "datum_ensemble"]["ellipsoid"];
     double a = ellipsoid["semi_major_axis"].get<double>();
     double b = ellipsoid.contains("semi_minor_axis")
                    ? ellipsoid["semi_minor_axis"].get<double>()
                    : a * (1.0 - 1.0 / ellipsoid["inverse_flattening"].get<double>());
     expectClose(pro->spheroid->semiMajor, a, "semi-major axis");
     expectClose(pro->spheroid->semiMinor, b, "semi-minor axis");
-    EXPECT_NE(pro->spheroid->datum->name[0], '\0');
   }
 }
 
 TEST(EPSGTranslator, ExportedCodesImportBack) {
-  EPSGTranslator translator;
   // 3395, 24200 and 3079 are held in another parameter set than the
-  // registry's (Mercator B, Lambert 2SP, Hotine B).
-  for (long code : {32631L, 27700L, 3035L, 4326L, 3395L, 24200L, 3079L}) {
+  // registry's (Mercator B, Lambert 2SP, Hotine B). 31467 has an
+  // easting-first twin, 5677; a record has the host's axis order, so the
+  // twin is its code.
+  for (long code : {32631L, 27700L, 3035L, 3395L, 24200L, 3079L, 31467L}) {
     SCOPED_TRACE(code);
-    Projection projection;
-    KtxtTextU units;
-    Elevation elevation;
-    translator.exportToEPRJ(code, 0, projection, units, elevation);
-    long back = -1, vertical = -1;
-    translator.importFromEPRJ(projection, units, elevation, back, vertical, code != 4326);
-    EXPECT_EQ(back, code);
-    EXPECT_EQ(vertical, 0);
-    if (code == 4326) {
-      EXPECT_EQ(narrow(units.c_str()), "dd");
-      EXPECT_THROW(translator.importFromEPRJ(projection, units, elevation, back, vertical, true),
-                   std::runtime_error);
-      EXPECT_EQ(back, 0) << "the code is cleared on failure";
-    }
+    Record r(code);
+    r.importBack(true);
+    EXPECT_EQ(r.code, code == 31467 ? 5677 : code);
+    EXPECT_EQ(r.vertical, 0);
   }
-  // 31467 has an easting-first twin in the registry, 5677; a record has the
-  // host's axis order, so the twin is its code.
-  {
-    Projection projection;
-    KtxtTextU units;
-    Elevation elevation;
-    translator.exportToEPRJ(31467, 0, projection, units, elevation);
-    long back = 0, vertical = 0;
-    translator.importFromEPRJ(projection, units, elevation, back, vertical, true);
-    EXPECT_EQ(back, 5677);
-  }
+  // A geographic system reads back unless a projected one is asked for; the
+  // code is cleared on failure.
+  Record geographic(4326);
+  EXPECT_EQ(narrow(geographic.units.c_str()), "dd");
+  geographic.importBack(false);
+  EXPECT_EQ(geographic.code, 4326);
+  EXPECT_THROW(geographic.importBack(true), std::runtime_error);
+  EXPECT_EQ(geographic.code, 0);
+
   // A UTM code becomes the host's UTM record; the British grid keeps the
   // host's names for its spheroid and datum.
-  Projection projection;
-  KtxtTextU units;
-  Elevation elevation;
-  translator.exportToEPRJ(32631, 0, projection, units, elevation);
-  EXPECT_EQ(proOf(projection)->number, 1);
-  EXPECT_EQ(proOf(projection)->zone, 31);
-  EXPECT_EQ(proOf(projection)->parameters[3], 1.0);
-  translator.exportToEPRJ(27700, 0, projection, units, elevation);
-  EXPECT_STREQ(proOf(projection)->spheroid->name, "Airy");
-  EXPECT_STREQ(proOf(projection)->spheroid->datum->name, "Ord. Survey G. Britain 1936");
+  Record utm(32631), british(27700);
+  EXPECT_EQ(utm.pro()->number, 1);
+  EXPECT_EQ(utm.pro()->zone, 31);
+  EXPECT_STREQ(british.pro()->spheroid->name, "Airy");
+  EXPECT_STREQ(british.pro()->spheroid->datum->name, "Ord. Survey G. Britain 1936");
 }
 
 TEST(EPSGTranslator, RefusesWhatTheHostCannotHoldExactly) {
-  EPSGTranslator translator;
-  Projection projection;
-  KtxtTextU units;
-  Elevation elevation;
-  translator.exportToEPRJ(2193, 0, projection, units, elevation);
-  const _kprj_MapProjectionEx* before = projection.get();
+  Record r(2193);
+  const _kprj_MapProjectionEx* before = r.projection.get();
   // 3857: spherical formulas on WGS 84; 28992: double stereographic; 32661:
   // polar stereographic scaled at the pole; 2314: Cassini; 27572: Paris
   // meridian; 5703: vertical; then codes the registry does not have.
   for (long code : {3857L, 28992L, 32661L, 2314L, 27572L, 5703L, 0L, -4326L, 999999L}) {
     SCOPED_TRACE(code);
     try {
-      translator.exportToEPRJ(code, 0, projection, units, elevation);
+      r.load(code);
       ADD_FAILURE() << "no exception";
     } catch (const std::runtime_error& e) {
-      EXPECT_NE(std::string(e.what()), "");
+      const std::string what = e.what();
+      EXPECT_NE(what, "");
+      EXPECT_TRUE(code != 3857 || what.find("spherical") != std::string::npos) << what;
     }
-    EXPECT_EQ(projection.get(), before) << "outputs are kept on failure";
-  }
-  try {
-    translator.exportToEPRJ(3857, 0, projection, units, elevation);
-  } catch (const std::runtime_error& e) {
-    EXPECT_NE(std::string(e.what()).find("spherical"), std::string::npos) << e.what();
+    EXPECT_EQ(r.projection.get(), before) << "outputs are kept on failure";
   }
 }
 
 // Variants converted into the host's parameter set project like the
 // registry's own definition (converted by PROJ).
 TEST(EPSGTranslator, ConvertedVariantsProjectAlike) {
-  struct Case {
-    long code;
-    double lon, lat;  // degrees, inside the system's area
-  };
-  EPSGTranslator translator;
   PJ_CONTEXT* context = proj_context_create();
-  for (Case c : {Case{3079, -84.5, 44.0}, Case{3002, 119.5, -3.0}, Case{24200, -77.3, 18.2}}) {
-    SCOPED_TRACE(c.code);
-    Projection projection;
-    KtxtTextU units;
-    Elevation elevation;
-    translator.exportToEPRJ(c.code, 0, projection, units, elevation);
-    const Kprj_ProParameters* p = proOf(projection);
+  // Code, then a longitude and latitude inside the system's area.
+  using Case = std::tuple<long, double, double>;
+  for (auto [code, lon, lat] :
+       {Case{3079, -84.5, 44.0}, Case{3002, 119.5, -3.0}, Case{24200, -77.3, 18.2}}) {
+    SCOPED_TRACE(code);
+    Record r(code);
+    const Kprj_ProParameters* p = r.pro();
     const double* s = p->parameters;
     const double d = 180.0 / kPi;
-    char text[512];
+    std::ostringstream text;
+    text.precision(17);
     if (p->number == 20)
-      std::snprintf(text, sizeof text,
-                    "+proj=omerc +lat_0=%.17g +lonc=%.17g +alpha=%.17g +gamma=%.17g +k=%.17g",
-                    s[5] * d, s[4] * d, s[3] * d, s[3] * d, s[2]);
+      text << "+proj=omerc +lat_0=" << s[5] * d << " +lonc=" << s[4] * d << " +alpha=" << s[3] * d
+           << " +gamma=" << s[3] * d << " +k=" << s[2];
     else if (p->number == 5)
-      std::snprintf(text, sizeof text, "+proj=merc +lat_ts=%.17g +lon_0=%.17g", s[5] * d, s[4] * d);
+      text << "+proj=merc +lat_ts=" << s[5] * d << " +lon_0=" << s[4] * d;
     else
-      std::snprintf(text, sizeof text,
-                    "+proj=lcc +lat_1=%.17g +lat_2=%.17g +lat_0=%.17g +lon_0=%.17g", s[2] * d,
-                    s[3] * d, s[5] * d, s[4] * d);
-    std::string definition =
-        std::string(text) + " +x_0=" + std::to_string(s[6]) + " +y_0=" + std::to_string(s[7]);
-    std::snprintf(text, sizeof text, " +a=%.17g +b=%.17g", p->spheroid->semiMajor,
-                  p->spheroid->semiMinor);
-    definition += text;
+      text << "+proj=lcc +lat_1=" << s[2] * d << " +lat_2=" << s[3] * d << " +lat_0=" << s[5] * d
+           << " +lon_0=" << s[4] * d;
+    text << " +x_0=" << s[6] << " +y_0=" << s[7] << " +a=" << p->spheroid->semiMajor
+         << " +b=" << p->spheroid->semiMinor;
+    const std::string definition = text.str();
     PJ* mine = proj_create(context, definition.c_str());
     ASSERT_NE(mine, nullptr) << definition;
 
-    PJ* target = proj_create_from_database(context, "EPSG", std::to_string(c.code).c_str(),
+    PJ* target = proj_create_from_database(context, "EPSG", std::to_string(code).c_str(),
                                            PJ_CATEGORY_CRS, 0, nullptr);
     PJ* base = proj_crs_get_geodetic_crs(context, target);
     PJ* raw = proj_create_crs_to_crs_from_pj(context, base, target, nullptr, nullptr);
     PJ* registry = proj_normalize_for_visualization(context, raw);
-    PJ_COORD geographic = proj_coord(c.lon, c.lat, 0, 0);
-    PJ_COORD expected = proj_trans(registry, PJ_FWD, geographic);
-    PJ_COORD actual =
-        proj_trans(mine, PJ_FWD, proj_coord(proj_torad(c.lon), proj_torad(c.lat), 0, 0));
+    PJ_COORD expected = proj_trans(registry, PJ_FWD, proj_coord(lon, lat, 0, 0));
+    PJ_COORD actual = proj_trans(mine, PJ_FWD, proj_coord(proj_torad(lon), proj_torad(lat), 0, 0));
     EXPECT_NEAR(actual.xy.x, expected.xy.x, 1e-6) << definition;
     EXPECT_NEAR(actual.xy.y, expected.xy.y, 1e-6) << definition;
     for (PJ* object : {mine, target, base, raw, registry}) proj_destroy(object);
@@ -234,22 +206,14 @@ TEST(EPSGTranslator, ConvertedVariantsProjectAlike) {
 }
 
 TEST(EPSGTranslator, VerticalCodes) {
-  EPSGTranslator translator;
-  Projection projection;
-  KtxtTextU units;
-  Elevation elevation;
-  translator.exportToEPRJ(4326, 5703, projection, units, elevation);
-  ASSERT_TRUE(elevation);
-  EXPECT_EQ(narrow(elevation->datumName.wide), "NAVD 88 (CONTUS) (GEOID99)");
-  EXPECT_EQ(narrow(elevation->unitsName.wide), "meters");
-  EXPECT_EQ(narrow(elevation->kind.wide), "height");
-  long code = 0, vertical = 0;
-  translator.importFromEPRJ(projection, units, elevation, code, vertical, false);
-  EXPECT_EQ(code, 4326);
-  EXPECT_EQ(vertical, 5703);
+  Record r(4326, 5703);
+  ASSERT_TRUE(r.elevation);
+  EXPECT_EQ(narrow(r.elevation->datumName.wide), "NAVD 88 (CONTUS) (GEOID99)");
+  r.importBack(false);
+  EXPECT_EQ(r.code, 4326);
+  EXPECT_EQ(r.vertical, 5703);
   // A vertical datum the host does not name is refused, not renamed.
-  EXPECT_THROW(translator.exportToEPRJ(4326, 3855, projection, units, elevation),
-               std::runtime_error);
+  EXPECT_THROW(r.load(4326, 3855), std::runtime_error);
 }
 
 }  // namespace

@@ -9,30 +9,15 @@
 #include "kgda.h"
 #include "kmsc.h"
 #include "kxfr.h"
+#include "host_owners.h"
 #include "test_support.h"
 
 namespace {
 
-// Owns a host object that `Delete(&object, nullptr)` frees.
-template <typename T, void (*Delete)(T**, Kerr_Report**)>
-struct Deleter {
-  void operator()(T* object) const { Delete(&object, nullptr); }
-};
-using Matrix = std::unique_ptr<KgdaBaseData, Deleter<KgdaBaseData, kgda_BaseDataDelete>>;
-using Poly = std::unique_ptr<Kfga_Polynomial, Deleter<Kfga_Polynomial, kfga_PolynomialDelete>>;
-using XForm = std::unique_ptr<Kxfr_XForm, Deleter<Kxfr_XForm, kxfr_XFormFree>>;
+using Poly = std::unique_ptr<Kfga_Polynomial, HostDeleter<Kfga_Polynomial, kfga_PolynomialDelete>>;
 
 Poly polynomial(int order) {
   return Poly(kfga_BasePolynomialCreate(order, 2, 2, KMSC_PIXEL_F64, nullptr));
-}
-
-Matrix points(const std::vector<double>& xs, const std::vector<double>& ys) {
-  Matrix m(kgda_BaseDataCreate(2, static_cast<int32_t>(xs.size()), KMSC_PIXEL_F64, 2, 0, nullptr));
-  for (size_t i = 0; i < xs.size(); ++i) {
-    kgda_BaseDataSet(m.get(), 0, static_cast<int32_t>(i), xs[i]);
-    kgda_BaseDataSet(m.get(), 1, static_cast<int32_t>(i), ys[i]);
-  }
-  return m;
 }
 
 // A known order-2 map over pixel-like inputs, with map-sized outputs.

@@ -9,28 +9,13 @@
 #include "kmod.h"
 #include "kmsc.h"
 #include "kxfr.h"
+#include "host_owners.h"
 #include "test_support.h"
 
 namespace {
 
-// Owns a host object that `Delete(&object, nullptr)` frees.
-template <typename T, void (*Delete)(T**, Kerr_Report**)>
-struct Deleter {
-  void operator()(T* object) const { Delete(&object, nullptr); }
-};
-using Matrix = std::unique_ptr<KgdaBaseData, Deleter<KgdaBaseData, kgda_BaseDataDelete>>;
 using Model =
-    std::unique_ptr<Kmod_RubberSheet, Deleter<Kmod_RubberSheet, kmod_RubberSheetingDelete>>;
-using XForm = std::unique_ptr<Kxfr_XForm, Deleter<Kxfr_XForm, kxfr_XFormFree>>;
-
-Matrix points(const std::vector<double>& xs, const std::vector<double>& ys) {
-  Matrix m(kgda_BaseDataCreate(2, static_cast<int32_t>(xs.size()), KMSC_PIXEL_F64, 2, 0, nullptr));
-  for (size_t i = 0; i < xs.size(); ++i) {
-    kgda_BaseDataSet(m.get(), 0, static_cast<int32_t>(i), xs[i]);
-    kgda_BaseDataSet(m.get(), 1, static_cast<int32_t>(i), ys[i]);
-  }
-  return m;
-}
+    std::unique_ptr<Kmod_RubberSheet, HostDeleter<Kmod_RubberSheet, kmod_RubberSheetingDelete>>;
 
 // Scattered control points of a mildly warped, fold-free map.
 struct Controls {

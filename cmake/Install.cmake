@@ -1,8 +1,13 @@
 # Install rules, the CMake package (find_package(ktif)) and pkg-config files.
 include(CMakePackageConfigHelpers)
 
+# Internal headers (the call frame, the exception guard, the unit table and the
+# transform node kinds) stay in the source tree.
 file(GLOB KRASTER_HEADERS ${PROJECT_SOURCE_DIR}/host/*.h ${PROJECT_SOURCE_DIR}/host/korvolog/*.h
      ${PROJECT_SOURCE_DIR}/host/epsg/epsg_translator.h ${PROJECT_SOURCE_DIR}/host/kmod/kmod.h)
+foreach(internal kerr_frame.h kerr_guard.h kcvt_tables.h kxfr_nodes.h)
+  list(REMOVE_ITEM KRASTER_HEADERS ${PROJECT_SOURCE_DIR}/host/${internal})
+endforeach()
 set(KTIF_PUBLIC_HEADERS ${PROJECT_SOURCE_DIR}/ktif/ktif.h ${PROJECT_SOURCE_DIR}/ktif/ktif_export.h
     ${PROJECT_SOURCE_DIR}/kgtf/kgtf.h)
 

@@ -18,6 +18,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 /* Unit kinds, as kcvt_UnitsKind answers. */
 enum { KCVT_UNKNOWN = 0, KCVT_LINEAR = 1, KCVT_ANGULAR = 2, KCVT_OTHER = 3 };
@@ -47,6 +48,7 @@ int kcvt_UnitsConvertByName(const double* values, const char* fromUnits, double*
  * different kinds are not an error and give 0 without a report. */
 int kcvt_UnitsTypeCompatibilityCheckByName(const char* a, const char* b, Kerr_Report** err);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

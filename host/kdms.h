@@ -68,6 +68,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 typedef struct Kdms_Cache Kdms_Cache;
 
@@ -130,6 +131,7 @@ typedef struct Kdms_CacheStats {
  * `stats` is ignored. */
 void kdms_CacheStatsGet(const Kdms_Cache* cache, Kdms_CacheStats* stats);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

@@ -20,6 +20,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 typedef struct Kerr_Report Kerr_Report;
 
@@ -72,6 +73,7 @@ void kerr_SetLogSink(Kerr_LogSink sink, void* user, Kerr_LogSink* previous, void
 void kerr_MessageLog(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void kerr_MessageLogV(int level, const char* format, va_list args);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

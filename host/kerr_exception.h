@@ -12,7 +12,7 @@
 #include "kerr.h"
 #include "korvolog.h"
 
-class KerrExceptionA : public KorvoLog::Exception {
+class __attribute__((visibility("default"))) KerrExceptionA : public KorvoLog::Exception {
  public:
   KerrExceptionA(const char* source, const char* label);
   KerrExceptionA(const KerrExceptionA& other);

@@ -26,6 +26,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 /* Highest order accepted (66 terms). */
 #define KFGA_MAX_ORDER 10
@@ -82,6 +83,7 @@ int kfga_ComputePolyErrors(const KgdaBaseData* from, const KgdaBaseData* to,
                            const Kfga_Polynomial* poly, KgdaBaseData* residuals, KgdaBaseData* rms,
                            double* total, Kerr_Report** err);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

@@ -20,6 +20,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 typedef struct Kfio_File Kfio_File;
 
@@ -99,6 +100,7 @@ int kfio_Sprintf(char* buffer, size_t size, const char* format, ...)
 typedef void (*Kfio_PrintfSink)(const char* text, void* user);
 void kfio_SetPrintfSink(Kfio_PrintfSink sink, void* user);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

@@ -21,6 +21,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 typedef struct KgdaBaseData {
   int32_t rows;
@@ -54,6 +55,7 @@ int kgda_BaseDataSet(KgdaBaseData* data, int32_t r, int32_t c, double v);
 /* rows * columns, or 0 for a null record. */
 int64_t kgda_BaseDataValueCount(const KgdaBaseData* data);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

@@ -12,6 +12,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 typedef struct Kint_Init Kint_Init;
 
@@ -28,6 +29,7 @@ int kint_InitIsValid(const Kint_Init* init);
 const char* kint_InitName(const Kint_Init* init);
 int32_t kint_InitVersion(const Kint_Init* init);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

@@ -16,6 +16,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 /* Zero-filled memory of `size` bytes (a 0 size gives a valid 1-byte block), or
  * null when the heap is exhausted or the size is absurd. */
@@ -65,6 +66,7 @@ Kpxm_ConvertFunc kmsc_AddressOf_kpxm_Convert(void);
  * types one byte), or 0 for an unknown type. */
 int32_t kmsc_PixelTypeBytes(int32_t pixelType);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

@@ -26,6 +26,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 /* The environment variable that names the preferences file. */
 #define KPMG_PREFERENCES_VARIABLE "KRASTER_PREFERENCES"
@@ -83,6 +84,7 @@ const char* kpmg_GetPreferenceSource(const char* group, const char* key);
  * next kpmg_Reload or kpmg_LoadFile. */
 const char* kpmg_PreferencesFileName(void);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

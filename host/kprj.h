@@ -33,6 +33,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 /* ---- Records ---------------------------------------------------------- */
 
@@ -298,6 +299,7 @@ int kprj_MapInfoPixelSizeSet(Kprj_MapInfo* info, double x, double y, Kerr_Report
 int kprj_MapInfoProjectionNameSet(Kprj_MapInfo* info, const char* name, Kerr_Report** err);
 int kprj_MapInfoUnitsSet(Kprj_MapInfo* info, const char* units, Kerr_Report** err);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

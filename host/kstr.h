@@ -13,6 +13,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 /* A heap copy, or null for a null string or an exhausted heap. */
 char* kstr_Duplicate(const char* text);
@@ -51,6 +52,7 @@ KstrStringList* kstr_StringListCopy(const KstrStringList* list, int32_t flags, K
 /* Frees the list and its strings and sets *list to null. */
 void kstr_StringListDelete(KstrStringList** list, Kerr_Report** err);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

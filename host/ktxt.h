@@ -13,6 +13,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 /* strcmp that orders null before every string and accepts two nulls. */
 int ktxt_Text_strcmp(const char* a, const char* b);
@@ -22,6 +23,7 @@ size_t ktxt_Text_strlen(const char* text); /* 0 for null */
 wchar_t* ktxt_Text_Ascii2Unicode(const char* text);
 char* ktxt_Text_Unicode2Ascii(const wchar_t* text);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 

@@ -25,6 +25,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 /* The name of an existing world file for the image at `path`, or null. */
 char* kwff_FileNameFind(const char* path);
@@ -49,6 +50,7 @@ char* kwff_FileNameCreate(const char* path);
 int kwff_Write(const char* name, const Kprj_MapInfo* mapInfo, const Kxfr_XForm* xform,
                Kerr_Report** err);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

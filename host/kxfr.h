@@ -31,6 +31,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 typedef struct Kxfr_XForm Kxfr_XForm;
 
@@ -163,6 +164,7 @@ Kxfr_XForm* kxfr_XFormCreateFromPolyPair(const struct Kfga_Polynomial* forward,
 Kxfr_XForm* kxfr_XFormCreateFromTitleAndData(const Kxfr_XForm* xform, const char* title, void* data,
                                              Kerr_Report** err);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

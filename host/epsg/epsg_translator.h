@@ -68,7 +68,7 @@
 
 struct pj_ctx;
 
-class EPSGTranslator {
+class __attribute__((visibility("default"))) EPSGTranslator {
  public:
   /* Throws std::runtime_error when PROJ cannot give a context. */
   EPSGTranslator();

@@ -40,6 +40,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 typedef struct Kmod_RubberSheet Kmod_RubberSheet;
 
@@ -73,6 +74,7 @@ int kmod_RubberSheetingForward(const Kmod_RubberSheet* model, double* x, double*
 int kmod_RubberSheetingInverse(const Kmod_RubberSheet* model, double* x, double* y, int32_t count,
                                Kerr_Report** err);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

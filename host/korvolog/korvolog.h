@@ -15,7 +15,7 @@ namespace KorvoLog {
 
 typedef void (*LogSink)(const char* text, void* user);
 
-class Exception : public std::exception {
+class __attribute__((visibility("default"))) Exception : public std::exception {
  public:
   Exception(const char* source, const char* label, int line = 0, const char* message = nullptr);
   ~Exception() override = default;

@@ -1,4 +1,5 @@
 #include "kdms.h"
+#include "kerr_guard.h"
 #include "kerr_frame.h"
 #include "kmsc.h"
 
@@ -364,100 +365,112 @@ Kdms_Cache* kdms_CacheCreate(int32_t blockBytes, Kerr_Report** err, ...) {
 }
 
 int kdms_CacheRead(Kdms_Cache* cache, int32_t index, void** data, Kerr_Report** err) {
-  static const char* kLabel = "kdms_CacheRead";
-  KerrFrame frame(kLabel, err);
-  if (!checkCall(frame, cache, index, data)) return -1;
+  return kerrGuard(__func__, err, -1, [&]() -> int {
+    static const char* kLabel = "kdms_CacheRead";
+    KerrFrame frame(kLabel, err);
+    if (!checkCall(frame, cache, index, data)) return -1;
 
-  if (cache->capacity == 0) {
-    if (*data == nullptr) {
-      if (!readScratch(cache, frame, index)) return -1;
-      *data = cache->pool;
+    if (cache->capacity == 0) {
+      if (*data == nullptr) {
+        if (!readScratch(cache, frame, index)) return -1;
+        *data = cache->pool;
+        return 0;
+      }
+      // The store must see a fetched change before it is read back.
+      if (cache->scratchIndex == index && !storeScratch(cache, frame, true)) return -1;
+      ++cache->stats.misses;
+      Kerr_Report* cause = nullptr;
+      if (!callRead(cache, index, *data, &cause))
+        return reportRead(frame, __LINE__, index, cause), -1;
       return 0;
     }
-    // The store must see a fetched change before it is read back.
-    if (cache->scratchIndex == index && !storeScratch(cache, frame, true)) return -1;
-    ++cache->stats.misses;
-    Kerr_Report* cause = nullptr;
-    if (!callRead(cache, index, *data, &cause))
-      return reportRead(frame, __LINE__, index, cause), -1;
-    return 0;
-  }
 
-  int32_t s = lookup(cache, frame, index, true);
-  if (s < 0) return -1;
-  if (*data == nullptr)
-    *data = blockData(cache, s);
-  else if (*data != blockData(cache, s))
-    std::memmove(*data, blockData(cache, s), cache->blockBytes);
-  return 0;
+    int32_t s = lookup(cache, frame, index, true);
+    if (s < 0) return -1;
+    if (*data == nullptr)
+      *data = blockData(cache, s);
+    else if (*data != blockData(cache, s))
+      std::memmove(*data, blockData(cache, s), cache->blockBytes);
+    return 0;
+  });
 }
 
 int kdms_CacheFetch(Kdms_Cache* cache, int32_t index, void** data, Kerr_Report** err) {
-  static const char* kLabel = "kdms_CacheFetch";
-  KerrFrame frame(kLabel, err);
-  if (!checkCall(frame, cache, index, data)) return -1;
+  return kerrGuard(__func__, err, -1, [&]() -> int {
+    static const char* kLabel = "kdms_CacheFetch";
+    KerrFrame frame(kLabel, err);
+    if (!checkCall(frame, cache, index, data)) return -1;
 
-  if (cache->capacity == 0) {
-    if (!readScratch(cache, frame, index)) return -1;
-    cache->scratchDirty = true;
-    *data = cache->pool;
+    if (cache->capacity == 0) {
+      if (!readScratch(cache, frame, index)) return -1;
+      cache->scratchDirty = true;
+      *data = cache->pool;
+      return 0;
+    }
+
+    int32_t s = lookup(cache, frame, index, true);
+    if (s < 0) return -1;
+    cache->slots[s].dirty = true;
+    *data = blockData(cache, s);
     return 0;
-  }
-
-  int32_t s = lookup(cache, frame, index, true);
-  if (s < 0) return -1;
-  cache->slots[s].dirty = true;
-  *data = blockData(cache, s);
-  return 0;
+  });
 }
 
 int kdms_CacheWrite(Kdms_Cache* cache, int32_t index, const void* data, Kerr_Report** err) {
-  static const char* kLabel = "kdms_CacheWrite";
-  KerrFrame frame(kLabel, err);
-  if (!checkCall(frame, cache, index, data)) return -1;
+  return kerrGuard(__func__, err, -1, [&]() -> int {
+    static const char* kLabel = "kdms_CacheWrite";
+    KerrFrame frame(kLabel, err);
+    if (!checkCall(frame, cache, index, data)) return -1;
 
-  if (cache->capacity == 0) {
-    Kerr_Report* cause = nullptr;
-    Store result = storeBlock(cache, index, const_cast<void*>(data), &cause);
-    if (result != kStored) return reportStore(frame, __LINE__, result, index, cause), -1;
-    // A fetched copy of this block is older than what was just stored.
-    if (cache->scratchIndex == index) cache->scratchDirty = false;
+    if (cache->capacity == 0) {
+      Kerr_Report* cause = nullptr;
+      Store result = storeBlock(cache, index, const_cast<void*>(data), &cause);
+      if (result != kStored) return reportStore(frame, __LINE__, result, index, cause), -1;
+      // A fetched copy of this block is older than what was just stored.
+      if (cache->scratchIndex == index) cache->scratchDirty = false;
+      return 0;
+    }
+
+    int32_t s = lookup(cache, frame, index, false);
+    if (s < 0) return -1;
+    if (data != blockData(cache, s)) std::memmove(blockData(cache, s), data, cache->blockBytes);
+    cache->slots[s].dirty = true;
     return 0;
-  }
-
-  int32_t s = lookup(cache, frame, index, false);
-  if (s < 0) return -1;
-  if (data != blockData(cache, s)) std::memmove(blockData(cache, s), data, cache->blockBytes);
-  cache->slots[s].dirty = true;
-  return 0;
+  });
 }
 
 int kdms_CacheFlush(Kdms_Cache* cache, Kerr_Report** err) {
-  static const char* kLabel = "kdms_CacheFlush";
-  KerrFrame frame(kLabel, err);
-  if (cache == nullptr) return frame.fail(__LINE__, "Args"), -1;
-  if (cache->busy) return frame.fail(__LINE__, "Cache is busy"), -1;
-  return flushAll(cache, frame) ? 0 : -1;
+  return kerrGuard(__func__, err, -1, [&]() -> int {
+    static const char* kLabel = "kdms_CacheFlush";
+    KerrFrame frame(kLabel, err);
+    if (cache == nullptr) return frame.fail(__LINE__, "Args"), -1;
+    if (cache->busy) return frame.fail(__LINE__, "Cache is busy"), -1;
+    return flushAll(cache, frame) ? 0 : -1;
+  });
 }
 
 void kdms_CacheDestroy(Kdms_Cache** cache, Kerr_Report** err) {
-  static const char* kLabel = "kdms_CacheDestroy";
-  KerrFrame frame(kLabel, err);
-  if (cache == nullptr) return frame.fail(__LINE__, "Args");
-  if (*cache == nullptr) return;
-  // A callback destroying its own cache would pull the memory from under it.
-  if ((*cache)->busy) return frame.fail(__LINE__, "Cache is busy");
-  flushAll(*cache, frame);
-  release(*cache);
-  *cache = nullptr;
+  kerrGuardVoid(__func__, err, [&] {
+    static const char* kLabel = "kdms_CacheDestroy";
+    KerrFrame frame(kLabel, err);
+    if (cache == nullptr) return frame.fail(__LINE__, "Args");
+    if (*cache == nullptr) return;
+    // A callback destroying its own cache would pull the memory from under it.
+    if ((*cache)->busy) return frame.fail(__LINE__, "Cache is busy");
+    flushAll(*cache, frame);
+    release(*cache);
+    *cache = nullptr;
+  });
 }
 
 void kdms_CacheStatsGet(const Kdms_Cache* cache, Kdms_CacheStats* stats) {
-  if (stats == nullptr) return;
-  if (cache == nullptr)
-    *stats = Kdms_CacheStats{0, 0, 0, 0, 0};
-  else
-    *stats = cache->stats;
+  kerrGuardVoid(__func__, nullptr, [&] {
+    if (stats == nullptr) return;
+    if (cache == nullptr)
+      *stats = Kdms_CacheStats{0, 0, 0, 0, 0};
+    else
+      *stats = cache->stats;
+  });
 }
 
 }  // extern "C"

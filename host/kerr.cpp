@@ -41,6 +41,24 @@ Sinks& sinks() {
   return instance;
 }
 
+/* A host's sink may throw; the report or line then goes to the default sink,
+ * so reporting never throws and nothing is lost. */
+void toReportSink(const Kerr_Report* report, int printer) noexcept {
+  try {
+    sinks().report(report, printer, sinks().reportUser);
+  } catch (...) {
+    defaultReportSink(report, printer, nullptr);
+  }
+}
+
+void toLogSink(int level, const char* text) noexcept {
+  try {
+    toLogSink(level, text);
+  } catch (...) {
+    defaultLogSink(level, text, nullptr);
+  }
+}
+
 char* vformat(const char* format, va_list args) {
   if (format == nullptr) return kstr_DuplicateN("", 0);
   va_list copy;
@@ -144,12 +162,12 @@ char* kerr_ReportFormat(const Kerr_Report* report, int withLines) {
 
 void kerr_PrintErrorReport(const Kerr_Report* report) {
   if (report == nullptr) return;
-  sinks().report(report, KERR_PRINT_VSL, sinks().reportUser);
+  toReportSink(report, KERR_PRINT_VSL);
 }
 
 void kerr_PrintErrorReportNoVSL(const Kerr_Report* report) {
   if (report == nullptr) return;
-  sinks().report(report, KERR_PRINT_NOVSL, sinks().reportUser);
+  toReportSink(report, KERR_PRINT_NOVSL);
 }
 
 void kerr_SetReportSink(Kerr_ReportSink sink, void* user, Kerr_ReportSink* previous,
@@ -170,7 +188,7 @@ void kerr_SetLogSink(Kerr_LogSink sink, void* user, Kerr_LogSink* previous, void
 void kerr_MessageLogV(int level, const char* format, va_list args) {
   char* text = vformat(format, args);
   if (text == nullptr) return;
-  sinks().log(level, text, sinks().logUser);
+  toLogSink(level, text);
   kmsc_HeapFree(text);
 }
 

@@ -11,8 +11,12 @@
  * functions that have no slot) the text goes to the host log instead
  * (kerr_MessageLog at level -1), so nothing is lost and nothing escapes.
  *
- *   return kerrGuard(kLabel, err, -1, [&] { ...body... });
- *   kerrGuardVoid(kLabel, [&] { ...body... });
+ * kerr's own functions are the one exception to the rule: they allocate only
+ * through the C heap and call the host's sinks under a catch, so they cannot
+ * throw, and the guard itself reports through them.
+ *
+ *   return kerrGuard(__func__, err, -1, [&] { ...body... });
+ *   kerrGuardVoid(__func__, err, [&] { ...body... });   // err may be nullptr
  */
 #ifndef KERR_GUARD_H
 #define KERR_GUARD_H
@@ -25,22 +29,24 @@
  * in *slot (or a log line when slot is null). */
 void kerrGuardCatch(const char* label, Kerr_Report** slot) noexcept;
 
-template <class Result, class Body>
-Result kerrGuard(const char* label, Kerr_Report** slot, Result failure, Body&& body) noexcept {
+/* The result is the body's; `failure` is converted to it. */
+template <class Failure, class Body>
+auto kerrGuard(const char* label, Kerr_Report** slot, Failure failure, Body&& body) noexcept
+    -> decltype(body()) {
   try {
     return std::forward<Body>(body)();
   } catch (...) {
     kerrGuardCatch(label, slot);
-    return failure;
+    return static_cast<decltype(body())>(failure);
   }
 }
 
 template <class Body>
-void kerrGuardVoid(const char* label, Body&& body) noexcept {
+void kerrGuardVoid(const char* label, Kerr_Report** slot, Body&& body) noexcept {
   try {
     std::forward<Body>(body)();
   } catch (...) {
-    kerrGuardCatch(label, nullptr);
+    kerrGuardCatch(label, slot);
   }
 }
 

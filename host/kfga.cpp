@@ -1,5 +1,6 @@
 /* Polynomial creation, evaluation and the least-squares fit. */
 #include "kfga.h"
+#include "kerr_guard.h"
 #include "kerr_frame.h"
 #include "kmsc.h"
 
@@ -66,70 +67,80 @@ extern "C" {
 
 Kfga_Polynomial* kfga_BasePolynomialCreate(int32_t order, int32_t inDims, int32_t outDims,
                                            int32_t pixelType, Kerr_Report** err) {
-  static const char* kLabel = "kfga_BasePolynomialCreate";
-  KerrFrame frame(kLabel, err);
-  if (order < 0 || order > KFGA_MAX_ORDER || inDims != 2 || outDims != 2 ||
-      (pixelType != KMSC_PIXEL_F32 && pixelType != KMSC_PIXEL_F64))
-    return frame.fail(__LINE__, "Args"), nullptr;
-  auto* poly = static_cast<Kfga_Polynomial*>(kmsc_New(sizeof(Kfga_Polynomial), frame.slot()));
-  if (poly == nullptr) return frame.calleeFailed(__LINE__, "kmsc_New"), nullptr;
-  poly->order = order;
-  poly->inDims = inDims;
-  poly->outDims = outDims;
-  poly->pixelType = pixelType;
-  poly->termCount = termCountFor(order);
-  poly->scaleX = poly->scaleY = 1.0;
-  poly->coefficients = static_cast<double*>(
-      kmsc_New(sizeof(double) * static_cast<size_t>(outDims * poly->termCount), frame.slot()));
-  if (poly->coefficients == nullptr) {
-    kmsc_HeapFree(poly);
-    return frame.calleeFailed(__LINE__, "kmsc_New"), nullptr;
-  }
-  return poly;
+  return kerrGuard(__func__, err, nullptr, [&]() -> Kfga_Polynomial* {
+    static const char* kLabel = "kfga_BasePolynomialCreate";
+    KerrFrame frame(kLabel, err);
+    if (order < 0 || order > KFGA_MAX_ORDER || inDims != 2 || outDims != 2 ||
+        (pixelType != KMSC_PIXEL_F32 && pixelType != KMSC_PIXEL_F64))
+      return frame.fail(__LINE__, "Args"), nullptr;
+    auto* poly = static_cast<Kfga_Polynomial*>(kmsc_New(sizeof(Kfga_Polynomial), frame.slot()));
+    if (poly == nullptr) return frame.calleeFailed(__LINE__, "kmsc_New"), nullptr;
+    poly->order = order;
+    poly->inDims = inDims;
+    poly->outDims = outDims;
+    poly->pixelType = pixelType;
+    poly->termCount = termCountFor(order);
+    poly->scaleX = poly->scaleY = 1.0;
+    poly->coefficients = static_cast<double*>(
+        kmsc_New(sizeof(double) * static_cast<size_t>(outDims * poly->termCount), frame.slot()));
+    if (poly->coefficients == nullptr) {
+      kmsc_HeapFree(poly);
+      return frame.calleeFailed(__LINE__, "kmsc_New"), nullptr;
+    }
+    return poly;
+  });
 }
 
 Kfga_Polynomial* kfga_PolynomialCreate(int32_t order, int32_t inDims, int32_t outDims,
                                        int32_t pixelType, Kerr_Report** err) {
-  return kfga_BasePolynomialCreate(order, inDims, outDims, pixelType, err);
+  return kerrGuard(__func__, err, nullptr, [&]() -> Kfga_Polynomial* {
+    return kfga_BasePolynomialCreate(order, inDims, outDims, pixelType, err);
+  });
 }
 
 Kfga_Polynomial* kfga_PolynomialCopy(const Kfga_Polynomial* poly, Kerr_Report** err) {
-  static const char* kLabel = "kfga_PolynomialCopy";
-  KerrFrame frame(kLabel, err);
-  if (!wellFormed(poly)) return frame.fail(__LINE__, "Args"), nullptr;
-  Kfga_Polynomial* copy = kfga_BasePolynomialCreate(poly->order, poly->inDims, poly->outDims,
-                                                    poly->pixelType, frame.slot());
-  if (copy == nullptr) return frame.calleeFailed(__LINE__, "kfga_BasePolynomialCreate"), nullptr;
-  double* coefficients = copy->coefficients;
-  *copy = *poly;
-  copy->coefficients = coefficients;
-  std::memcpy(coefficients, poly->coefficients,
-              sizeof(double) * static_cast<size_t>(poly->outDims * poly->termCount));
-  return copy;
+  return kerrGuard(__func__, err, nullptr, [&]() -> Kfga_Polynomial* {
+    static const char* kLabel = "kfga_PolynomialCopy";
+    KerrFrame frame(kLabel, err);
+    if (!wellFormed(poly)) return frame.fail(__LINE__, "Args"), nullptr;
+    Kfga_Polynomial* copy = kfga_BasePolynomialCreate(poly->order, poly->inDims, poly->outDims,
+                                                      poly->pixelType, frame.slot());
+    if (copy == nullptr) return frame.calleeFailed(__LINE__, "kfga_BasePolynomialCreate"), nullptr;
+    double* coefficients = copy->coefficients;
+    *copy = *poly;
+    copy->coefficients = coefficients;
+    std::memcpy(coefficients, poly->coefficients,
+                sizeof(double) * static_cast<size_t>(poly->outDims * poly->termCount));
+    return copy;
+  });
 }
 
 void kfga_PolynomialDelete(Kfga_Polynomial** poly, Kerr_Report** err) {
-  static const char* kLabel = "kfga_PolynomialDelete";
-  KerrFrame frame(kLabel, err);
-  if (poly == nullptr || *poly == nullptr) return;
-  kmsc_HeapFree((*poly)->coefficients);
-  kmsc_HeapFree(*poly);
-  *poly = nullptr;
+  kerrGuardVoid(__func__, err, [&] {
+    static const char* kLabel = "kfga_PolynomialDelete";
+    KerrFrame frame(kLabel, err);
+    if (poly == nullptr || *poly == nullptr) return;
+    kmsc_HeapFree((*poly)->coefficients);
+    kmsc_HeapFree(*poly);
+    *poly = nullptr;
+  });
 }
 
 int kfga_PolynomialEvaluate(const Kfga_Polynomial* poly, double x, double y, double* outX,
                             double* outY) {
-  if (!wellFormed(poly) || outX == nullptr || outY == nullptr) return 0;
-  double terms[termCountFor(KFGA_MAX_ORDER)];
-  monomials(poly->order, (x - poly->centerX) / poly->scaleX, (y - poly->centerY) / poly->scaleY,
-            terms);
-  double sum[2] = {0.0, 0.0};
-  for (int32_t k = 0; k < 2; ++k)
-    for (int32_t t = 0; t < poly->termCount; ++t)
-      sum[k] += poly->coefficients[k * poly->termCount + t] * terms[t];
-  *outX = sum[0];
-  *outY = sum[1];
-  return 1;
+  return kerrGuard(__func__, nullptr, 0, [&]() -> int {
+    if (!wellFormed(poly) || outX == nullptr || outY == nullptr) return 0;
+    double terms[termCountFor(KFGA_MAX_ORDER)];
+    monomials(poly->order, (x - poly->centerX) / poly->scaleX, (y - poly->centerY) / poly->scaleY,
+              terms);
+    double sum[2] = {0.0, 0.0};
+    for (int32_t k = 0; k < 2; ++k)
+      for (int32_t t = 0; t < poly->termCount; ++t)
+        sum[k] += poly->coefficients[k * poly->termCount + t] * terms[t];
+    *outX = sum[0];
+    *outY = sum[1];
+    return 1;
+  });
 }
 
 }  // extern "C"
@@ -210,52 +221,56 @@ extern "C" {
 
 int kfga_DerivePolyCoefs(const KgdaBaseData* to, const KgdaBaseData* from, Kfga_Polynomial* poly,
                          Kerr_Report** err) {
-  static const char* kLabel = "kfga_DerivePolyCoefs";
-  KerrFrame frame(kLabel, err);
-  try {
-    return derive(to, from, poly, frame);
-  } catch (const std::bad_alloc&) {
-    return frame.fail(__LINE__, "Out of memory"), 0;
-  }
+  return kerrGuard(__func__, err, 0, [&]() -> int {
+    static const char* kLabel = "kfga_DerivePolyCoefs";
+    KerrFrame frame(kLabel, err);
+    try {
+      return derive(to, from, poly, frame);
+    } catch (const std::bad_alloc&) {
+      return frame.fail(__LINE__, "Out of memory"), 0;
+    }
+  });
 }
 
 int kfga_ComputePolyErrors(const KgdaBaseData* from, const KgdaBaseData* to,
                            const Kfga_Polynomial* poly, KgdaBaseData* residuals, KgdaBaseData* rms,
                            double* total, Kerr_Report** err) {
-  static const char* kLabel = "kfga_ComputePolyErrors";
-  KerrFrame frame(kLabel, err);
-  std::vector<double> fx, fy, tx, ty;
-  try {
-    if (!readPoints(from, fx, fy) || !readPoints(to, tx, ty))
-      return frame.fail(__LINE__, "Args"), 0;
-  } catch (const std::bad_alloc&) {
-    return frame.fail(__LINE__, "Out of memory"), 0;
-  }
-  if (!wellFormed(poly) || fx.size() != tx.size() || fx.empty())
-    return frame.fail(__LINE__, "Args"), 0;
-  const int32_t n = static_cast<int32_t>(fx.size());
-  if (residuals != nullptr &&
-      (residuals->data == nullptr || residuals->rows != 2 || residuals->columns != n))
-    return frame.fail(__LINE__, "Args"), 0;
-  if (rms != nullptr && (rms->data == nullptr || rms->rows != 2 || rms->columns != 1))
-    return frame.fail(__LINE__, "Args"), 0;
-  double sum[2] = {0.0, 0.0};
-  for (int32_t i = 0; i < n; ++i) {
-    double p[2];
-    kfga_PolynomialEvaluate(poly, fx[i], fy[i], &p[0], &p[1]);
-    const double r[2] = {p[0] - tx[i], p[1] - ty[i]};
-    for (int32_t k = 0; k < 2; ++k) {
-      sum[k] += r[k] * r[k];
-      if (residuals != nullptr) kgda_BaseDataSet(residuals, k, i, r[k]);
+  return kerrGuard(__func__, err, 0, [&]() -> int {
+    static const char* kLabel = "kfga_ComputePolyErrors";
+    KerrFrame frame(kLabel, err);
+    std::vector<double> fx, fy, tx, ty;
+    try {
+      if (!readPoints(from, fx, fy) || !readPoints(to, tx, ty))
+        return frame.fail(__LINE__, "Args"), 0;
+    } catch (const std::bad_alloc&) {
+      return frame.fail(__LINE__, "Out of memory"), 0;
     }
-  }
-  const double rx = std::sqrt(sum[0] / n), ry = std::sqrt(sum[1] / n);
-  if (rms != nullptr) {
-    kgda_BaseDataSet(rms, 0, 0, rx);
-    kgda_BaseDataSet(rms, 1, 0, ry);
-  }
-  if (total != nullptr) *total = std::sqrt(rx * rx + ry * ry);
-  return 1;
+    if (!wellFormed(poly) || fx.size() != tx.size() || fx.empty())
+      return frame.fail(__LINE__, "Args"), 0;
+    const int32_t n = static_cast<int32_t>(fx.size());
+    if (residuals != nullptr &&
+        (residuals->data == nullptr || residuals->rows != 2 || residuals->columns != n))
+      return frame.fail(__LINE__, "Args"), 0;
+    if (rms != nullptr && (rms->data == nullptr || rms->rows != 2 || rms->columns != 1))
+      return frame.fail(__LINE__, "Args"), 0;
+    double sum[2] = {0.0, 0.0};
+    for (int32_t i = 0; i < n; ++i) {
+      double p[2];
+      kfga_PolynomialEvaluate(poly, fx[i], fy[i], &p[0], &p[1]);
+      const double r[2] = {p[0] - tx[i], p[1] - ty[i]};
+      for (int32_t k = 0; k < 2; ++k) {
+        sum[k] += r[k] * r[k];
+        if (residuals != nullptr) kgda_BaseDataSet(residuals, k, i, r[k]);
+      }
+    }
+    const double rx = std::sqrt(sum[0] / n), ry = std::sqrt(sum[1] / n);
+    if (rms != nullptr) {
+      kgda_BaseDataSet(rms, 0, 0, rx);
+      kgda_BaseDataSet(rms, 1, 0, ry);
+    }
+    if (total != nullptr) *total = std::sqrt(rx * rx + ry * ry);
+    return 1;
+  });
 }
 
 }  // extern "C"

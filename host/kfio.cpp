@@ -2,6 +2,7 @@
 #define _FILE_OFFSET_BITS 64
 
 #include "kfio.h"
+#include "kerr_guard.h"
 #include "kerr_frame.h"
 #include "kmsc.h"
 #include "kstr.h"
@@ -75,156 +76,180 @@ Sink& printfSink() {
 extern "C" {
 
 Kfio_File* kfio_Open(const char* path, const char* mode, Kerr_Report** err) {
-  static const char* kLabel = "kfio_Open";
-  KerrFrame frame(kLabel, err);
-  if (path == nullptr || mode == nullptr) return frame.fail(__LINE__, "Args"), nullptr;
-  if (!validMode(mode)) return frame.fail(__LINE__, "Invalid mode '%s'", mode), nullptr;
-  FILE* stream = std::fopen(path, mode);
-  if (stream == nullptr)
-    return frame.fail(__LINE__, "Cannot open %s: %s", path, std::strerror(errno)), nullptr;
-  struct stat status;
-  if (fstat(fileno(stream), &status) == 0 && S_ISDIR(status.st_mode)) {
-    std::fclose(stream);
-    return frame.fail(__LINE__, "Cannot open %s: %s", path, std::strerror(EISDIR)), nullptr;
-  }
-  auto* file = static_cast<Kfio_File*>(kmsc_HeapMalloc(sizeof(Kfio_File)));
-  char* copy = kstr_Duplicate(path);
-  if (file == nullptr || copy == nullptr) {
-    std::fclose(stream);
-    kmsc_HeapFree(file);
-    kmsc_HeapFree(copy);
-    return frame.fail(__LINE__, "Out of memory"), nullptr;
-  }
-  *file = Kfio_File{stream, copy, kNone, false};
-  return file;
+  return kerrGuard(__func__, err, nullptr, [&]() -> Kfio_File* {
+    static const char* kLabel = "kfio_Open";
+    KerrFrame frame(kLabel, err);
+    if (path == nullptr || mode == nullptr) return frame.fail(__LINE__, "Args"), nullptr;
+    if (!validMode(mode)) return frame.fail(__LINE__, "Invalid mode '%s'", mode), nullptr;
+    FILE* stream = std::fopen(path, mode);
+    if (stream == nullptr)
+      return frame.fail(__LINE__, "Cannot open %s: %s", path, std::strerror(errno)), nullptr;
+    struct stat status;
+    if (fstat(fileno(stream), &status) == 0 && S_ISDIR(status.st_mode)) {
+      std::fclose(stream);
+      return frame.fail(__LINE__, "Cannot open %s: %s", path, std::strerror(EISDIR)), nullptr;
+    }
+    auto* file = static_cast<Kfio_File*>(kmsc_HeapMalloc(sizeof(Kfio_File)));
+    char* copy = kstr_Duplicate(path);
+    if (file == nullptr || copy == nullptr) {
+      std::fclose(stream);
+      kmsc_HeapFree(file);
+      kmsc_HeapFree(copy);
+      return frame.fail(__LINE__, "Out of memory"), nullptr;
+    }
+    *file = Kfio_File{stream, copy, kNone, false};
+    return file;
+  });
 }
 
 Kfio_File* kfio_StandardError(void) {
-  static char name[] = "stderr";
-  static Kfio_File handle{stderr, name, kNone, true};
-  return &handle;
+  return kerrGuard(__func__, nullptr, nullptr, [&]() -> Kfio_File* {
+    static char name[] = "stderr";
+    static Kfio_File handle{stderr, name, kNone, true};
+    return &handle;
+  });
 }
 
 int kfio_Close(Kfio_File** file, Kerr_Report** err) {
-  static const char* kLabel = "kfio_Close";
-  KerrFrame frame(kLabel, err);
-  if (file == nullptr) return frame.fail(__LINE__, "Args"), -1;
-  Kfio_File* handle = *file;
-  *file = nullptr;
-  if (handle == nullptr) return 0;
-  if (handle->borrowed) return std::fflush(handle->stream) == 0 ? 0 : -1;
-  int result = std::fclose(handle->stream);
-  if (result != 0) frame.fail(__LINE__, "Cannot close %s: %s", handle->path, std::strerror(errno));
-  kmsc_HeapFree(handle->path);
-  kmsc_HeapFree(handle);
-  return result == 0 ? 0 : -1;
+  return kerrGuard(__func__, err, -1, [&]() -> int {
+    static const char* kLabel = "kfio_Close";
+    KerrFrame frame(kLabel, err);
+    if (file == nullptr) return frame.fail(__LINE__, "Args"), -1;
+    Kfio_File* handle = *file;
+    *file = nullptr;
+    if (handle == nullptr) return 0;
+    if (handle->borrowed) return std::fflush(handle->stream) == 0 ? 0 : -1;
+    int result = std::fclose(handle->stream);
+    if (result != 0)
+      frame.fail(__LINE__, "Cannot close %s: %s", handle->path, std::strerror(errno));
+    kmsc_HeapFree(handle->path);
+    kmsc_HeapFree(handle);
+    return result == 0 ? 0 : -1;
+  });
 }
 
 int64_t kfio_ReadSeq(Kfio_File* file, void* buffer, int64_t bytes, Kerr_Report** err) {
-  static const char* kLabel = "kfio_ReadSeq";
-  KerrFrame frame(kLabel, err);
-  if (file == nullptr || bytes < 0 || (buffer == nullptr && bytes > 0) || !fitsSize(bytes))
-    return frame.fail(__LINE__, "Args"), -1;
-  if (bytes == 0) return 0;
-  if (!prepare(file, kRead))
-    return frame.fail(__LINE__, "Read error on %s: %s", file->path, std::strerror(errno)), -1;
-  size_t got = std::fread(buffer, 1, static_cast<size_t>(bytes), file->stream);
-  if (got == static_cast<size_t>(bytes)) return bytes;
-  if (std::ferror(file->stream)) {
-    int code = errno;
+  return kerrGuard(__func__, err, -1, [&]() -> int64_t {
+    static const char* kLabel = "kfio_ReadSeq";
+    KerrFrame frame(kLabel, err);
+    if (file == nullptr || bytes < 0 || (buffer == nullptr && bytes > 0) || !fitsSize(bytes))
+      return frame.fail(__LINE__, "Args"), -1;
+    if (bytes == 0) return 0;
+    if (!prepare(file, kRead))
+      return frame.fail(__LINE__, "Read error on %s: %s", file->path, std::strerror(errno)), -1;
+    size_t got = std::fread(buffer, 1, static_cast<size_t>(bytes), file->stream);
+    if (got == static_cast<size_t>(bytes)) return bytes;
+    if (std::ferror(file->stream)) {
+      int code = errno;
+      std::clearerr(file->stream);
+      return frame.fail(__LINE__, "Read error on %s: %s", file->path, std::strerror(code)), -1;
+    }
     std::clearerr(file->stream);
-    return frame.fail(__LINE__, "Read error on %s: %s", file->path, std::strerror(code)), -1;
-  }
-  std::clearerr(file->stream);
-  frame.fail(__LINE__, "Short read: %lld of %lld bytes", static_cast<long long>(got),
-             static_cast<long long>(bytes));
-  return static_cast<int64_t>(got);
+    frame.fail(__LINE__, "Short read: %lld of %lld bytes", static_cast<long long>(got),
+               static_cast<long long>(bytes));
+    return static_cast<int64_t>(got);
+  });
 }
 
 int64_t kfio_WriteDirect(Kfio_File* file, uint32_t offset, const void* data, int64_t bytes,
                          Kerr_Report** err) {
-  static const char* kLabel = "kfio_WriteDirect";
-  KerrFrame frame(kLabel, err);
-  if (file == nullptr || bytes < 0 || (data == nullptr && bytes > 0) || !fitsSize(bytes))
-    return frame.fail(__LINE__, "Args"), -1;
-  if (fseeko(file->stream, static_cast<off_t>(offset), SEEK_SET) != 0)
-    return frame.fail(__LINE__, "Cannot seek to %lu in %s: %s", static_cast<unsigned long>(offset),
-                      file->path, std::strerror(errno)),
-           -1;
-  file->lastOp = kWrite;
-  if (bytes == 0) return 0;
-  size_t put = std::fwrite(data, 1, static_cast<size_t>(bytes), file->stream);
-  if (put != static_cast<size_t>(bytes)) {
-    int code = errno;
-    std::clearerr(file->stream);
-    return frame.fail(__LINE__, "Write error on %s: %s", file->path, std::strerror(code)), -1;
-  }
-  return bytes;
+  return kerrGuard(__func__, err, -1, [&]() -> int64_t {
+    static const char* kLabel = "kfio_WriteDirect";
+    KerrFrame frame(kLabel, err);
+    if (file == nullptr || bytes < 0 || (data == nullptr && bytes > 0) || !fitsSize(bytes))
+      return frame.fail(__LINE__, "Args"), -1;
+    if (fseeko(file->stream, static_cast<off_t>(offset), SEEK_SET) != 0)
+      return frame.fail(__LINE__, "Cannot seek to %lu in %s: %s",
+                        static_cast<unsigned long>(offset), file->path, std::strerror(errno)),
+             -1;
+    file->lastOp = kWrite;
+    if (bytes == 0) return 0;
+    size_t put = std::fwrite(data, 1, static_cast<size_t>(bytes), file->stream);
+    if (put != static_cast<size_t>(bytes)) {
+      int code = errno;
+      std::clearerr(file->stream);
+      return frame.fail(__LINE__, "Write error on %s: %s", file->path, std::strerror(code)), -1;
+    }
+    return bytes;
+  });
 }
 
 int kfio_fseeko(Kfio_File* file, int64_t offset, int origin) {
-  static const int kOrigins[] = {SEEK_SET, SEEK_CUR, SEEK_END};
-  if (file == nullptr || origin < 0 || origin > 2) return -1;
-  if (fseeko(file->stream, static_cast<off_t>(offset), kOrigins[origin]) != 0) return -1;
-  file->lastOp = kNone;
-  return 0;
+  return kerrGuard(__func__, nullptr, -1, [&]() -> int {
+    static const int kOrigins[] = {SEEK_SET, SEEK_CUR, SEEK_END};
+    if (file == nullptr || origin < 0 || origin > 2) return -1;
+    if (fseeko(file->stream, static_cast<off_t>(offset), kOrigins[origin]) != 0) return -1;
+    file->lastOp = kNone;
+    return 0;
+  });
 }
 
 int64_t kfio_ftello(Kfio_File* file) {
-  if (file == nullptr) return -1;
-  return static_cast<int64_t>(ftello(file->stream));
+  return kerrGuard(__func__, nullptr, -1, [&]() -> int64_t {
+    if (file == nullptr) return -1;
+    return static_cast<int64_t>(ftello(file->stream));
+  });
 }
 
 int kfio_CompatibleFseek(Kfio_File* file, int32_t offset, int origin) {
-  return kfio_fseeko(file, offset, origin);
+  return kerrGuard(__func__, nullptr, -1,
+                   [&]() -> int { return kfio_fseeko(file, offset, origin); });
 }
 
 int kfio_FileExists(const char* path) {
-  struct stat status;
-  if (path == nullptr || stat(path, &status) != 0) return 0;
-  return S_ISREG(status.st_mode) ? 1 : 0;
+  return kerrGuard(__func__, nullptr, 0, [&]() -> int {
+    struct stat status;
+    if (path == nullptr || stat(path, &status) != 0) return 0;
+    return S_ISREG(status.st_mode) ? 1 : 0;
+  });
 }
 
 Kfio_StatCache* kfio_StatCacheCreate(const char* path, Kerr_Report** err) {
-  static const char* kLabel = "kfio_StatCacheCreate";
-  KerrFrame frame(kLabel, err);
-  if (path == nullptr) return frame.fail(__LINE__, "Args"), nullptr;
-  struct stat status;
-  if (stat(path, &status) != 0) return frame.fail(__LINE__, "Couldn't stat %s", path), nullptr;
-  auto* cache = static_cast<Kfio_StatCache*>(kmsc_New(sizeof(Kfio_StatCache), frame.slot()));
-  if (cache == nullptr) return frame.calleeFailed(__LINE__, "kmsc_New"), nullptr;
-  cache->status = status;
-  return cache;
+  return kerrGuard(__func__, err, nullptr, [&]() -> Kfio_StatCache* {
+    static const char* kLabel = "kfio_StatCacheCreate";
+    KerrFrame frame(kLabel, err);
+    if (path == nullptr) return frame.fail(__LINE__, "Args"), nullptr;
+    struct stat status;
+    if (stat(path, &status) != 0) return frame.fail(__LINE__, "Couldn't stat %s", path), nullptr;
+    auto* cache = static_cast<Kfio_StatCache*>(kmsc_New(sizeof(Kfio_StatCache), frame.slot()));
+    if (cache == nullptr) return frame.calleeFailed(__LINE__, "kmsc_New"), nullptr;
+    cache->status = status;
+    return cache;
+  });
 }
 
 int kfio_StatCacheGet(const Kfio_StatCache* cache, int32_t item, int64_t* value,
                       Kerr_Report** err) {
-  static const char* kLabel = "kfio_StatCacheGet";
-  KerrFrame frame(kLabel, err);
-  if (cache == nullptr || value == nullptr) return frame.fail(__LINE__, "Args"), 0;
-  const struct stat& status = cache->status;
-  switch (item) {
-    case KFIO_STAT_MODE:
-      *value = static_cast<int64_t>(status.st_mode);
-      return 1;
-    case KFIO_STAT_MTIME:
-      *value = static_cast<int64_t>(status.st_mtime);
-      return 1;
-    case KFIO_STAT_IS_DIRECTORY:
-      *value = S_ISDIR(status.st_mode) ? 1 : 0;
-      return 1;
-    case KFIO_STAT_SIZE:
-      *value = static_cast<int64_t>(status.st_size);
-      return 1;
-    default:
-      return frame.fail(__LINE__, "Unknown stat item %d", static_cast<int>(item)), 0;
-  }
+  return kerrGuard(__func__, err, 0, [&]() -> int {
+    static const char* kLabel = "kfio_StatCacheGet";
+    KerrFrame frame(kLabel, err);
+    if (cache == nullptr || value == nullptr) return frame.fail(__LINE__, "Args"), 0;
+    const struct stat& status = cache->status;
+    switch (item) {
+      case KFIO_STAT_MODE:
+        *value = static_cast<int64_t>(status.st_mode);
+        return 1;
+      case KFIO_STAT_MTIME:
+        *value = static_cast<int64_t>(status.st_mtime);
+        return 1;
+      case KFIO_STAT_IS_DIRECTORY:
+        *value = S_ISDIR(status.st_mode) ? 1 : 0;
+        return 1;
+      case KFIO_STAT_SIZE:
+        *value = static_cast<int64_t>(status.st_size);
+        return 1;
+      default:
+        return frame.fail(__LINE__, "Unknown stat item %d", static_cast<int>(item)), 0;
+    }
+  });
 }
 
 void kfio_StatCacheFree(Kfio_StatCache** cache) {
-  if (cache == nullptr) return;
-  kmsc_HeapFree(*cache);
-  *cache = nullptr;
+  kerrGuardVoid(__func__, nullptr, [&] {
+    if (cache == nullptr) return;
+    kmsc_HeapFree(*cache);
+    *cache = nullptr;
+  });
 }
 
 int kfio_Printf(const char* format, ...) {
@@ -278,8 +303,10 @@ int kfio_Sprintf(char* buffer, size_t size, const char* format, ...) {
 }
 
 void kfio_SetPrintfSink(Kfio_PrintfSink sink, void* user) {
-  printfSink().function = sink;
-  printfSink().user = sink ? user : nullptr;
+  kerrGuardVoid(__func__, nullptr, [&] {
+    printfSink().function = sink;
+    printfSink().user = sink ? user : nullptr;
+  });
 }
 
 }  // extern "C"

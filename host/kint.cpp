@@ -1,4 +1,5 @@
 #include "kint.h"
+#include "kerr_guard.h"
 
 struct Kint_Init {
   const char* name;
@@ -16,21 +17,26 @@ Kint_Init processContext = {"kraster", 1};
 extern "C" {
 
 Kint_Init* kint_GetInit(void) {
-  return &processContext;
+  return kerrGuard(__func__, nullptr, nullptr, [&]() -> Kint_Init* { return &processContext; });
 }
 
 int kint_InitIsValid(const Kint_Init* init) {
-  return init == nullptr || init == &processContext;
+  return kerrGuard(__func__, nullptr, 0,
+                   [&]() -> int { return init == nullptr || init == &processContext; });
 }
 
 const char* kint_InitName(const Kint_Init* init) {
-  if (!kint_InitIsValid(init)) return "";
-  return processContext.name;
+  return kerrGuard(__func__, nullptr, nullptr, [&]() -> const char* {
+    if (!kint_InitIsValid(init)) return "";
+    return processContext.name;
+  });
 }
 
 int32_t kint_InitVersion(const Kint_Init* init) {
-  if (!kint_InitIsValid(init)) return 0;
-  return processContext.version;
+  return kerrGuard(__func__, nullptr, 0, [&]() -> int32_t {
+    if (!kint_InitIsValid(init)) return 0;
+    return processContext.version;
+  });
 }
 
 }  // extern "C"

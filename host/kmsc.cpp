@@ -1,4 +1,5 @@
 #include "kmsc.h"
+#include "kerr_guard.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -127,51 +128,66 @@ int convertPixels(int32_t fromType, const void* from, int32_t toType, void* to, 
 extern "C" {
 
 void* kmsc_HeapMalloc(size_t size) {
-  if (size > kMaxBlock) return nullptr;
-  auto* header = static_cast<BlockHeader*>(std::calloc(1, sizeof(BlockHeader) + (size ? size : 1)));
-  if (header == nullptr) return nullptr;
-  header->size = size;
-  return header + 1;
+  return kerrGuard(__func__, nullptr, nullptr, [&]() -> void* {
+    if (size > kMaxBlock) return nullptr;
+    auto* header =
+        static_cast<BlockHeader*>(std::calloc(1, sizeof(BlockHeader) + (size ? size : 1)));
+    if (header == nullptr) return nullptr;
+    header->size = size;
+    return header + 1;
+  });
 }
 
 void kmsc_HeapFree(void* block) {
-  if (block != nullptr) std::free(headerOf(block));
+  kerrGuardVoid(__func__, nullptr, [&] {
+    if (block != nullptr) std::free(headerOf(block));
+  });
 }
 
 void* kmsc_HeapRealloc(void* block, size_t size) {
-  if (block == nullptr) return kmsc_HeapMalloc(size);
-  if (size > kMaxBlock) return nullptr;
-  size_t oldSize = headerOf(block)->size;
-  auto* header = static_cast<BlockHeader*>(
-      std::realloc(headerOf(block), sizeof(BlockHeader) + (size ? size : 1)));
-  if (header == nullptr) return nullptr;
-  if (size > oldSize) std::memset(reinterpret_cast<char*>(header + 1) + oldSize, 0, size - oldSize);
-  header->size = size;
-  return header + 1;
+  return kerrGuard(__func__, nullptr, nullptr, [&]() -> void* {
+    if (block == nullptr) return kmsc_HeapMalloc(size);
+    if (size > kMaxBlock) return nullptr;
+    size_t oldSize = headerOf(block)->size;
+    auto* header = static_cast<BlockHeader*>(
+        std::realloc(headerOf(block), sizeof(BlockHeader) + (size ? size : 1)));
+    if (header == nullptr) return nullptr;
+    if (size > oldSize)
+      std::memset(reinterpret_cast<char*>(header + 1) + oldSize, 0, size - oldSize);
+    header->size = size;
+    return header + 1;
+  });
 }
 
 size_t kmsc_HeapSize(const void* block) {
-  return block ? headerOf(block)->size : 0;
+  return kerrGuard(__func__, nullptr, 0,
+                   [&]() -> size_t { return block ? headerOf(block)->size : 0; });
 }
 
 void* kmsc_New(size_t size, Kerr_Report** err) {
-  void* block = kmsc_HeapMalloc(size);
-  if (block == nullptr && err != nullptr)
-    *err = kerr_CreateErrorReport("kmsc_New", __LINE__, KERR_ERROR, *err,
-                                  "Out of memory (%zu bytes)", size);
-  return block;
+  return kerrGuard(__func__, err, nullptr, [&]() -> void* {
+    void* block = kmsc_HeapMalloc(size);
+    if (block == nullptr && err != nullptr)
+      *err = kerr_CreateErrorReport("kmsc_New", __LINE__, KERR_ERROR, *err,
+                                    "Out of memory (%zu bytes)", size);
+    return block;
+  });
 }
 
 void* kmsc_MemDup(const void* source, size_t size) {
-  if (source == nullptr) return nullptr;
-  void* copy = kmsc_HeapMalloc(size);
-  if (copy != nullptr && size > 0) std::memcpy(copy, source, size);
-  return copy;
+  return kerrGuard(__func__, nullptr, nullptr, [&]() -> void* {
+    if (source == nullptr) return nullptr;
+    void* copy = kmsc_HeapMalloc(size);
+    if (copy != nullptr && size > 0) std::memcpy(copy, source, size);
+    return copy;
+  });
 }
 
 void* kmsc_MemCpy(void* destination, const void* source, size_t size) {
-  if (size > 0) std::memmove(destination, source, size);
-  return destination;
+  return kerrGuard(__func__, nullptr, nullptr, [&]() -> void* {
+    if (size > 0) std::memmove(destination, source, size);
+    return destination;
+  });
 }
 
 const int32_t* kmsc_AddressOf_kgda_NumBitsPerPixel(void) {
@@ -183,8 +199,10 @@ Kpxm_ConvertFunc kmsc_AddressOf_kpxm_Convert(void) {
 }
 
 int32_t kmsc_PixelTypeBytes(int32_t pixelType) {
-  if (pixelType < 0 || pixelType >= KMSC_PIXEL_TYPE_COUNT) return 0;
-  return kBitsPerPixel[pixelType] < 8 ? 1 : kBitsPerPixel[pixelType] / 8;
+  return kerrGuard(__func__, nullptr, 0, [&]() -> int32_t {
+    if (pixelType < 0 || pixelType >= KMSC_PIXEL_TYPE_COUNT) return 0;
+    return kBitsPerPixel[pixelType] < 8 ? 1 : kBitsPerPixel[pixelType] / 8;
+  });
 }
 
 }  // extern "C"

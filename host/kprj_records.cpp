@@ -1,5 +1,6 @@
 // kprj: map projections, elevation information and map info records.
 #include "kprj.h"
+#include "kerr_guard.h"
 #include "kerr_frame.h"
 #include "kmsc.h"
 #include "kstr.h"
@@ -192,227 +193,277 @@ extern "C" {
 
 _kprj_MapProjectionEx* kprj_ProjectionInit(Kint_Init* init, const Kprj_ProParameters* pro,
                                            Kerr_Report** err) {
-  static const char* kLabel = "kprj_ProjectionInit";
-  KerrFrame frame(kLabel, err);
-  if (!kint_InitIsValid(init)) return frame.fail(__LINE__, "Invalid toolkit context"), nullptr;
-  if (pro == nullptr) return frame.fail(__LINE__, "Args"), nullptr;
-  auto* projection =
-      static_cast<_kprj_MapProjectionEx*>(kmsc_HeapMalloc(sizeof(_kprj_MapProjectionEx)));
-  if (projection == nullptr) return frame.fail(__LINE__, "Out of memory"), nullptr;
-  projection->textForm = KPRJ_TEXT_NARROW;
-  projection->name.narrow = kstr_Duplicate(pro->name ? pro->name : "");
-  if (projection->name.narrow == nullptr) {
-    freeProjection(projection);
-    return frame.fail(__LINE__, "Out of memory"), nullptr;
-  }
-  projection->proParameters = kprj_ProParametersCopy(pro, frame.slot());
-  if (projection->proParameters == nullptr) {
-    freeProjection(projection);
-    return frame.calleeFailed(__LINE__, "kprj_ProParametersCopy"), nullptr;
-  }
-  return projection;
+  return kerrGuard(__func__, err, nullptr, [&]() -> _kprj_MapProjectionEx* {
+    static const char* kLabel = "kprj_ProjectionInit";
+    KerrFrame frame(kLabel, err);
+    if (!kint_InitIsValid(init)) return frame.fail(__LINE__, "Invalid toolkit context"), nullptr;
+    if (pro == nullptr) return frame.fail(__LINE__, "Args"), nullptr;
+    auto* projection =
+        static_cast<_kprj_MapProjectionEx*>(kmsc_HeapMalloc(sizeof(_kprj_MapProjectionEx)));
+    if (projection == nullptr) return frame.fail(__LINE__, "Out of memory"), nullptr;
+    projection->textForm = KPRJ_TEXT_NARROW;
+    projection->name.narrow = kstr_Duplicate(pro->name ? pro->name : "");
+    if (projection->name.narrow == nullptr) {
+      freeProjection(projection);
+      return frame.fail(__LINE__, "Out of memory"), nullptr;
+    }
+    projection->proParameters = kprj_ProParametersCopy(pro, frame.slot());
+    if (projection->proParameters == nullptr) {
+      freeProjection(projection);
+      return frame.calleeFailed(__LINE__, "kprj_ProParametersCopy"), nullptr;
+    }
+    return projection;
+  });
 }
 
 _kprj_MapProjectionEx* kprj_ProjectionCreateByName(const char* name, Kerr_Report** err) {
-  static const char* kLabel = "kprj_ProjectionCreateByName";
-  KerrFrame frame(kLabel, err);
-  if (name == nullptr || name[0] == '\0') return frame.fail(__LINE__, "Args"), nullptr;
-  auto* projection =
-      static_cast<_kprj_MapProjectionEx*>(kmsc_HeapMalloc(sizeof(_kprj_MapProjectionEx)));
-  if (projection != nullptr) {
-    projection->textForm = KPRJ_TEXT_NARROW;
-    projection->name.narrow = kstr_Duplicate(name);
-  }
-  if (projection == nullptr || projection->name.narrow == nullptr) {
-    freeProjection(projection);
-    return frame.fail(__LINE__, "Out of memory"), nullptr;
-  }
-  return projection;
+  return kerrGuard(__func__, err, nullptr, [&]() -> _kprj_MapProjectionEx* {
+    static const char* kLabel = "kprj_ProjectionCreateByName";
+    KerrFrame frame(kLabel, err);
+    if (name == nullptr || name[0] == '\0') return frame.fail(__LINE__, "Args"), nullptr;
+    auto* projection =
+        static_cast<_kprj_MapProjectionEx*>(kmsc_HeapMalloc(sizeof(_kprj_MapProjectionEx)));
+    if (projection != nullptr) {
+      projection->textForm = KPRJ_TEXT_NARROW;
+      projection->name.narrow = kstr_Duplicate(name);
+    }
+    if (projection == nullptr || projection->name.narrow == nullptr) {
+      freeProjection(projection);
+      return frame.fail(__LINE__, "Out of memory"), nullptr;
+    }
+    return projection;
+  });
 }
 
 void* kprj_MapProjectionCSRGet(const _kprj_MapProjectionEx* projection, const char* formName) {
-  if (projection == nullptr || formName == nullptr) return nullptr;
-  if (std::strcmp(formName, KPRJ_FORM_PRO_PARAMETERS) != 0) return nullptr;
-  return projection->proParameters;
+  return kerrGuard(__func__, nullptr, nullptr, [&]() -> void* {
+    if (projection == nullptr || formName == nullptr) return nullptr;
+    if (std::strcmp(formName, KPRJ_FORM_PRO_PARAMETERS) != 0) return nullptr;
+    return projection->proParameters;
+  });
 }
 
 int kprj_MapProjectionConvert(_kprj_MapProjectionEx* projection, const char* formName) {
-  if (projection == nullptr || formName == nullptr || !validForm(projection->textForm)) return 0;
-  if (std::strcmp(formName, KPRJ_FORM_PRO_PARAMETERS) != 0) return 0;
-  if (projection->proParameters != nullptr) return 1;
-  Kprj_Text narrow{};
-  if (!convertText(projection->name, projection->textForm, narrow, KPRJ_TEXT_NARROW)) return 0;
-  projection->proParameters = kprj_ProParametersCreateByName(narrow.narrow, nullptr);
-  freeText(narrow);
-  return projection->proParameters != nullptr;
+  return kerrGuard(__func__, nullptr, 0, [&]() -> int {
+    if (projection == nullptr || formName == nullptr || !validForm(projection->textForm)) return 0;
+    if (std::strcmp(formName, KPRJ_FORM_PRO_PARAMETERS) != 0) return 0;
+    if (projection->proParameters != nullptr) return 1;
+    Kprj_Text narrow{};
+    if (!convertText(projection->name, projection->textForm, narrow, KPRJ_TEXT_NARROW)) return 0;
+    projection->proParameters = kprj_ProParametersCreateByName(narrow.narrow, nullptr);
+    freeText(narrow);
+    return projection->proParameters != nullptr;
+  });
 }
 
 const char* kprj_MapProjectionName(const _kprj_MapProjectionEx* projection) {
-  if (projection == nullptr || projection->textForm != KPRJ_TEXT_NARROW) return nullptr;
-  return projection->name.narrow;
+  return kerrGuard(__func__, nullptr, nullptr, [&]() -> const char* {
+    if (projection == nullptr || projection->textForm != KPRJ_TEXT_NARROW) return nullptr;
+    return projection->name.narrow;
+  });
 }
 
 const wchar_t* kprj_MapProjectionNameU(const _kprj_MapProjectionEx* projection) {
-  if (projection == nullptr || projection->textForm != KPRJ_TEXT_WIDE) return nullptr;
-  return projection->name.wide;
+  return kerrGuard(__func__, nullptr, nullptr, [&]() -> const wchar_t* {
+    if (projection == nullptr || projection->textForm != KPRJ_TEXT_WIDE) return nullptr;
+    return projection->name.wide;
+  });
 }
 
 _kprj_MapProjectionEx* kprj_ProjectionCopy(const _kprj_MapProjectionEx* projection, int32_t,
                                            Kerr_Report** err) {
-  static const char* kLabel = "kprj_ProjectionCopy";
-  KerrFrame frame(kLabel, err);
-  return recordInForm(frame, projection, projection ? projection->textForm : 0);
+  return kerrGuard(__func__, err, nullptr, [&]() -> _kprj_MapProjectionEx* {
+    static const char* kLabel = "kprj_ProjectionCopy";
+    KerrFrame frame(kLabel, err);
+    return recordInForm(frame, projection, projection ? projection->textForm : 0);
+  });
 }
 
 void kprj_ProjectionFree(_kprj_MapProjectionEx** projection, Kerr_Report** err) {
-  static const char* kLabel = "kprj_ProjectionFree";
-  KerrFrame frame(kLabel, err);
-  recordRelease(frame, projection, KPRJ_TEXT_NARROW);
+  kerrGuardVoid(__func__, err, [&] {
+    static const char* kLabel = "kprj_ProjectionFree";
+    KerrFrame frame(kLabel, err);
+    recordRelease(frame, projection, KPRJ_TEXT_NARROW);
+  });
 }
 
 void kprj_ProjectionFreeU(_kprj_MapProjectionEx** projection, Kerr_Report** err) {
-  static const char* kLabel = "kprj_ProjectionFreeU";
-  KerrFrame frame(kLabel, err);
-  recordRelease(frame, projection, KPRJ_TEXT_WIDE);
+  kerrGuardVoid(__func__, err, [&] {
+    static const char* kLabel = "kprj_ProjectionFreeU";
+    KerrFrame frame(kLabel, err);
+    recordRelease(frame, projection, KPRJ_TEXT_WIDE);
+  });
 }
 
 _kprj_MapProjectionEx* kprj_MapProjectionToASCII(const _kprj_MapProjectionEx* wide,
                                                  Kerr_Report** err) {
-  static const char* kLabel = "kprj_MapProjectionToASCII";
-  KerrFrame frame(kLabel, err);
-  return recordInForm(frame, wide, KPRJ_TEXT_NARROW);
+  return kerrGuard(__func__, err, nullptr, [&]() -> _kprj_MapProjectionEx* {
+    static const char* kLabel = "kprj_MapProjectionToASCII";
+    KerrFrame frame(kLabel, err);
+    return recordInForm(frame, wide, KPRJ_TEXT_NARROW);
+  });
 }
 
 _kprj_MapProjectionEx* kprj_MapProjectionToUNICODE(const _kprj_MapProjectionEx* narrow,
                                                    Kerr_Report** err) {
-  static const char* kLabel = "kprj_MapProjectionToUNICODE";
-  KerrFrame frame(kLabel, err);
-  return recordInForm(frame, narrow, KPRJ_TEXT_WIDE);
+  return kerrGuard(__func__, err, nullptr, [&]() -> _kprj_MapProjectionEx* {
+    static const char* kLabel = "kprj_MapProjectionToUNICODE";
+    KerrFrame frame(kLabel, err);
+    return recordInForm(frame, narrow, KPRJ_TEXT_WIDE);
+  });
 }
 
 _kprj_ElevationInfo* kprj_ElevationInfoCreateByName(const char* spheroidName, const char* datumName,
                                                     const char* unitsName, const char* kind,
                                                     Kerr_Report** err) {
-  static const char* kLabel = "kprj_ElevationInfoCreateByName";
-  KerrFrame frame(kLabel, err);
-  if (spheroidName == nullptr || datumName == nullptr || unitsName == nullptr || kind == nullptr)
-    return frame.fail(__LINE__, "Args"), nullptr;
-  const char* spheroid = kUndefined;
-  if (!kstr_Eqic(spheroidName, kUndefined)) {
-    const Kprj_SpheroidEntry* entry = kprj_SpheroidEntryByName(spheroidName);
-    if (entry == nullptr) return frame.fail(__LINE__, "Unknown spheroid %s", spheroidName), nullptr;
-    spheroid = entry->name;
-  }
-  const char* datum = nullptr;
-  int32_t datumCode = 0;
-  if (!elevationDatum(datumName, datum, datumCode))
-    return frame.fail(__LINE__, "Unknown datum %s", datumName), nullptr;
-  if (unitsName[0] == '\0') return frame.fail(__LINE__, "Empty units name"), nullptr;
-  const char* kindName = kstr_Eqic(kind, "height")  ? "height"
-                         : kstr_Eqic(kind, "depth") ? "depth"
-                                                    : nullptr;
-  if (kindName == nullptr) return frame.fail(__LINE__, "Unknown elevation kind %s", kind), nullptr;
-
-  auto* info = static_cast<_kprj_ElevationInfo*>(kmsc_HeapMalloc(sizeof(_kprj_ElevationInfo)));
-  if (info == nullptr) return frame.fail(__LINE__, "Out of memory"), nullptr;
-  info->textForm = KPRJ_TEXT_NARROW;
-  info->datumCode = datumCode;
-  const char* values[kElevationTextCount] = {spheroid, datum, unitsName, kindName};
-  for (int i = 0; i < kElevationTextCount; ++i) {
-    elevationTexts(info, i)->narrow = kstr_Duplicate(values[i]);
-    if (elevationTexts(info, i)->narrow == nullptr) {
-      freeElevation(info);
-      return frame.fail(__LINE__, "Out of memory"), nullptr;
+  return kerrGuard(__func__, err, nullptr, [&]() -> _kprj_ElevationInfo* {
+    static const char* kLabel = "kprj_ElevationInfoCreateByName";
+    KerrFrame frame(kLabel, err);
+    if (spheroidName == nullptr || datumName == nullptr || unitsName == nullptr || kind == nullptr)
+      return frame.fail(__LINE__, "Args"), nullptr;
+    const char* spheroid = kUndefined;
+    if (!kstr_Eqic(spheroidName, kUndefined)) {
+      const Kprj_SpheroidEntry* entry = kprj_SpheroidEntryByName(spheroidName);
+      if (entry == nullptr)
+        return frame.fail(__LINE__, "Unknown spheroid %s", spheroidName), nullptr;
+      spheroid = entry->name;
     }
-  }
-  return info;
+    const char* datum = nullptr;
+    int32_t datumCode = 0;
+    if (!elevationDatum(datumName, datum, datumCode))
+      return frame.fail(__LINE__, "Unknown datum %s", datumName), nullptr;
+    if (unitsName[0] == '\0') return frame.fail(__LINE__, "Empty units name"), nullptr;
+    const char* kindName = kstr_Eqic(kind, "height")  ? "height"
+                           : kstr_Eqic(kind, "depth") ? "depth"
+                                                      : nullptr;
+    if (kindName == nullptr)
+      return frame.fail(__LINE__, "Unknown elevation kind %s", kind), nullptr;
+
+    auto* info = static_cast<_kprj_ElevationInfo*>(kmsc_HeapMalloc(sizeof(_kprj_ElevationInfo)));
+    if (info == nullptr) return frame.fail(__LINE__, "Out of memory"), nullptr;
+    info->textForm = KPRJ_TEXT_NARROW;
+    info->datumCode = datumCode;
+    const char* values[kElevationTextCount] = {spheroid, datum, unitsName, kindName};
+    for (int i = 0; i < kElevationTextCount; ++i) {
+      elevationTexts(info, i)->narrow = kstr_Duplicate(values[i]);
+      if (elevationTexts(info, i)->narrow == nullptr) {
+        freeElevation(info);
+        return frame.fail(__LINE__, "Out of memory"), nullptr;
+      }
+    }
+    return info;
+  });
 }
 
 void kprj_ElevationInfoFree(_kprj_ElevationInfo** info, Kerr_Report** err) {
-  static const char* kLabel = "kprj_ElevationInfoFree";
-  KerrFrame frame(kLabel, err);
-  recordRelease(frame, info, KPRJ_TEXT_NARROW);
+  kerrGuardVoid(__func__, err, [&] {
+    static const char* kLabel = "kprj_ElevationInfoFree";
+    KerrFrame frame(kLabel, err);
+    recordRelease(frame, info, KPRJ_TEXT_NARROW);
+  });
 }
 
 void kprj_ElevationInfoFreeU(_kprj_ElevationInfo** info, Kerr_Report** err) {
-  static const char* kLabel = "kprj_ElevationInfoFreeU";
-  KerrFrame frame(kLabel, err);
-  recordRelease(frame, info, KPRJ_TEXT_WIDE);
+  kerrGuardVoid(__func__, err, [&] {
+    static const char* kLabel = "kprj_ElevationInfoFreeU";
+    KerrFrame frame(kLabel, err);
+    recordRelease(frame, info, KPRJ_TEXT_WIDE);
+  });
 }
 
 _kprj_ElevationInfo* kprj_ElevationInfoCopy(const _kprj_ElevationInfo* info, Kerr_Report** err) {
-  static const char* kLabel = "kprj_ElevationInfoCopy";
-  KerrFrame frame(kLabel, err);
-  return recordInForm(frame, info, info ? info->textForm : 0);
+  return kerrGuard(__func__, err, nullptr, [&]() -> _kprj_ElevationInfo* {
+    static const char* kLabel = "kprj_ElevationInfoCopy";
+    KerrFrame frame(kLabel, err);
+    return recordInForm(frame, info, info ? info->textForm : 0);
+  });
 }
 
 _kprj_ElevationInfo* kprj_ElevationInfoToASCII(const _kprj_ElevationInfo* wide, Kerr_Report** err) {
-  static const char* kLabel = "kprj_ElevationInfoToASCII";
-  KerrFrame frame(kLabel, err);
-  return recordInForm(frame, wide, KPRJ_TEXT_NARROW);
+  return kerrGuard(__func__, err, nullptr, [&]() -> _kprj_ElevationInfo* {
+    static const char* kLabel = "kprj_ElevationInfoToASCII";
+    KerrFrame frame(kLabel, err);
+    return recordInForm(frame, wide, KPRJ_TEXT_NARROW);
+  });
 }
 
 _kprj_ElevationInfo* kprj_ElevationInfoToUNICODE(const _kprj_ElevationInfo* narrow,
                                                  Kerr_Report** err) {
-  static const char* kLabel = "kprj_ElevationInfoToUNICODE";
-  KerrFrame frame(kLabel, err);
-  return recordInForm(frame, narrow, KPRJ_TEXT_WIDE);
+  return kerrGuard(__func__, err, nullptr, [&]() -> _kprj_ElevationInfo* {
+    static const char* kLabel = "kprj_ElevationInfoToUNICODE";
+    KerrFrame frame(kLabel, err);
+    return recordInForm(frame, narrow, KPRJ_TEXT_WIDE);
+  });
 }
 
 Kprj_MapInfo* kprj_MapInfoCreate(Kerr_Report** err) {
-  static const char* kLabel = "kprj_MapInfoCreate";
-  KerrFrame frame(kLabel, err);
-  auto* info = static_cast<Kprj_MapInfo*>(kmsc_HeapMalloc(sizeof(Kprj_MapInfo)));
-  if (info != nullptr) {
-    info->proName = kstr_Duplicate(kprj_ProjectionNameUnknown());
-    info->units = kstr_Duplicate(kprj_UnitsNameOther());
-  }
-  if (info == nullptr || info->proName == nullptr || info->units == nullptr) {
-    kprj_MapInfoFree(&info, nullptr);
-    return frame.fail(__LINE__, "Out of memory"), nullptr;
-  }
-  return info;
+  return kerrGuard(__func__, err, nullptr, [&]() -> Kprj_MapInfo* {
+    static const char* kLabel = "kprj_MapInfoCreate";
+    KerrFrame frame(kLabel, err);
+    auto* info = static_cast<Kprj_MapInfo*>(kmsc_HeapMalloc(sizeof(Kprj_MapInfo)));
+    if (info != nullptr) {
+      info->proName = kstr_Duplicate(kprj_ProjectionNameUnknown());
+      info->units = kstr_Duplicate(kprj_UnitsNameOther());
+    }
+    if (info == nullptr || info->proName == nullptr || info->units == nullptr) {
+      kprj_MapInfoFree(&info, nullptr);
+      return frame.fail(__LINE__, "Out of memory"), nullptr;
+    }
+    return info;
+  });
 }
 
 void kprj_MapInfoFree(Kprj_MapInfo** info, Kerr_Report** err) {
-  static const char* kLabel = "kprj_MapInfoFree";
-  KerrFrame frame(kLabel, err);
-  if (info == nullptr) return frame.fail(__LINE__, "Args");
-  if (*info == nullptr) return;
-  kmsc_HeapFree((*info)->proName);
-  kmsc_HeapFree((*info)->units);
-  kmsc_HeapFree(*info);
-  *info = nullptr;
+  kerrGuardVoid(__func__, err, [&] {
+    static const char* kLabel = "kprj_MapInfoFree";
+    KerrFrame frame(kLabel, err);
+    if (info == nullptr) return frame.fail(__LINE__, "Args");
+    if (*info == nullptr) return;
+    kmsc_HeapFree((*info)->proName);
+    kmsc_HeapFree((*info)->units);
+    kmsc_HeapFree(*info);
+    *info = nullptr;
+  });
 }
 
 int kprj_MapInfoUpperLeftCenterSet(Kprj_MapInfo* info, double x, double y, Kerr_Report** err) {
-  static const char* kLabel = "kprj_MapInfoUpperLeftCenterSet";
-  KerrFrame frame(kLabel, err);
-  return setCoordinate(frame, info, &Kprj_MapInfo::upperLeftCenter, x, y);
+  return kerrGuard(__func__, err, 0, [&]() -> int {
+    static const char* kLabel = "kprj_MapInfoUpperLeftCenterSet";
+    KerrFrame frame(kLabel, err);
+    return setCoordinate(frame, info, &Kprj_MapInfo::upperLeftCenter, x, y);
+  });
 }
 
 int kprj_MapInfoLowerRightCenterSet(Kprj_MapInfo* info, double x, double y, Kerr_Report** err) {
-  static const char* kLabel = "kprj_MapInfoLowerRightCenterSet";
-  KerrFrame frame(kLabel, err);
-  return setCoordinate(frame, info, &Kprj_MapInfo::lowerRightCenter, x, y);
+  return kerrGuard(__func__, err, 0, [&]() -> int {
+    static const char* kLabel = "kprj_MapInfoLowerRightCenterSet";
+    KerrFrame frame(kLabel, err);
+    return setCoordinate(frame, info, &Kprj_MapInfo::lowerRightCenter, x, y);
+  });
 }
 
 int kprj_MapInfoPixelSizeSet(Kprj_MapInfo* info, double x, double y, Kerr_Report** err) {
-  static const char* kLabel = "kprj_MapInfoPixelSizeSet";
-  KerrFrame frame(kLabel, err);
-  return setCoordinate(frame, info, &Kprj_MapInfo::pixelSize, x, y);
+  return kerrGuard(__func__, err, 0, [&]() -> int {
+    static const char* kLabel = "kprj_MapInfoPixelSizeSet";
+    KerrFrame frame(kLabel, err);
+    return setCoordinate(frame, info, &Kprj_MapInfo::pixelSize, x, y);
+  });
 }
 
 int kprj_MapInfoProjectionNameSet(Kprj_MapInfo* info, const char* name, Kerr_Report** err) {
-  static const char* kLabel = "kprj_MapInfoProjectionNameSet";
-  KerrFrame frame(kLabel, err);
-  return setName(frame, info, &Kprj_MapInfo::proName, name);
+  return kerrGuard(__func__, err, 0, [&]() -> int {
+    static const char* kLabel = "kprj_MapInfoProjectionNameSet";
+    KerrFrame frame(kLabel, err);
+    return setName(frame, info, &Kprj_MapInfo::proName, name);
+  });
 }
 
 int kprj_MapInfoUnitsSet(Kprj_MapInfo* info, const char* units, Kerr_Report** err) {
-  static const char* kLabel = "kprj_MapInfoUnitsSet";
-  KerrFrame frame(kLabel, err);
-  return setName(frame, info, &Kprj_MapInfo::units, units);
+  return kerrGuard(__func__, err, 0, [&]() -> int {
+    static const char* kLabel = "kprj_MapInfoUnitsSet";
+    KerrFrame frame(kLabel, err);
+    return setName(frame, info, &Kprj_MapInfo::units, units);
+  });
 }
 
 }  // extern "C"

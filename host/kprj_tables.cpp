@@ -2,6 +2,7 @@
 // names and State Plane zones, with their lookups. Axes and codes come from
 // the EPSG registry; names are the toolkit's own.
 #include "kprj.h"
+#include "kerr_guard.h"
 #include "kstr.h"
 
 namespace {
@@ -334,33 +335,41 @@ const Entry* entryByName(const Entry (&table)[N], const char* name) {
 extern "C" {
 
 const Kprj_SpheroidEntry* kprj_SpheroidEntryByName(const char* name) {
-  return entryByName(kSpheroids, name);
+  return kerrGuard(__func__, nullptr, nullptr,
+                   [&]() -> const Kprj_SpheroidEntry* { return entryByName(kSpheroids, name); });
 }
 
 const Kprj_SpheroidEntry* kprj_SpheroidEntryByIndex(int32_t index) {
-  return entryByIndex(kSpheroids, index);
+  return kerrGuard(__func__, nullptr, nullptr,
+                   [&]() -> const Kprj_SpheroidEntry* { return entryByIndex(kSpheroids, index); });
 }
 
 const Kprj_DatumEntry* kprj_DatumEntryByName(const char* name) {
-  return entryByName(kDatums, name);
+  return kerrGuard(__func__, nullptr, nullptr,
+                   [&]() -> const Kprj_DatumEntry* { return entryByName(kDatums, name); });
 }
 
 const Kprj_DatumEntry* kprj_DatumEntryByIndex(int32_t index) {
-  return entryByIndex(kDatums, index);
+  return kerrGuard(__func__, nullptr, nullptr,
+                   [&]() -> const Kprj_DatumEntry* { return entryByIndex(kDatums, index); });
 }
 
 const Kprj_DatumEntry* kprj_VerticalDatumEntryByName(const char* name) {
-  return entryByName(kVerticalDatums, name);
+  return kerrGuard(__func__, nullptr, nullptr,
+                   [&]() -> const Kprj_DatumEntry* { return entryByName(kVerticalDatums, name); });
 }
 
 const char* kprj_ProjectionNameByNumber(int32_t number) {
-  if (number >= 0 && number < kProjectionNameCount) return kProjectionNames[number];
-  if (number == kCylindricalEqualAreaNumber) return kCylindricalEqualAreaName;
-  return nullptr;
+  return kerrGuard(__func__, nullptr, nullptr, [&]() -> const char* {
+    if (number >= 0 && number < kProjectionNameCount) return kProjectionNames[number];
+    if (number == kCylindricalEqualAreaNumber) return kCylindricalEqualAreaName;
+    return nullptr;
+  });
 }
 
 const Kprj_SPEntry* kprj_SPEntryByIndex(int32_t index) {
-  return entryByIndex(kStatePlaneZones, index);
+  return kerrGuard(__func__, nullptr, nullptr,
+                   [&]() -> const Kprj_SPEntry* { return entryByIndex(kStatePlaneZones, index); });
 }
 
 }  // extern "C"

@@ -1,6 +1,7 @@
 /* Transform nodes for fitted models: a pair of polynomials, and a model
  * that carries its own callbacks (rubber sheets). */
 #include "kerr_frame.h"
+#include "kerr_guard.h"
 #include "kfga.h"
 #include "kmsc.h"
 #include "kstr.h"
@@ -90,40 +91,45 @@ extern "C" {
 
 Kxfr_XForm* kxfr_XFormCreateFromPolyPair(const Kfga_Polynomial* forward,
                                          const Kfga_Polynomial* inverse, Kerr_Report** err) {
-  static const char* kLabel = "kxfr_XFormCreateFromPolyPair";
-  KerrFrame frame(kLabel, err);
-  if (!fitted2d(forward) || !fitted2d(inverse)) return frame.fail(__LINE__, "Args"), nullptr;
-  // The node's data is a prototype that CreateWithNode copies.
-  PolyPair prototype{const_cast<Kfga_Polynomial*>(forward), const_cast<Kfga_Polynomial*>(inverse)};
-  Kxfr_Node node{KXFR_NODE_POLY_PAIR, pairForward, pairInverse, copyPair, freePair, nullptr,
-                 invertPair,          &prototype};
-  Kxfr_XForm* xform = kxfr_XFormCreateWithNode(nullptr, &node, frame.slot());
-  if (xform == nullptr) return frame.calleeFailed(__LINE__, "kxfr_XFormCreateWithNode"), nullptr;
-  return xform;
+  return kerrGuard(__func__, err, nullptr, [&]() -> Kxfr_XForm* {
+    static const char* kLabel = "kxfr_XFormCreateFromPolyPair";
+    KerrFrame frame(kLabel, err);
+    if (!fitted2d(forward) || !fitted2d(inverse)) return frame.fail(__LINE__, "Args"), nullptr;
+    // The node's data is a prototype that CreateWithNode copies.
+    PolyPair prototype{const_cast<Kfga_Polynomial*>(forward),
+                       const_cast<Kfga_Polynomial*>(inverse)};
+    Kxfr_Node node{KXFR_NODE_POLY_PAIR, pairForward, pairInverse, copyPair, freePair, nullptr,
+                   invertPair,          &prototype};
+    Kxfr_XForm* xform = kxfr_XFormCreateWithNode(nullptr, &node, frame.slot());
+    if (xform == nullptr) return frame.calleeFailed(__LINE__, "kxfr_XFormCreateWithNode"), nullptr;
+    return xform;
+  });
 }
 
 Kxfr_XForm* kxfr_XFormCreateFromTitleAndData(const Kxfr_XForm* xform, const char* title, void* data,
                                              Kerr_Report** err) {
-  static const char* kLabel = "kxfr_XFormCreateFromTitleAndData";
-  KerrFrame frame(kLabel, err);
-  if (title == nullptr) return frame.fail(__LINE__, "Args"), nullptr;
-  if (!kstr_Eqic(title, "Rubber Sheeting"))
-    return frame.fail(__LINE__, "Unknown transform title \"%s\"", title), nullptr;
-  const Kxfr_ModelHeader* model = header(data);
-  if (model == nullptr || model->magic != KXFR_MODEL_MAGIC || model->forward == nullptr ||
-      model->copy == nullptr || model->free == nullptr)
-    return frame.fail(__LINE__, "Args"), nullptr;
-  Kxfr_Node node{KXFR_NODE_RUBBER_SHEET,
-                 modelForward,
-                 model->inverse ? modelInverse : nullptr,
-                 modelCopy,
-                 modelFree,
-                 nullptr,
-                 nullptr,
-                 data};
-  Kxfr_XForm* result = kxfr_XFormCreateWithNode(xform, &node, frame.slot());
-  if (result == nullptr) return frame.calleeFailed(__LINE__, "kxfr_XFormCreateWithNode"), nullptr;
-  return result;
+  return kerrGuard(__func__, err, nullptr, [&]() -> Kxfr_XForm* {
+    static const char* kLabel = "kxfr_XFormCreateFromTitleAndData";
+    KerrFrame frame(kLabel, err);
+    if (title == nullptr) return frame.fail(__LINE__, "Args"), nullptr;
+    if (!kstr_Eqic(title, "Rubber Sheeting"))
+      return frame.fail(__LINE__, "Unknown transform title \"%s\"", title), nullptr;
+    const Kxfr_ModelHeader* model = header(data);
+    if (model == nullptr || model->magic != KXFR_MODEL_MAGIC || model->forward == nullptr ||
+        model->copy == nullptr || model->free == nullptr)
+      return frame.fail(__LINE__, "Args"), nullptr;
+    Kxfr_Node node{KXFR_NODE_RUBBER_SHEET,
+                   modelForward,
+                   model->inverse ? modelInverse : nullptr,
+                   modelCopy,
+                   modelFree,
+                   nullptr,
+                   nullptr,
+                   data};
+    Kxfr_XForm* result = kxfr_XFormCreateWithNode(xform, &node, frame.slot());
+    if (result == nullptr) return frame.calleeFailed(__LINE__, "kxfr_XFormCreateWithNode"), nullptr;
+    return result;
+  });
 }
 
 }  // extern "C"

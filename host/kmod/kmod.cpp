@@ -1,6 +1,7 @@
 /* Rubber sheeting: piecewise linear over a Delaunay triangulation (order 1)
  * and thin-plate splines (order 5). */
 #include "kmod.h"
+#include "kerr_guard.h"
 #include "kerr_frame.h"
 #include "kmsc.h"
 #include "kxfr.h"
@@ -476,59 +477,69 @@ extern "C" {
 Kmod_RubberSheet* kmod_RubberSheetingSolve(const KgdaBaseData* mapPoints,
                                            const KgdaBaseData* rasterPoints, int32_t order,
                                            Kerr_Report** err) {
-  static const char* kLabel = "kmod_RubberSheetingSolve";
-  KerrFrame frame(kLabel, err);
-  try {
-    return solveModel(mapPoints, rasterPoints, order, frame);
-  } catch (const std::bad_alloc&) {
-    return frame.fail(__LINE__, "Out of memory"), nullptr;
-  }
+  return kerrGuard(__func__, err, nullptr, [&]() -> Kmod_RubberSheet* {
+    static const char* kLabel = "kmod_RubberSheetingSolve";
+    KerrFrame frame(kLabel, err);
+    try {
+      return solveModel(mapPoints, rasterPoints, order, frame);
+    } catch (const std::bad_alloc&) {
+      return frame.fail(__LINE__, "Out of memory"), nullptr;
+    }
+  });
 }
 
 void kmod_RubberSheetingDelete(Kmod_RubberSheet** model, Kerr_Report** err) {
-  static const char* kLabel = "kmod_RubberSheetingDelete";
-  KerrFrame frame(kLabel, err);
-  if (model == nullptr || *model == nullptr) return;
-  release(*model);
-  *model = nullptr;
+  kerrGuardVoid(__func__, err, [&] {
+    static const char* kLabel = "kmod_RubberSheetingDelete";
+    KerrFrame frame(kLabel, err);
+    if (model == nullptr || *model == nullptr) return;
+    release(*model);
+    *model = nullptr;
+  });
 }
 
 Kmod_RubberSheet* kmod_RubberSheetingCopy(const Kmod_RubberSheet* model) {
-  if (model == nullptr) return nullptr;
-  auto* m = static_cast<Kmod_RubberSheet*>(kmsc_HeapMalloc(sizeof(Kmod_RubberSheet)));
-  if (m == nullptr) return nullptr;
-  *m = *model;
-  m->values = static_cast<double*>(
-      kmsc_HeapMalloc(static_cast<size_t>(model->valueCount) * sizeof(double)));
-  m->vertices = model->triangles > 0
-                    ? static_cast<int32_t*>(kmsc_HeapMalloc(static_cast<size_t>(model->triangles) *
-                                                            3 * sizeof(int32_t)))
-                    : nullptr;
-  if (m->values == nullptr || (model->triangles > 0 && m->vertices == nullptr)) {
-    release(m);
-    return nullptr;
-  }
-  std::memcpy(m->values, model->values, static_cast<size_t>(model->valueCount) * sizeof(double));
-  if (model->triangles > 0)
-    std::memcpy(m->vertices, model->vertices,
-                static_cast<size_t>(model->triangles) * 3 * sizeof(int32_t));
-  return m;
+  return kerrGuard(__func__, nullptr, nullptr, [&]() -> Kmod_RubberSheet* {
+    if (model == nullptr) return nullptr;
+    auto* m = static_cast<Kmod_RubberSheet*>(kmsc_HeapMalloc(sizeof(Kmod_RubberSheet)));
+    if (m == nullptr) return nullptr;
+    *m = *model;
+    m->values = static_cast<double*>(
+        kmsc_HeapMalloc(static_cast<size_t>(model->valueCount) * sizeof(double)));
+    m->vertices = model->triangles > 0
+                      ? static_cast<int32_t*>(kmsc_HeapMalloc(
+                            static_cast<size_t>(model->triangles) * 3 * sizeof(int32_t)))
+                      : nullptr;
+    if (m->values == nullptr || (model->triangles > 0 && m->vertices == nullptr)) {
+      release(m);
+      return nullptr;
+    }
+    std::memcpy(m->values, model->values, static_cast<size_t>(model->valueCount) * sizeof(double));
+    if (model->triangles > 0)
+      std::memcpy(m->vertices, model->vertices,
+                  static_cast<size_t>(model->triangles) * 3 * sizeof(int32_t));
+    return m;
+  });
 }
 
 int32_t kmod_RubberSheetingOrder(const Kmod_RubberSheet* model) {
-  return model != nullptr ? model->order : 0;
+  return kerrGuard(__func__, nullptr, 0,
+                   [&]() -> int32_t { return model != nullptr ? model->order : 0; });
 }
 int32_t kmod_RubberSheetingPointCount(const Kmod_RubberSheet* model) {
-  return model != nullptr ? model->count : 0;
+  return kerrGuard(__func__, nullptr, 0,
+                   [&]() -> int32_t { return model != nullptr ? model->count : 0; });
 }
 
 int kmod_RubberSheetingForward(const Kmod_RubberSheet* model, double* x, double* y, int32_t count,
                                Kerr_Report** err) {
-  return applyPoints(model, x, y, count, err, false);
+  return kerrGuard(__func__, err, 0,
+                   [&]() -> int { return applyPoints(model, x, y, count, err, false); });
 }
 int kmod_RubberSheetingInverse(const Kmod_RubberSheet* model, double* x, double* y, int32_t count,
                                Kerr_Report** err) {
-  return applyPoints(model, x, y, count, err, true);
+  return kerrGuard(__func__, err, 0,
+                   [&]() -> int { return applyPoints(model, x, y, count, err, true); });
 }
 
 }  // extern "C"

@@ -25,7 +25,7 @@ struct Reader {
   size_t at = 0;
   bool take(void* out, size_t bytes) {
     if (size - at < bytes) return false;
-    std::memcpy(out, data + at, bytes);
+    if (bytes != 0) std::memcpy(out, data + at, bytes);  // an empty vector's data() may be null
     at += bytes;
     return true;
   }

@@ -18,6 +18,7 @@
 
 #include <cmath>
 
+#include "citation.h"
 #include "epsg_helper.h"
 #include "kgtf_internal.h"
 #include "kint.h"
@@ -65,9 +66,9 @@ void transverseMercatorSet(Kprj_ProParameters* pro, const TransverseMercatorPara
 // The geodesy of an RSO grid from its datum and ellipsoid keys; false after a
 // report under the reader's label.
 bool rsoGeodesyRead(KerrFrame& frame, GTIF* gtif, Kprj_ProParameters* pro) {
-  unsigned short datumCode = 0, ellipsoidCode = 0;
-  bool hasDatum = GTIFKeyGet(gtif, GeogGeodeticDatumGeoKey, &datumCode, 0, 1) == 1;
-  bool hasEllipsoid = GTIFKeyGet(gtif, GeogEllipsoidGeoKey, &ellipsoidCode, 0, 1) == 1;
+  uint16_t datumCode = 0, ellipsoidCode = 0;
+  bool hasDatum = GeoKeyShortGet(gtif, GeogGeodeticDatumGeoKey, &datumCode);
+  bool hasEllipsoid = GeoKeyShortGet(gtif, GeogEllipsoidGeoKey, &ellipsoidCode);
   char* datum = hasDatum && datumCode != kUserDefined ? kgtf_GetDatumName(datumCode) : nullptr;
   char* spheroid = nullptr;
   bool ok = true;
@@ -202,9 +203,9 @@ Kprj_ProParameters* kgtf_ProjectionReadGaussKruger(GTIF* gtif, int32_t code, Ker
   Kprj_ProParameters* pro = kgtf_ProParametersCreate(kGaussKruger, zone);
   if (pro == nullptr) return frame.fail(__LINE__, "kgtf_ProjectionReadGaussKruger failed"), nullptr;
   bool suppress = errorSuppressionGet();
-  unsigned short linear = 9001, angular = 9102;
-  GTIFKeyGet(gtif, ProjLinearUnitsGeoKey, &linear, 0, 1);
-  GTIFKeyGet(gtif, GeogAngularUnitsGeoKey, &angular, 0, 1);
+  uint16_t linear = 9001, angular = 9102;
+  GeoKeyShortGet(gtif, ProjLinearUnitsGeoKey, &linear);
+  GeoKeyShortGet(gtif, GeogAngularUnitsGeoKey, &angular);
   double* p = pro->parameters;
   bool read = getParamWBU(ProjNatOriginLongGeoKey, gtif, getAngularParam, angular, &p[4],
                           ProjCenterLongGeoKey, ProjFalseOriginLongGeoKey, 0) &&
@@ -221,8 +222,8 @@ Kprj_ProParameters* kgtf_ProjectionReadGaussKruger(GTIF* gtif, int32_t code, Ker
 Kprj_ProParameters* kgtf_ProjectionReadRSO(GTIF* gtif, int32_t code, Kerr_Report** err) {
   static const char* kLabel = "kgtf_ProjectionReadRSO";
   KerrFrame frame(kLabel, err, KERR_PRINT_NOVSL);
-  unsigned short linear = 9001;
-  GTIFKeyGet(gtif, ProjLinearUnitsGeoKey, &linear, 0, 1);
+  uint16_t linear = 9001;
+  GeoKeyShortGet(gtif, ProjLinearUnitsGeoKey, &linear);
   Kprj_ProParameters* pro = kprj_ProParametersCreateByName("RSO", frame.slot());
   if (pro == nullptr)
     return frame.calleeFailed(__LINE__, "kprj_ProParametersCreateByName"), nullptr;

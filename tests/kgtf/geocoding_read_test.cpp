@@ -331,6 +331,27 @@ TEST(GeocodingRead, HostileDirectories) {
   }
 }
 
+TEST(GeocodingRead, WronglyTypedCodeKeys) {
+  // Unit, datum and ellipsoid codes stored as doubles count as absent: the
+  // defaults apply and nothing wider than a code is copied.
+  GeoFile gaussKruger(
+      "1024:1 3072:32767 3074:16203 2048:4326 3076=9001 2054=9102 3080=15 3081=0 3082=3500000 "
+      "3083=0");
+  Geocoding got(gaussKruger.gtif());
+  ASSERT_EQ(got.rc, 0) << chain(got.err);
+  EXPECT_EQ(got.pro->number, 36);
+  expectParameters(got.pro, "4=15d 6=3500000", false);
+
+  GeoFile rso("3074:19958 2050:6298 2056=7016 3076=9001 3082=590476.87");
+  Kerr_Report* err = nullptr;
+  Kprj_ProParameters* pro = kgtf_ProjectionReadRSO(rso.gtif(), 19958, &err);
+  EXPECT_EQ(chain(err), "");
+  ASSERT_NE(pro, nullptr);
+  expectGeodesy(pro, "Everest (Sabah & Sarawak)", "Timbalai 1948");
+  kerr_DeleteErrorReportEx(&err);
+  kprj_ProParametersFree(&pro, nullptr);
+}
+
 TEST(GeocodingRead, ContainedExceptions) {
   // `report`: the innermost message. The EPSG road throws for the code 0; the
   // reader leaks nothing on the way.

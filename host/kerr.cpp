@@ -53,7 +53,7 @@ void toReportSink(const Kerr_Report* report, int printer) noexcept {
 
 void toLogSink(int level, const char* text) noexcept {
   try {
-    toLogSink(level, text);
+    sinks().log(level, text, sinks().logUser);
   } catch (...) {
     defaultLogSink(level, text, nullptr);
   }

@@ -2,6 +2,7 @@
 // scale, model transformation, or a transform fitted to control points.
 
 #include "georeferencing.h"
+#include "kerr_guard.h"
 
 #include <xtiffio.h>
 
@@ -180,14 +181,16 @@ const char* GeoTIFFLastWarnedFileGet(void) {
 
 void kgtf_GeoTIFFGeoreferencingGet(TIFF* tif, GTIF* gtif, int* rasterType, Kxfr_XForm** xform,
                                    Kerr_Report** err) {
-  static const char* kLabel = "GeoTIFFGeoreferencingGet";
-  KerrFrame frame(kLabel, err, KERR_PRINT_NOVSL);
-  if (!tif || !xform || !rasterType) {
-    if (xform) *xform = nullptr;
-    return frame.fail(__LINE__, "Args");
-  }
-  geocodingContain(frame, [&] { georeferencingGet(tif, gtif, rasterType, xform, frame); });
-  lastWarnedFileReplace(TIFFFileName(tif));
+  kerrGuardVoid(__func__, err, [&] {
+    static const char* kLabel = "GeoTIFFGeoreferencingGet";
+    KerrFrame frame(kLabel, err, KERR_PRINT_NOVSL);
+    if (!tif || !xform || !rasterType) {
+      if (xform) *xform = nullptr;
+      return frame.fail(__LINE__, "Args");
+    }
+    geocodingContain(frame, [&] { georeferencingGet(tif, gtif, rasterType, xform, frame); });
+    lastWarnedFileReplace(TIFFFileName(tif));
+  });
 }
 
 void ApproximateGeoreferencingXFormFromTiePoints(int count, const double* tiePoints,

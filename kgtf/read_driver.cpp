@@ -1,6 +1,7 @@
 // The read driver: an image's georeferencing tags, GeoKeys and our citation
 // into one Kgtf_GeoTIFFParams record, with the transform in the host's units.
 #include <cstring>
+#include "kerr_guard.h"
 #include <exception>
 
 #include <geotiffio.h>
@@ -156,17 +157,19 @@ void paramsRead(KerrFrame& frame, TIFF* tif, Kgtf_GeoTIFFParams** params) {
 }  // namespace
 
 extern "C" void kgtf_GeoTIFFParamsRead(TIFF* tif, Kgtf_GeoTIFFParams** params, Kerr_Report** err) {
-  static const char* kLabel = "kgtf_GeoTIFFParamsRead";
-  KerrFrame frame(kLabel, err, KERR_PRINT_NOVSL);
-  if (params == nullptr) return frame.fail(__LINE__, "Args");
-  *params = nullptr;
-  if (tif == nullptr) return frame.fail(__LINE__, "Args");
-  try {
-    paramsRead(frame, tif, params);
-  } catch (std::exception& e) {
-    frame.fail(__LINE__, "%s", e.what());
-  } catch (...) {
-    frame.fail(__LINE__, "Unexpected exception");
-  }
-  if (frame.hasReport()) kgtf_GeoTIFFParamsFree(params);
+  kerrGuardVoid(__func__, err, [&] {
+    static const char* kLabel = "kgtf_GeoTIFFParamsRead";
+    KerrFrame frame(kLabel, err, KERR_PRINT_NOVSL);
+    if (params == nullptr) return frame.fail(__LINE__, "Args");
+    *params = nullptr;
+    if (tif == nullptr) return frame.fail(__LINE__, "Args");
+    try {
+      paramsRead(frame, tif, params);
+    } catch (std::exception& e) {
+      frame.fail(__LINE__, "%s", e.what());
+    } catch (...) {
+      frame.fail(__LINE__, "Unexpected exception");
+    }
+    if (frame.hasReport()) kgtf_GeoTIFFParamsFree(params);
+  });
 }

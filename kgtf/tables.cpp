@@ -2,6 +2,7 @@
 // match wins: several names and codes occur twice and callers rely on which
 // row answers.
 #include "tables.h"
+#include "kerr_guard.h"
 
 #include "citation.h"
 #include "kgtf.h"
@@ -28,21 +29,26 @@ const Row* searchByCode(const Row* table, size_t size, int32_t code) {
 }  // namespace
 
 int32_t kgtf_GetDatumCode(const char* name) {
-  return codeByName(datumTable, datumTableSize, name);
+  return kerrGuard(__func__, nullptr, -1,
+                   [&]() -> int32_t { return codeByName(datumTable, datumTableSize, name); });
 }
 
 char* kgtf_GetDatumName(uint16_t code) {
-  if (code == kUserDefined) return nullptr;
-  const KgtfCodeName* row = searchByCode(datumTable, datumTableSize, code);
-  return row ? kstr_Duplicate(row->name) : nullptr;
+  return kerrGuard(__func__, nullptr, nullptr, [&]() -> char* {
+    if (code == kUserDefined) return nullptr;
+    const KgtfCodeName* row = searchByCode(datumTable, datumTableSize, code);
+    return row ? kstr_Duplicate(row->name) : nullptr;
+  });
 }
 
 int32_t kgtf_GetSpheroidCode(const char* name) {
-  return codeByName(spheroidTable, spheroidTableSize, name);
+  return kerrGuard(__func__, nullptr, -1,
+                   [&]() -> int32_t { return codeByName(spheroidTable, spheroidTableSize, name); });
 }
 
 const char* kgtf_GetSpheroidName(uint16_t code) {
-  return spheroidNameByCode(code);
+  return kerrGuard(__func__, nullptr, nullptr,
+                   [&]() -> const char* { return spheroidNameByCode(code); });
 }
 
 const char* spheroidNameByCode(int32_t code) {

@@ -1,6 +1,7 @@
 // Whether a transform or a projection can be stored in a GeoTIFF file, and the
 // GeoTIFF class of a host projection.
 #include "kgtf_internal.h"
+#include "kerr_guard.h"
 
 #include "kerr_frame.h"
 #include "kmsc.h"
@@ -58,35 +59,39 @@ int32_t ProjectionCodeGet(const Kprj_ProParameters* pro, const char* name) {
 extern "C" {
 
 int32_t kgtf_XFormIsWritable(const Kxfr_XForm* xform) {
-  static const char* kLabel = "kgtf_XFormIsWritable";
-  KerrFrame frame(kLabel, nullptr, KERR_PRINT_VSL);
-  double coefficients[6];
-  if (kxfr_XFormAffineExtractIfPresentX(xform, coefficients, 1, frame.slot()) != 0) return 1;
-  if (frame.hasReport()) {
-    frame.fail(__LINE__, "%s", "");
-    frame.showAndDrop();
-  }
-  return 0;
+  return kerrGuard(__func__, nullptr, 0, [&]() -> int32_t {
+    static const char* kLabel = "kgtf_XFormIsWritable";
+    KerrFrame frame(kLabel, nullptr, KERR_PRINT_VSL);
+    double coefficients[6];
+    if (kxfr_XFormAffineExtractIfPresentX(xform, coefficients, 1, frame.slot()) != 0) return 1;
+    if (frame.hasReport()) {
+      frame.fail(__LINE__, "%s", "");
+      frame.showAndDrop();
+    }
+    return 0;
+  });
 }
 
 int32_t kgtf_ProjectionIsWritable(const _kprj_MapProjectionEx* projection) {
-  static const char* kLabel = "kgtf_ProjectionIsWritable";
-  if (projection == nullptr) return 1;
-  KerrFrame frame(kLabel, nullptr, KERR_PRINT_VSL);
-  _kprj_MapProjectionEx* copy = kprj_ProjectionCopy(projection, 0, frame.slot());
-  if (copy == nullptr) {
-    frame.calleeFailed(__LINE__, "kprj_ProjectionCopy");
-    frame.showAndDrop();
-    return 0;
-  }
-  int32_t writable = 0;
-  if (kprj_MapProjectionConvert(copy, "Kprj_ProParameters") != 0) {
-    const auto* pro = static_cast<const Kprj_ProParameters*>(
-        kprj_MapProjectionCSRGet(copy, "Kprj_ProParameters"));
-    writable = pro != nullptr && ProjectionCodeGet(pro, nullptr) >= 0;
-  }
-  kprj_ProjectionFree(&copy, nullptr);
-  return writable;
+  return kerrGuard(__func__, nullptr, 0, [&]() -> int32_t {
+    static const char* kLabel = "kgtf_ProjectionIsWritable";
+    if (projection == nullptr) return 1;
+    KerrFrame frame(kLabel, nullptr, KERR_PRINT_VSL);
+    _kprj_MapProjectionEx* copy = kprj_ProjectionCopy(projection, 0, frame.slot());
+    if (copy == nullptr) {
+      frame.calleeFailed(__LINE__, "kprj_ProjectionCopy");
+      frame.showAndDrop();
+      return 0;
+    }
+    int32_t writable = 0;
+    if (kprj_MapProjectionConvert(copy, "Kprj_ProParameters") != 0) {
+      const auto* pro = static_cast<const Kprj_ProParameters*>(
+          kprj_MapProjectionCSRGet(copy, "Kprj_ProParameters"));
+      writable = pro != nullptr && ProjectionCodeGet(pro, nullptr) >= 0;
+    }
+    kprj_ProjectionFree(&copy, nullptr);
+    return writable;
+  });
 }
 
 }  // extern "C"

@@ -2,6 +2,7 @@
 // TIFF handle or on an image handle that knows its special deliveries (YCbCr
 // as RGB, OPX codes expanded to 16 bits).
 #include <tiffio.h>
+#include "kerr_guard.h"
 
 #include <algorithm>
 #include <cmath>
@@ -150,66 +151,78 @@ void opxExpand(void* buffer, uint32_t count, uint16_t lo, uint16_t hi) {
 }
 
 uint32_t ktif_BlockNum(TIFF* tiff, uint32_t x, uint32_t y, uint16_t sample) {
-  if (tiff == nullptr) return UINT32_MAX;
-  return TIFFIsTiled(tiff) ? TIFFComputeTile(tiff, x, y, 0, sample)
-                           : TIFFComputeStrip(tiff, y, sample);
+  return kerrGuard(__func__, nullptr, 0, [&]() -> uint32_t {
+    if (tiff == nullptr) return UINT32_MAX;
+    return TIFFIsTiled(tiff) ? TIFFComputeTile(tiff, x, y, 0, sample)
+                             : TIFFComputeStrip(tiff, y, sample);
+  });
 }
 
 int64_t ktif_BlockSize(TIFF* tiff) {
-  if (tiff == nullptr) return -1;
-  return TIFFIsTiled(tiff) ? TIFFTileSize(tiff) : TIFFStripSize(tiff);
+  return kerrGuard(__func__, nullptr, -1, [&]() -> int64_t {
+    if (tiff == nullptr) return -1;
+    return TIFFIsTiled(tiff) ? TIFFTileSize(tiff) : TIFFStripSize(tiff);
+  });
 }
 
 int64_t ktif_HandleBlockSize(Ktif_File* handle) {
-  if (handle == nullptr) return -1;
-  int64_t size;
-  if (handle->rgbaRead) {
-    if (handle->blockWidth < 0 || handle->blockHeight < 0) return -1;
-    size = int64_t{handle->blockWidth} * handle->blockHeight;  // below 2^62
-    if (size > INT64_MAX / 8) return -1;
-    size *= 4;
-  } else {
-    size = ktif_BlockSize(handle->tiff);
-    if (size < 0 || size > INT64_MAX / 2) return -1;
-  }
-  return handle->isOPX ? size * 2 : size;
+  return kerrGuard(__func__, nullptr, -1, [&]() -> int64_t {
+    if (handle == nullptr) return -1;
+    int64_t size;
+    if (handle->rgbaRead) {
+      if (handle->blockWidth < 0 || handle->blockHeight < 0) return -1;
+      size = int64_t{handle->blockWidth} * handle->blockHeight;  // below 2^62
+      if (size > INT64_MAX / 8) return -1;
+      size *= 4;
+    } else {
+      size = ktif_BlockSize(handle->tiff);
+      if (size < 0 || size > INT64_MAX / 2) return -1;
+    }
+    return handle->isOPX ? size * 2 : size;
+  });
 }
 
 int64_t ktif_HandleBlockRead(Ktif_File* handle, void* buffer, uint32_t x, uint32_t y,
                              uint16_t sample, int64_t size) {
-  if (handle == nullptr || handle->tiff == nullptr || buffer == nullptr || size < 0) return -1;
-  auto* bytes = static_cast<unsigned char*>(buffer);
-  if (handle->rgbaRead) return rgbaBlockRead(handle, bytes, x, y, size);
-  if (TIFFIsTiled(handle->tiff)) {
-    if (handle->isOPX) return opxTileRead(handle->tiff, bytes, x, y, sample, size);
-    return tileRead(handle->tiff, buffer, x, y, sample, size);
-  }
-  return stripRead(handle->tiff, buffer, y, sample, size);
+  return kerrGuard(__func__, nullptr, -1, [&]() -> int64_t {
+    if (handle == nullptr || handle->tiff == nullptr || buffer == nullptr || size < 0) return -1;
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    if (handle->rgbaRead) return rgbaBlockRead(handle, bytes, x, y, size);
+    if (TIFFIsTiled(handle->tiff)) {
+      if (handle->isOPX) return opxTileRead(handle->tiff, bytes, x, y, sample, size);
+      return tileRead(handle->tiff, buffer, x, y, sample, size);
+    }
+    return stripRead(handle->tiff, buffer, y, sample, size);
+  });
 }
 
 int64_t ktif_BlockRead(TIFF* tiff, void* buffer, uint32_t x, uint32_t y, uint16_t sample,
                        int64_t size) {
-  if (tiff == nullptr || buffer == nullptr || size < 0) return -1;
-  if (TIFFIsTiled(tiff)) return tileRead(tiff, buffer, x, y, sample, size);
-  return stripRead(tiff, buffer, y, sample, size);
+  return kerrGuard(__func__, nullptr, -1, [&]() -> int64_t {
+    if (tiff == nullptr || buffer == nullptr || size < 0) return -1;
+    if (TIFFIsTiled(tiff)) return tileRead(tiff, buffer, x, y, sample, size);
+    return stripRead(tiff, buffer, y, sample, size);
+  });
 }
 
 int64_t ktif_BlockWrite(TIFF* tiff, void* buffer, uint32_t x, uint32_t y, uint16_t sample,
                         int64_t size) {
-  if (tiff == nullptr || buffer == nullptr || size < 0) return -1;
-  if (TIFFIsTiled(tiff)) {
-    // The TIFF library takes a whole tile from the buffer.
-    const tmsize_t tileBytes = TIFFTileSize(tiff);
-    if (tileBytes <= 0 || tileBytes > size) return -1;
-    return TIFFWriteTile(tiff, buffer, x, y, 0, sample);
-  }
-  int64_t bytes = size;
-  uint32_t h = 0, rps = 0;
-  if (TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &h) &&
-      TIFFGetField(tiff, TIFFTAG_ROWSPERSTRIP, &rps) && uint64_t{y} + rps > h) {
-    // The last strip is short: only the rows the image has are written.
-    if (y >= h) return -1;
-    bytes = std::min<int64_t>(size, int64_t{TIFFScanlineSize(tiff)} * (h - y));
-  }
-  return TIFFWriteEncodedStrip(tiff, TIFFComputeStrip(tiff, y, sample), buffer, bytes);
+  return kerrGuard(__func__, nullptr, -1, [&]() -> int64_t {
+    if (tiff == nullptr || buffer == nullptr || size < 0) return -1;
+    if (TIFFIsTiled(tiff)) {
+      // The TIFF library takes a whole tile from the buffer.
+      const tmsize_t tileBytes = TIFFTileSize(tiff);
+      if (tileBytes <= 0 || tileBytes > size) return -1;
+      return TIFFWriteTile(tiff, buffer, x, y, 0, sample);
+    }
+    int64_t bytes = size;
+    uint32_t h = 0, rps = 0;
+    if (TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &h) &&
+        TIFFGetField(tiff, TIFFTAG_ROWSPERSTRIP, &rps) && uint64_t{y} + rps > h) {
+      // The last strip is short: only the rows the image has are written.
+      if (y >= h) return -1;
+      bytes = std::min<int64_t>(size, int64_t{TIFFScanlineSize(tiff)} * (h - y));
+    }
+    return TIFFWriteEncodedStrip(tiff, TIFFComputeStrip(tiff, y, sample), buffer, bytes);
+  });
 }

@@ -2,6 +2,7 @@
  * cache of TIFF blocks through which raster-buffer blocks are read and
  * written. */
 #include <tiffio.h>
+#include "kerr_guard.h"
 
 #include <algorithm>
 #include <cmath>
@@ -284,14 +285,16 @@ void RBWriteFunc(int32_t index, void* data, void* client, Kerr_Report** err) {
 }
 
 void ktif_RBBufferClose(Ktif_File* handle, Kerr_Report** err) {
-  static const char* kLabel = "ktif_RBBufferClose";
-  KerrFrame frame(kLabel, err);
-  if (!handle || !handle->cache) return;
-  /* Uncompressed blocks are cheap to keep and may be rewritten in place; the
-   * cache of those stays until the handle is closed. */
-  if (handle->compression == 0 || handle->compression == 1) return;
-  Kerr_Report* report = nullptr;
-  kdms_CacheDestroy(&handle->cache, &report);
-  kerr_DeleteErrorReportEx(&report);
-  handle->cache = nullptr;
+  kerrGuardVoid(__func__, err, [&] {
+    static const char* kLabel = "ktif_RBBufferClose";
+    KerrFrame frame(kLabel, err);
+    if (!handle || !handle->cache) return;
+    /* Uncompressed blocks are cheap to keep and may be rewritten in place; the
+     * cache of those stays until the handle is closed. */
+    if (handle->compression == 0 || handle->compression == 1) return;
+    Kerr_Report* report = nullptr;
+    kdms_CacheDestroy(&handle->cache, &report);
+    kerr_DeleteErrorReportEx(&report);
+    handle->cache = nullptr;
+  });
 }

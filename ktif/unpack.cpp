@@ -2,6 +2,7 @@
 // sub-byte samples, interleaved layers, WhiteIsZero) and the host layout (one
 // layer, one element per pixel, 0 is black), and the one-block reader.
 #include <tiffio.h>
+#include "kerr_guard.h"
 
 #include <array>
 #include <cstring>
@@ -193,58 +194,65 @@ void layerInsert(uint32_t count, int32_t layer, const void* source, void* destin
 }
 
 void ktif_Invert(void* buffer, int32_t bitsPerPixel, uint32_t count) {
-  static const char* kLabel = "ktif_Invert";
-  switch (bitsPerPixel) {
-    case 1:
-      if (buffer) invertElements<uint8_t>(buffer, count, [](uint8_t v) { return 1 - v; });
-      return;
-    case 4:
-      if (buffer) invertElements<uint8_t>(buffer, count, [](uint8_t v) { return 15 - v; });
-      return;
-    case 8:
-      if (buffer) invertElements<uint8_t>(buffer, count, [](uint8_t v) { return ~v; });
-      return;
-    case 16:
-      if (buffer) invertElements<uint16_t>(buffer, count, [](uint16_t v) { return ~v; });
-      return;
-    case 32:
-      if (buffer) invertElements<uint32_t>(buffer, count, [](uint32_t v) { return ~v; });
-      return;
-    default: {
-      // No slot to hand the report back in: it is shown and dropped.
-      KerrFrame frame(kLabel, nullptr);
-      frame.fail(__LINE__, "Bitspersample %d: not supported for inversion", bitsPerPixel);
-      frame.showAndDrop();
-      return;
+  kerrGuardVoid(__func__, nullptr, [&] {
+    static const char* kLabel = "ktif_Invert";
+    switch (bitsPerPixel) {
+      case 1:
+        if (buffer) invertElements<uint8_t>(buffer, count, [](uint8_t v) { return 1 - v; });
+        return;
+      case 4:
+        if (buffer) invertElements<uint8_t>(buffer, count, [](uint8_t v) { return 15 - v; });
+        return;
+      case 8:
+        if (buffer) invertElements<uint8_t>(buffer, count, [](uint8_t v) { return ~v; });
+        return;
+      case 16:
+        if (buffer) invertElements<uint16_t>(buffer, count, [](uint16_t v) { return ~v; });
+        return;
+      case 32:
+        if (buffer) invertElements<uint32_t>(buffer, count, [](uint32_t v) { return ~v; });
+        return;
+      default: {
+        // No slot to hand the report back in: it is shown and dropped.
+        KerrFrame frame(kLabel, nullptr);
+        frame.fail(__LINE__, "Bitspersample %d: not supported for inversion", bitsPerPixel);
+        frame.showAndDrop();
+        return;
+      }
     }
-  }
+  });
 }
 
 void ktif_ConvertToBip(Ktif_File* handle, int32_t layer, void* interleaved, const void* source,
                        uint32_t pixels) {
-  if (handle == nullptr) return;
-  layerInsert(pixels, layer, source, interleaved, handle->samplesPerPixel, handle->bytesPerSample);
+  kerrGuardVoid(__func__, nullptr, [&] {
+    if (handle == nullptr) return;
+    layerInsert(pixels, layer, source, interleaved, handle->samplesPerPixel,
+                handle->bytesPerSample);
+  });
 }
 
 unsigned char* ktif_HandleUnpackTo8BufferGet(Ktif_File* handle, Kerr_Report** err) {
-  static const char* kLabel = "ktif_HandleUnpackTo8BufferGet";
-  KerrFrame frame(kLabel, err);
-  if (handle == nullptr) return frame.fail(__LINE__, "Args"), nullptr;
-  if (handle->unpackBuffer != nullptr) return handle->unpackBuffer;
-  if (handle->bitsPerSample >= 8) return nullptr;
-  int64_t size;
-  if (handle->tiff == nullptr) {
-    size = handle->blockWidth < 0 || handle->blockHeight < 0
-               ? -1
-               : int64_t{handle->blockWidth} * handle->blockHeight;
-  } else {
-    size = TIFFIsTiled(handle->tiff) ? TIFFTileSize(handle->tiff) : TIFFStripSize(handle->tiff);
-  }
-  // The TIFF library answers 0 for sizes it cannot compute.
-  void* buffer = size > 0 && uint64_t(size) <= SIZE_MAX ? kmsc_HeapMalloc(size_t(size)) : nullptr;
-  if (buffer == nullptr) return frame.fail(__LINE__, "kmsc_New failed"), nullptr;
-  handle->unpackBuffer = static_cast<unsigned char*>(buffer);
-  return handle->unpackBuffer;
+  return kerrGuard(__func__, err, nullptr, [&]() -> unsigned char* {
+    static const char* kLabel = "ktif_HandleUnpackTo8BufferGet";
+    KerrFrame frame(kLabel, err);
+    if (handle == nullptr) return frame.fail(__LINE__, "Args"), nullptr;
+    if (handle->unpackBuffer != nullptr) return handle->unpackBuffer;
+    if (handle->bitsPerSample >= 8) return nullptr;
+    int64_t size;
+    if (handle->tiff == nullptr) {
+      size = handle->blockWidth < 0 || handle->blockHeight < 0
+                 ? -1
+                 : int64_t{handle->blockWidth} * handle->blockHeight;
+    } else {
+      size = TIFFIsTiled(handle->tiff) ? TIFFTileSize(handle->tiff) : TIFFStripSize(handle->tiff);
+    }
+    // The TIFF library answers 0 for sizes it cannot compute.
+    void* buffer = size > 0 && uint64_t(size) <= SIZE_MAX ? kmsc_HeapMalloc(size_t(size)) : nullptr;
+    if (buffer == nullptr) return frame.fail(__LINE__, "kmsc_New failed"), nullptr;
+    handle->unpackBuffer = static_cast<unsigned char*>(buffer);
+    return handle->unpackBuffer;
+  });
 }
 
 Ktif_BlockCache* blockCacheCreate(Ktif_File* handle, Kerr_Report** err) {
@@ -276,80 +284,84 @@ Ktif_BlockCache* blockCacheCreate(Ktif_File* handle, Kerr_Report** err) {
 
 void ktif_RasterRead(Ktif_File* handle, int32_t layer, int32_t blockRow, int32_t blockColumn,
                      void* buffer, Kerr_Report** err) {
-  static const char* kLabel = "ktif_RasterRead";
-  KerrFrame frame(kLabel, err);
-  if (handle == nullptr || buffer == nullptr || handle->blockWidth <= 0 ||
-      handle->blockHeight <= 0 || handle->bytesPerSample <= 0 || handle->bytesPerSample > 8 ||
-      int64_t{handle->blockWidth} * handle->blockHeight > UINT32_MAX)
-    return frame.fail(__LINE__, "Args");
-  const int64_t callerBytes = callerBufferBytes(handle);  // at most 2^32 * 16
-  if (handle->tiff == nullptr) {
-    std::memset(buffer, 0,
-                size_t(int64_t{handle->blockWidth} * handle->blockHeight * handle->bytesPerSample));
-    return;
-  }
-  const int32_t samples = handle->samplesPerPixel;
-  const int64_t x = int64_t{handle->blockWidth} * blockColumn;
-  const int64_t y = int64_t{handle->blockHeight} * blockRow;
-  if (layer < 0 || layer >= samples || blockRow < 0 || blockColumn < 0 || x > UINT32_MAX ||
-      y > UINT32_MAX)
-    return frame.fail(__LINE__, "Args");
-
-  const int64_t blockSize = ktif_HandleBlockSize(handle);
-  const uint32_t pixels = uint32_t(int64_t{handle->blockWidth} * handle->blockHeight);
-  const int64_t bw = handle->blockWidth;
-  const int32_t bits = handle->bitsPerSample;
-  auto* out = static_cast<unsigned char*>(buffer);
-  auto failedRead = [&](int64_t r) { return r < 0 || (handle->rgbaRead && r == 0); };
-
-  if (samples == 1 || handle->planarConfig == 2) {
-    unsigned char* packed = ktif_HandleUnpackTo8BufferGet(handle, frame.slot());
-    if (frame.hasReport()) return frame.calleeFailed(__LINE__, "ktif_HandleUnpackTo8BufferGet");
-    const int64_t rowBytes = packedRowBytes(bits, bw);
-    const int64_t capacity = packed != nullptr ? int64_t(kmsc_HeapSize(packed)) : callerBytes;
-    if (blockSize < 0 || blockSize > capacity ||
-        (packed != nullptr && rowBytes * handle->blockHeight > capacity))
-      return frame.fail(__LINE__, "Error reading TIFF block");
-    const int64_t r = ktif_HandleBlockRead(handle, packed != nullptr ? packed : out, uint32_t(x),
-                                           uint32_t(y), uint16_t(layer), blockSize);
-    if (failedRead(r)) return frame.fail(__LINE__, "Error reading TIFF block");
-    if (packed != nullptr) {
-      for (int32_t i = 0; i < handle->blockHeight; ++i)
-        unpackRow(bits, out + i * bw, packed + i * rowBytes, uint32_t(bw));
+  kerrGuardVoid(__func__, err, [&] {
+    static const char* kLabel = "ktif_RasterRead";
+    KerrFrame frame(kLabel, err);
+    if (handle == nullptr || buffer == nullptr || handle->blockWidth <= 0 ||
+        handle->blockHeight <= 0 || handle->bytesPerSample <= 0 || handle->bytesPerSample > 8 ||
+        int64_t{handle->blockWidth} * handle->blockHeight > UINT32_MAX)
+      return frame.fail(__LINE__, "Args");
+    const int64_t callerBytes = callerBufferBytes(handle);  // at most 2^32 * 16
+    if (handle->tiff == nullptr) {
+      std::memset(
+          buffer, 0,
+          size_t(int64_t{handle->blockWidth} * handle->blockHeight * handle->bytesPerSample));
+      return;
     }
-  } else {
-    // Interleaved layers: the whole block is kept, so that the other layers
-    // of the same block cost no file access. Sub-byte samples are unpacked
-    // into the cache, one byte per sample.
-    unsigned char* packed = ktif_HandleUnpackTo8BufferGet(handle, frame.slot());
-    Ktif_BlockCache* cache = nullptr;
-    if (!frame.hasReport()) cache = blockCacheCreate(handle, frame.slot());
-    if (frame.hasReport() || cache == nullptr)
-      return frame.calleeFailed(__LINE__, "ktif_HandleUnpackTo8BufferGet");
-    auto* data = static_cast<unsigned char*>(cache->data);
-    const uint32_t block = ktif_BlockNum(handle->tiff, uint32_t(x), uint32_t(y), uint16_t(layer));
-    if (cache->blockNumber < 0 || uint32_t(cache->blockNumber) != block) {
-      const int64_t rowSamples = bw * samples;
-      const int64_t rowBytes = packedRowBytes(bits, rowSamples);
-      const int64_t capacity = int64_t(kmsc_HeapSize(packed != nullptr ? packed : data));
+    const int32_t samples = handle->samplesPerPixel;
+    const int64_t x = int64_t{handle->blockWidth} * blockColumn;
+    const int64_t y = int64_t{handle->blockHeight} * blockRow;
+    if (layer < 0 || layer >= samples || blockRow < 0 || blockColumn < 0 || x > UINT32_MAX ||
+        y > UINT32_MAX)
+      return frame.fail(__LINE__, "Args");
+
+    const int64_t blockSize = ktif_HandleBlockSize(handle);
+    const uint32_t pixels = uint32_t(int64_t{handle->blockWidth} * handle->blockHeight);
+    const int64_t bw = handle->blockWidth;
+    const int32_t bits = handle->bitsPerSample;
+    auto* out = static_cast<unsigned char*>(buffer);
+    auto failedRead = [&](int64_t r) { return r < 0 || (handle->rgbaRead && r == 0); };
+
+    if (samples == 1 || handle->planarConfig == 2) {
+      unsigned char* packed = ktif_HandleUnpackTo8BufferGet(handle, frame.slot());
+      if (frame.hasReport()) return frame.calleeFailed(__LINE__, "ktif_HandleUnpackTo8BufferGet");
+      const int64_t rowBytes = packedRowBytes(bits, bw);
+      const int64_t capacity = packed != nullptr ? int64_t(kmsc_HeapSize(packed)) : callerBytes;
       if (blockSize < 0 || blockSize > capacity ||
-          (packed != nullptr && (rowBytes * handle->blockHeight > capacity ||
-                                 rowSamples * handle->blockHeight > int64_t(kmsc_HeapSize(data)))))
+          (packed != nullptr && rowBytes * handle->blockHeight > capacity))
         return frame.fail(__LINE__, "Error reading TIFF block");
-      cache->blockNumber = -1;  // the data is overwritten from here on
-      const int64_t r = ktif_HandleBlockRead(handle, packed != nullptr ? packed : data, uint32_t(x),
-                                             uint32_t(y), 0, blockSize);
+      const int64_t r = ktif_HandleBlockRead(handle, packed != nullptr ? packed : out, uint32_t(x),
+                                             uint32_t(y), uint16_t(layer), blockSize);
       if (failedRead(r)) return frame.fail(__LINE__, "Error reading TIFF block");
       if (packed != nullptr) {
         for (int32_t i = 0; i < handle->blockHeight; ++i)
-          unpackRow(bits, data + i * rowSamples, packed + i * rowBytes, uint32_t(rowSamples));
+          unpackRow(bits, out + i * bw, packed + i * rowBytes, uint32_t(bw));
       }
-      if (block <= uint32_t(INT32_MAX)) cache->blockNumber = int32_t(block);
+    } else {
+      // Interleaved layers: the whole block is kept, so that the other layers
+      // of the same block cost no file access. Sub-byte samples are unpacked
+      // into the cache, one byte per sample.
+      unsigned char* packed = ktif_HandleUnpackTo8BufferGet(handle, frame.slot());
+      Ktif_BlockCache* cache = nullptr;
+      if (!frame.hasReport()) cache = blockCacheCreate(handle, frame.slot());
+      if (frame.hasReport() || cache == nullptr)
+        return frame.calleeFailed(__LINE__, "ktif_HandleUnpackTo8BufferGet");
+      auto* data = static_cast<unsigned char*>(cache->data);
+      const uint32_t block = ktif_BlockNum(handle->tiff, uint32_t(x), uint32_t(y), uint16_t(layer));
+      if (cache->blockNumber < 0 || uint32_t(cache->blockNumber) != block) {
+        const int64_t rowSamples = bw * samples;
+        const int64_t rowBytes = packedRowBytes(bits, rowSamples);
+        const int64_t capacity = int64_t(kmsc_HeapSize(packed != nullptr ? packed : data));
+        if (blockSize < 0 || blockSize > capacity ||
+            (packed != nullptr &&
+             (rowBytes * handle->blockHeight > capacity ||
+              rowSamples * handle->blockHeight > int64_t(kmsc_HeapSize(data)))))
+          return frame.fail(__LINE__, "Error reading TIFF block");
+        cache->blockNumber = -1;  // the data is overwritten from here on
+        const int64_t r = ktif_HandleBlockRead(handle, packed != nullptr ? packed : data,
+                                               uint32_t(x), uint32_t(y), 0, blockSize);
+        if (failedRead(r)) return frame.fail(__LINE__, "Error reading TIFF block");
+        if (packed != nullptr) {
+          for (int32_t i = 0; i < handle->blockHeight; ++i)
+            unpackRow(bits, data + i * rowSamples, packed + i * rowBytes, uint32_t(rowSamples));
+        }
+        if (block <= uint32_t(INT32_MAX)) cache->blockNumber = int32_t(block);
+      }
+      layerExtract(pixels, out, layer, data, samples, handle->bytesPerSample);
     }
-    layerExtract(pixels, out, layer, data, samples, handle->bytesPerSample);
-  }
 
-  if (handle->photometric == 0 && handle->pixelType >= 0 &&
-      handle->pixelType < KMSC_PIXEL_TYPE_COUNT)
-    ktif_Invert(buffer, kmsc_AddressOf_kgda_NumBitsPerPixel()[handle->pixelType], pixels);
+    if (handle->photometric == 0 && handle->pixelType >= 0 &&
+        handle->pixelType < KMSC_PIXEL_TYPE_COUNT)
+      ktif_Invert(buffer, kmsc_AddressOf_kgda_NumBitsPerPixel()[handle->pixelType], pixels);
+  });
 }

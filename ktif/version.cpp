@@ -1,9 +1,10 @@
 #include "ktif.h"
+#include "kerr_guard.h"
 
 #ifndef KTIF_VERSION_TEXT
 #define KTIF_VERSION_TEXT "0.0.0"
 #endif
 
 extern "C" const char* ktif_Version(void) {
-  return KTIF_VERSION_TEXT;
+  return kerrGuard(__func__, nullptr, nullptr, [&]() -> const char* { return KTIF_VERSION_TEXT; });
 }

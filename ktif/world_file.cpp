@@ -2,6 +2,7 @@
 // image, and a transform made from the resolution and orientation tags.
 
 #include "world_file.h"
+#include "kerr_guard.h"
 
 #include <cmath>
 
@@ -57,77 +58,80 @@ int readWorldFile(Ktif_File* handle, Kerr_Report** err) {
 void ktif_MapInformationFromResolutionAndOrientationGet(Ktif_File* handle, Kxfr_XForm** xform,
                                                         char** projectionName, char** unitsName,
                                                         Kerr_Report** err) {
-  static const char* kLabel = "ktif_MapInformationFromResolutionAndOrientationGet";
-  KerrFrame frame(kLabel, err);
-  if (!handle || !xform || !projectionName || !unitsName) return frame.fail(__LINE__, "Args");
+  kerrGuardVoid(__func__, err, [&] {
+    static const char* kLabel = "ktif_MapInformationFromResolutionAndOrientationGet";
+    KerrFrame frame(kLabel, err);
+    if (!handle || !xform || !projectionName || !unitsName) return frame.fail(__LINE__, "Args");
 
-  // The TIFF defaults say nothing about the image's placement.
-  if (handle->xResolution == 1.0f && handle->yResolution == 1.0f && handle->resolutionUnit == 1 &&
-      handle->orientation == 1)
-    return;
+    // The TIFF defaults say nothing about the image's placement.
+    if (handle->xResolution == 1.0f && handle->yResolution == 1.0f && handle->resolutionUnit == 1 &&
+        handle->orientation == 1)
+      return;
 
-  auto failed = [&] {
-    kmsc_HeapFree(*projectionName);
-    kmsc_HeapFree(*unitsName);
-    *projectionName = nullptr;
+    auto failed = [&] {
+      kmsc_HeapFree(*projectionName);
+      kmsc_HeapFree(*unitsName);
+      *projectionName = nullptr;
+      *unitsName = nullptr;
+    };
+
     *unitsName = nullptr;
-  };
+    *projectionName = kstr_Duplicate(kprj_ProjectionNameUnknown());
+    if (!*projectionName) return frame.calleeFailed(__LINE__, "kstr_Duplicate"), failed();
 
-  *unitsName = nullptr;
-  *projectionName = kstr_Duplicate(kprj_ProjectionNameUnknown());
-  if (!*projectionName) return frame.calleeFailed(__LINE__, "kstr_Duplicate"), failed();
+    const char* units = nullptr;
+    switch (handle->resolutionUnit) {
+      case 1:
+        units = kprj_UnitsNameOther();
+        break;
+      case 2:
+        units = "inches";
+        break;
+      case 3:
+        units = "centimeters";
+        break;
+      default:
+        return frame.fail(__LINE__, "Bad resolution unit value"), failed();
+    }
+    *unitsName = kstr_Duplicate(units);
+    if (!*unitsName) return frame.calleeFailed(__LINE__, "kstr_Duplicate"), failed();
 
-  const char* units = nullptr;
-  switch (handle->resolutionUnit) {
-    case 1:
-      units = kprj_UnitsNameOther();
-      break;
-    case 2:
-      units = "inches";
-      break;
-    case 3:
-      units = "centimeters";
-      break;
-    default:
-      return frame.fail(__LINE__, "Bad resolution unit value"), failed();
-  }
-  *unitsName = kstr_Duplicate(units);
-  if (!*unitsName) return frame.calleeFailed(__LINE__, "kstr_Duplicate"), failed();
-
-  const double rx = handle->xResolution == 0.0f ? 1.0 : handle->xResolution;
-  const double ry = handle->yResolution == 0.0f ? 1.0 : handle->yResolution;
-  const double w = handle->width;
-  const double h = handle->height;
-  double k[6];  // a, b, c, d, e, f
-  switch (handle->orientation) {
-    case 1:
-      k[0] = rx, k[1] = 0, k[2] = -0.5, k[3] = 0, k[4] = -ry, k[5] = h - 0.5;
-      break;
-    case 2:
-      k[0] = -rx, k[1] = 0, k[2] = w - 0.5, k[3] = 0, k[4] = -ry, k[5] = h - 0.5;
-      break;
-    case 3:
-      k[0] = -rx, k[1] = 0, k[2] = w - 0.5, k[3] = 0, k[4] = ry, k[5] = -0.5;
-      break;
-    case 4:
-      k[0] = rx, k[1] = 0, k[2] = -0.5, k[3] = 0, k[4] = ry, k[5] = -0.5;
-      break;
-    case 5:
-      k[0] = 0, k[1] = -ry, k[2] = w - 0.5, k[3] = rx, k[4] = 0, k[5] = -0.5;
-      break;
-    case 6:
-      k[0] = 0, k[1] = -ry, k[2] = w - 0.5, k[3] = -rx, k[4] = 0, k[5] = h - 0.5;
-      break;
-    case 7:
-      k[0] = 0, k[1] = ry, k[2] = -0.5, k[3] = -rx, k[4] = 0, k[5] = h - 0.5;
-      break;
-    case 8:
-      k[0] = 0, k[1] = ry, k[2] = -0.5, k[3] = rx, k[4] = 0, k[5] = -0.5;
-      break;
-    default:
-      return frame.fail(__LINE__, "Bad orientation value"), failed();
-  }
-  Kxfr_XForm* made = kxfr_XFormCreateUsingCoeffs(k[0], k[1], k[2], k[3], k[4], k[5], frame.slot());
-  if (!made) return frame.calleeFailed(__LINE__, "kxfr_XFormCreateUsingCoeffs"), failed();
-  *xform = made;
+    const double rx = handle->xResolution == 0.0f ? 1.0 : handle->xResolution;
+    const double ry = handle->yResolution == 0.0f ? 1.0 : handle->yResolution;
+    const double w = handle->width;
+    const double h = handle->height;
+    double k[6];  // a, b, c, d, e, f
+    switch (handle->orientation) {
+      case 1:
+        k[0] = rx, k[1] = 0, k[2] = -0.5, k[3] = 0, k[4] = -ry, k[5] = h - 0.5;
+        break;
+      case 2:
+        k[0] = -rx, k[1] = 0, k[2] = w - 0.5, k[3] = 0, k[4] = -ry, k[5] = h - 0.5;
+        break;
+      case 3:
+        k[0] = -rx, k[1] = 0, k[2] = w - 0.5, k[3] = 0, k[4] = ry, k[5] = -0.5;
+        break;
+      case 4:
+        k[0] = rx, k[1] = 0, k[2] = -0.5, k[3] = 0, k[4] = ry, k[5] = -0.5;
+        break;
+      case 5:
+        k[0] = 0, k[1] = -ry, k[2] = w - 0.5, k[3] = rx, k[4] = 0, k[5] = -0.5;
+        break;
+      case 6:
+        k[0] = 0, k[1] = -ry, k[2] = w - 0.5, k[3] = -rx, k[4] = 0, k[5] = h - 0.5;
+        break;
+      case 7:
+        k[0] = 0, k[1] = ry, k[2] = -0.5, k[3] = -rx, k[4] = 0, k[5] = h - 0.5;
+        break;
+      case 8:
+        k[0] = 0, k[1] = ry, k[2] = -0.5, k[3] = rx, k[4] = 0, k[5] = -0.5;
+        break;
+      default:
+        return frame.fail(__LINE__, "Bad orientation value"), failed();
+    }
+    Kxfr_XForm* made =
+        kxfr_XFormCreateUsingCoeffs(k[0], k[1], k[2], k[3], k[4], k[5], frame.slot());
+    if (!made) return frame.calleeFailed(__LINE__, "kxfr_XFormCreateUsingCoeffs"), failed();
+    *xform = made;
+  });
 }

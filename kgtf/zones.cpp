@@ -7,13 +7,14 @@
 // - Bogota zones (projection codes 18051 to 18054): the latitude of origin
 //   (slot 5) is 4 degrees 35' 56.57" north for all four zones, and the
 //   central meridian (slot 4) is the zone's own west longitude: 77, 74, 71
-//   and 68 degrees 7' 51.3" west for 18051 to 18054, stored negative.
+//   and 68 degrees 4' 51.3" west for 18051 to 18054, stored negative, as the
+//   EPSG registry has them (EPSG 21891 to 21894).
 // - State Plane by projection code: 10000 + zone for NAD27 and
 //   10000 + zone + 30 for NAD83, accepted only when the State Plane table
 //   has that zone for that datum.
 // - Map Grid of Australia by projection code: 17348 to 17358 are zones 48 to
 //   58 of MGA, 17448 to 17458 the same zones of the older AMG grid; both give
-//   a UTM record of that zone.
+//   a UTM record of that zone in the southern hemisphere.
 #include "geocoding.h"
 
 #include <cmath>
@@ -157,12 +158,13 @@ Kprj_ProParameters* kgtf_RSOParametersCreate(int32_t pcsCode, Kerr_Report** err)
 }
 
 Kprj_ProParameters* kgtf_BogotaParametersCreate(int32_t projectionCode, Kerr_Report** err) {
-  static const double kMeridians[] = {1.3461884509147028, 1.2938285733548731, 1.2414686957950432,
-                                      1.1891088182352132};
+  // Degrees west; every zone's meridian lies 4' 51.3" past its whole degree.
+  static const double kMeridians[] = {77.0, 74.0, 71.0, 68.0};
+  constexpr double kMinutesSeconds = 4.0 / 60.0 + 51.3 / 3600.0;
   Kprj_ProParameters* pro = transverseMercatorCreate(err);
   if (pro == nullptr) return nullptr;
   int32_t zone = projectionCode - 18051;
-  double meridian = zone >= 0 && zone < 4 ? -kMeridians[zone] : 0.0;
+  double meridian = zone >= 0 && zone < 4 ? -(kMeridians[zone] + kMinutesSeconds) * kDegree : 0.0;
   transverseMercatorSet(pro, {1.0, meridian, 0.08026851648247711, 1000000.0, 1000000.0});
   geodesyApply(pro, "International 1909", "Bogota Observatory", err);
   return pro;
@@ -246,7 +248,9 @@ Kprj_ProParameters* kgtf_ProjectionReadMapGridAustralia(GTIF*, int32_t code, Ker
   if (zone < 48 || zone > 58 || (code > 17358 && code < 17448))
     return frame.fail(__LINE__, "kgtf_ProjectionReadMapGridAustralia failed"), nullptr;
   Kprj_ProParameters* pro = kgtf_ProParametersCreate(kUtm, zone);
-  if (pro == nullptr) frame.fail(__LINE__, "kgtf_ProjectionReadMapGridAustralia failed");
+  if (pro == nullptr)
+    return frame.fail(__LINE__, "kgtf_ProjectionReadMapGridAustralia failed"), nullptr;
+  pro->parameters[3] = -1.0;  // both grids lie south of the equator
   return pro;
 }
 

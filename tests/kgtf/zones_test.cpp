@@ -1,6 +1,7 @@
 // Zone systems: records built from codes alone.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 
 #include "geocoding.h"
@@ -12,6 +13,8 @@ struct ProDeleter {
   void operator()(Kprj_ProParameters* pro) const { kprj_ProParametersFree(&pro, nullptr); }
 };
 using Pro = std::unique_ptr<Kprj_ProParameters, ProDeleter>;
+
+constexpr double kDegree = M_PI / 180.0;
 
 TEST(Zones, StatePlaneByProjectionCode) {
   struct Case {
@@ -66,12 +69,17 @@ TEST(Zones, TransverseMercatorGrids) {
   EXPECT_EQ(bng->parameters[7], -100000.0);
   EXPECT_STREQ(bng->spheroid->name, "Airy");
 
-  Pro west(kgtf_BogotaParametersCreate(18051, &err)),
-      east(kgtf_BogotaParametersCreate(18054, &err));
-  EXPECT_EQ(west->parameters[4], -1.3461884509147028);
-  EXPECT_EQ(east->parameters[4], -1.1891088182352132);
-  EXPECT_EQ(east->parameters[5], 0.08026851648247711);
-  EXPECT_STREQ(east->spheroid->datum->name, "Bogota Observatory");
+  // Bogota zones: central meridians and origin in degrees as projinfo gives
+  // them for EPSG 21891 to 21894.
+  const double bogotaMeridians[] = {-77.0809166666667, -74.0809166666667, -71.0809166666667,
+                                    -68.0809166666667};
+  for (int zone = 0; zone < 4; ++zone) {
+    Pro bogota(kgtf_BogotaParametersCreate(18051 + zone, &err));
+    ASSERT_NE(bogota, nullptr);
+    EXPECT_NEAR(bogota->parameters[4] / kDegree, bogotaMeridians[zone], 1e-12) << zone;
+    EXPECT_NEAR(bogota->parameters[5] / kDegree, 4.59904722222222, 1e-12);
+    EXPECT_STREQ(bogota->spheroid->datum->name, "Bogota Observatory");
+  }
   EXPECT_EQ(err, nullptr);
 }
 
@@ -90,6 +98,7 @@ TEST(Zones, RsoAndMapGridByCode) {
   ASSERT_NE(amg, nullptr);
   EXPECT_EQ(amg->number, 1);
   EXPECT_EQ(amg->zone, 55);
+  EXPECT_EQ(amg->parameters[3], -1.0) << "southern hemisphere";
   EXPECT_EQ(kgtf_ProjectionReadMapGridAustralia(nullptr, 17400, &err), nullptr);
   EXPECT_STREQ(kerr_ReportMessage(err), "kgtf_ProjectionReadMapGridAustralia failed");
   kerr_DeleteErrorReportEx(&err);

@@ -2,9 +2,11 @@
 #include "ktif_internal.h"
 
 #include <climits>
+#include <initializer_list>
 #include <tiffio.h>
 
 #include "kerr_frame.h"
+#include "kfio.h"
 #include "kmsc.h"
 
 namespace {
@@ -110,8 +112,14 @@ bool geometryRead(KerrFrame& frame, Ktif_File* h) {
   return true;
 }
 
-// Per-layer minimum and maximum, unsigned or floating; left null without a pair.
+// Per-layer minimum and maximum, unsigned or floating; null without a pair.
+// What an earlier read found goes first: the parameters are read again when a
+// file is created.
 void rangeRead(Ktif_File* h) {
+  kmsc_HeapFree(h->minValues);
+  kmsc_HeapFree(h->maxValues);
+  h->minValues = h->maxValues = nullptr;
+  h->minCount = h->maxCount = 0;
   double minimum = 0, maximum = 0;
   uint16_t minShort = 0, maxShort = 0;
   if (TIFFGetField(h->tiff, TIFFTAG_MINSAMPLEVALUE, &minShort) &&
@@ -141,6 +149,11 @@ void rangeRead(Ktif_File* h) {
 
 // The colour map, whatever the photometric interpretation; false on memory.
 bool colorMapRead(KerrFrame& frame, Ktif_File* h) {
+  for (uint16_t** map : {&h->colorMapRed, &h->colorMapGreen, &h->colorMapBlue}) {
+    kmsc_HeapFree(*map);
+    *map = nullptr;
+  }
+  h->colorMapSize = 0;
   uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
   // libtiff keeps 2^bits entries; above 16 bits no sane map exists.
   if (h->bitsPerSample > 16 || !TIFFGetField(h->tiff, TIFFTAG_COLORMAP, &red, &green, &blue) ||
@@ -177,6 +190,7 @@ void compressionAndResolutionRead(Ktif_File* h) {
 
 // YCbCr goes to the host as 8-bit RGB through libtiff's RGBA interface.
 void rgbDeliverySet(Ktif_File* h) {
+  h->rgbaRead = 0;
   if (h->photometric != PHOTOMETRIC_YCBCR) return;
   h->rgbaRead = 1;
   h->photometric = PHOTOMETRIC_RGB;
@@ -189,18 +203,25 @@ void rgbDeliverySet(Ktif_File* h) {
   h->pixelType = KTIF_PIXEL_U8;
 }
 
-// Wide uncompressed interleaved strips are read straight from the file.
+// Wide uncompressed interleaved strips are read straight from the file, as
+// stored: never an image whose delivery converts its samples (YCbCr as RGB,
+// OPX codes), whose stored form those reads would hand out instead. A file
+// and buffer of an earlier read's direct reads are released.
 void partialStripModeSet(Ktif_File* h) {
-  bool wide = (h->samplesPerPixel == 3 && h->width >= 5500) ||
-              (h->samplesPerPixel == 1 && h->width >= 16384);
-  if (!wide || h->blockWidth != h->width || h->compression != COMPRESSION_NONE ||
-      h->planarConfig != PLANARCONFIG_CONTIG || (h->bitsPerSample != 8 && h->bitsPerSample != 16))
-    return;
-  h->partialStripMode = 1;
-  h->partialStripOpen = 0;
+  if (h->partialStripOpen && h->partialStripFile != nullptr)
+    kfio_Close(&h->partialStripFile, nullptr);
+  kmsc_HeapFree(h->partialStripBuffer);
+  h->partialStripMode = h->partialStripOpen = 0;
   h->partialStripFile = nullptr;
   h->partialStripBuffer = nullptr;
   h->partialStripRow = h->partialStripColumn = -1;
+  bool wide = (h->samplesPerPixel == 3 && h->width >= 5500) ||
+              (h->samplesPerPixel == 1 && h->width >= 16384);
+  if (!wide || h->isTiled || h->blockWidth != h->width || h->compression != COMPRESSION_NONE ||
+      h->rgbaRead || h->isOPX || h->planarConfig != PLANARCONFIG_CONTIG ||
+      (h->bitsPerSample != 8 && h->bitsPerSample != 16))
+    return;
+  h->partialStripMode = 1;
 }
 
 }  // namespace

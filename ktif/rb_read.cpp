@@ -106,14 +106,18 @@ constexpr int64_t kBandBudgetBytes = int64_t(32) << 20;
 /* Reads `rows` image rows from row y0, `columns` pixels from column x0, into
  * `out` (rows `outStride` bytes apart), straight from the file at the strip
  * offsets. Rows that follow each other both in the file and in `out` are read
- * in one piece. Returns false with a report. */
+ * in one piece. Only the bytes a strip's byte count holds are read: a sparse
+ * strip (offset and count 0, nothing stored) reads as 0 silently, and the
+ * rows a short strip lacks read as 0 with a warning, as on the cache road.
+ * Returns false with a report. */
 bool stripRowsRead(Ktif_File* handle, int64_t x0, int64_t y0, int64_t rows, int64_t columns,
                    unsigned char* out, int64_t outStride, KerrFrame& frame) {
   if (rows <= 0 || columns <= 0) return true;
   uint32_t rowsPerStrip = 0;
-  uint64_t* offsets = nullptr;
+  uint64_t *offsets = nullptr, *counts = nullptr;
   if (!TIFFGetFieldDefaulted(handle->tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip) ||
-      !TIFFGetField(handle->tiff, TIFFTAG_STRIPOFFSETS, &offsets) || !offsets) {
+      !TIFFGetField(handle->tiff, TIFFTAG_STRIPOFFSETS, &offsets) || !offsets ||
+      !TIFFGetField(handle->tiff, TIFFTAG_STRIPBYTECOUNTS, &counts) || !counts) {
     frame.fail(__LINE__, "No strip offsets");
     return false;
   }
@@ -128,6 +132,7 @@ bool stripRowsRead(Ktif_File* handle, int64_t x0, int64_t y0, int64_t rows, int6
 
   int64_t runStart = 0, runBytes = 0;
   unsigned char* runOut = nullptr;
+  uint64_t shortStripWarned = UINT64_MAX;  // once per strip and read
   auto flush = [&]() -> bool {
     if (runBytes == 0) return true;
     if (kfio_fseeko(file, runStart, KFIO_SEEK_SET) != 0) {
@@ -149,21 +154,39 @@ bool stripRowsRead(Ktif_File* handle, int64_t x0, int64_t y0, int64_t rows, int6
       frame.fail(__LINE__, "Row %llu lies in no strip", static_cast<unsigned long long>(y));
       return false;
     }
-    const int64_t position =
-        int64_t(offsets[strip]) + lineBytes * int64_t(y % rowsPerStrip) + x0 * pixelBytes;
+    const int64_t inStrip = lineBytes * int64_t(y % rowsPerStrip) + x0 * pixelBytes;
+    const int64_t position = int64_t(offsets[strip]) + inStrip;
     if (offsets[strip] > uint64_t(INT64_MAX / 2) || position < 0) {
       frame.fail(__LINE__, "kfio_fseeko failed");
       return false;
     }
+    /* Whole samples of the row that the strip holds. */
+    int64_t held = readBytes;
+    if (counts[strip] < uint64_t(inStrip + readBytes)) {
+      held = counts[strip] > uint64_t(inStrip) ? int64_t(counts[strip]) - inStrip : 0;
+      held -= held % handle->bytesPerSample;
+      const bool sparse = offsets[strip] == 0 && counts[strip] == 0;
+      if (!sparse && shortStripWarned != strip) {
+        shortStripWarned = strip;
+        const int64_t stripRows = std::min<int64_t>(
+            rowsPerStrip, int64_t(handle->height) - int64_t(strip) * rowsPerStrip);
+        frame.warn(
+            __LINE__, KERR_WARNING, "Strip %llu holds %llu of its %lld bytes; the rest reads as 0",
+            static_cast<unsigned long long>(strip), static_cast<unsigned long long>(counts[strip]),
+            static_cast<long long>(stripRows * lineBytes));
+      }
+    }
     unsigned char* target = out + i * outStride;
+    std::memset(target + held, 0, size_t(readBytes - held));
+    if (held == 0) continue;
     if (runBytes > 0 && position == runStart + runBytes && target == runOut + runBytes) {
-      runBytes += readBytes;
+      runBytes += held;
       continue;
     }
     if (!flush()) return false;
     runStart = position;
     runOut = target;
-    runBytes = readBytes;
+    runBytes = held;
   }
   return flush();
 }

@@ -4,6 +4,7 @@
 #include <tiffio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <tuple>
@@ -12,6 +13,7 @@
 #include "kpmg.h"
 #include "ktif_internal.h"
 #include "raster_read.h"
+#include "raw_tiff.h"
 #include "test_support.h"
 #include "tiff_builder.h"
 
@@ -78,6 +80,7 @@ TEST(KtifRasterBuffer, BlockSizeRules) {
       {wide, {"rb_block_height=100"}, 1280, 100, 1},
       {wide, {"rb_block_width=0.5"}, 256, 256, 0},  // one of them zero
       {wide, {"rb_block_width=0", "rb_block_height=0"}, 5500, 1, 0},
+      {image(16384, 40, 8, 1, 16384, 16), {}, 362, 362, 0},  // tiles are never read directly
   };
   for (const auto& [layout, prefs, width, height, partialStripMode] : cases) {
     TempFile file("rb_size");
@@ -193,6 +196,68 @@ TEST(KtifRasterBuffer, WideStripsReadDirectlyAndOncePerBlock) {
                 held ? "" : "kfio_ReadSeq failed");
       kerr_DeleteErrorReportEx(&err);
     }
+  }
+}
+
+TEST(KtifRasterBuffer, WideStripsReadOnlyWhatTheirByteCountsHold) {
+  // A strip a row: whole, sparse (offset and count 0: left out when empty),
+  // 100 bytes short of the row, whole. Every stored byte is 0x5A, so any
+  // other value than 0 or 0x5A comes from elsewhere in the file.
+  constexpr uint32_t kWidth = 16384;
+  TempFile file("rb_sparse");
+  rawTiffWrite(file.path(), rawTiffBuild({{256, 4, {kWidth}},
+                                          {257, 4, {4}},
+                                          {258, 3, {8}},
+                                          {259, 3, {1}},
+                                          {262, 3, {1}},
+                                          {273, 4, {8, 0, 8, 8}},
+                                          {277, 3, {1}},
+                                          {278, 4, {1}},
+                                          {279, 4, {kWidth, 0, 100, kWidth}}},
+                                         kWidth));
+  std::vector<unsigned char> expected(4 * kWidth, 0x5A);
+  std::fill(expected.begin() + kWidth, expected.begin() + 2 * kWidth, 0);
+  std::fill(expected.begin() + 2 * kWidth + 100, expected.begin() + 3 * kWidth, 0);
+  // Whole rows held at once, then blocks too tall for that, read by columns.
+  for (auto [rbWidth, rbHeight] : {std::pair(kWidth, 4u), std::pair(1280u, 2100u)}) {
+    KtifHandle h = ktifOpenOrFail(file.path());
+    ASSERT_EQ(h->partialStripMode, 1);
+    h->rbBlockWidth = int32_t(rbWidth), h->rbBlockHeight = int32_t(rbHeight);
+    ReportCapture capture;
+    std::vector<unsigned char> image(4 * kWidth), buffer(size_t(rbWidth) * rbHeight);
+    for (uint32_t c = 0; c * rbWidth < kWidth; ++c) {
+      Kerr_Report* err = nullptr;
+      ktif_RBRasterRead(h.get(), 0, 0, int32_t(c), buffer.data(), &err);
+      ASSERT_EQ(err, nullptr) << reportMessages(err).front();
+      for (uint32_t y = 0; y < 4; ++y)
+        for (uint32_t x = 0; x < rbWidth && c * rbWidth + x < kWidth; ++x)
+          image[y * kWidth + c * rbWidth + x] = buffer[y * rbWidth + x];
+    }
+    const auto wrong = std::mismatch(image.begin(), image.end(), expected.begin()).first;
+    EXPECT_EQ(wrong - image.begin(), std::ptrdiff_t(image.size()))
+        << "first wrong byte, " << rbWidth << " wide blocks";
+    ASSERT_FALSE(capture.printed.empty());
+    for (const auto& printed : capture.printed)
+      EXPECT_EQ(printed.message, "Strip 2 holds 100 of its 16384 bytes; the rest reads as 0");
+  }
+}
+
+TEST(KtifRasterBuffer, WideYCbCrIsDeliveredAsRgbNotAsStored) {
+  // Every stored byte is 200: as stored each layer would read 200, as RGB the
+  // colour is far from grey.
+  TiffImageSpec layout = image(5500, 8, 8, 3, 0, 8);
+  layout.photometric = 6;
+  layout.value = [](int, uint32_t, uint32_t) { return 200.0; };
+  TempFile file("rb_ycbcr");
+  KtifHandle h = writeAndOpen(file, layout);
+  ASSERT_NE(h, nullptr);
+  std::vector<unsigned char> buffer(size_t(h->rbBlockWidth) * h->rbBlockHeight);
+  for (int layer = 0; layer < 3; ++layer) {
+    const std::vector<uint64_t> rgb = ktifReadLayer(h.get(), layer);
+    ASSERT_FALSE(rgb.empty());
+    if (layer == 1) EXPECT_LT(rgb[0], 150u);
+    ktif_RBRasterRead(h.get(), layer, 0, 0, buffer.data(), nullptr);
+    EXPECT_EQ(buffer[size_t(h->rbBlockWidth) + 7], rgb[5500 + 7]) << "layer " << layer;
   }
 }
 

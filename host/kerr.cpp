@@ -146,18 +146,24 @@ int kerr_ReportChainLength(const Kerr_Report* report) {
 
 char* kerr_ReportFormat(const Kerr_Report* report, int withLines) {
   static const char* const severityNames[] = {"notice", "warning", "error"};
-  std::string text;
-  for (int depth = 0; report != nullptr; report = report->cause, ++depth) {
-    const char* severity =
-        report->severity >= 0 && report->severity <= 2 ? severityNames[report->severity] : "?";
-    text.append(static_cast<size_t>(depth) * 2, ' ');
-    text += report->label;
-    if (withLines) text += '(' + std::to_string(report->line) + ')';
-    text += std::string(" ") + severity;
-    if (report->message[0] != '\0') text += std::string(": ") + report->message;
-    text += '\n';
+  // Formatting runs inside the exception guard's own reporting, so it may not
+  // throw: exhausted memory gives null, as the heap does.
+  try {
+    std::string text;
+    for (int depth = 0; report != nullptr; report = report->cause, ++depth) {
+      const char* severity =
+          report->severity >= 0 && report->severity <= 2 ? severityNames[report->severity] : "?";
+      text.append(static_cast<size_t>(depth) * 2, ' ');
+      text += report->label;
+      if (withLines) text += '(' + std::to_string(report->line) + ')';
+      text += std::string(" ") + severity;
+      if (report->message[0] != '\0') text += std::string(": ") + report->message;
+      text += '\n';
+    }
+    return kstr_DuplicateN(text.c_str(), text.size());
+  } catch (...) {
+    return nullptr;
   }
-  return kstr_DuplicateN(text.c_str(), text.size());
 }
 
 void kerr_PrintErrorReport(const Kerr_Report* report) {

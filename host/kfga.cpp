@@ -6,7 +6,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <new>
 #include <vector>
 
 namespace {
@@ -224,11 +223,7 @@ int kfga_DerivePolyCoefs(const KgdaBaseData* to, const KgdaBaseData* from, Kfga_
   return kerrGuard(__func__, err, 0, [&]() -> int {
     static const char* kLabel = "kfga_DerivePolyCoefs";
     KerrFrame frame(kLabel, err);
-    try {
-      return derive(to, from, poly, frame);
-    } catch (const std::bad_alloc&) {
-      return frame.fail(__LINE__, "Out of memory"), 0;
-    }
+    return derive(to, from, poly, frame);
   });
 }
 
@@ -239,12 +234,8 @@ int kfga_ComputePolyErrors(const KgdaBaseData* from, const KgdaBaseData* to,
     static const char* kLabel = "kfga_ComputePolyErrors";
     KerrFrame frame(kLabel, err);
     std::vector<double> fx, fy, tx, ty;
-    try {
-      if (!readPoints(from, fx, fy) || !readPoints(to, tx, ty))
-        return frame.fail(__LINE__, "Args"), 0;
-    } catch (const std::bad_alloc&) {
-      return frame.fail(__LINE__, "Out of memory"), 0;
-    }
+    if (!readPoints(from, fx, fy) || !readPoints(to, tx, ty))
+      return frame.fail(__LINE__, "Args"), 0;
     if (!wellFormed(poly) || fx.size() != tx.size() || fx.empty())
       return frame.fail(__LINE__, "Args"), 0;
     const int32_t n = static_cast<int32_t>(fx.size());

@@ -10,7 +10,6 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <new>
 #include <utility>
 #include <vector>
 
@@ -480,11 +479,7 @@ Kmod_RubberSheet* kmod_RubberSheetingSolve(const KgdaBaseData* mapPoints,
   return kerrGuard(__func__, err, nullptr, [&]() -> Kmod_RubberSheet* {
     static const char* kLabel = "kmod_RubberSheetingSolve";
     KerrFrame frame(kLabel, err);
-    try {
-      return solveModel(mapPoints, rasterPoints, order, frame);
-    } catch (const std::bad_alloc&) {
-      return frame.fail(__LINE__, "Out of memory"), nullptr;
-    }
+    return solveModel(mapPoints, rasterPoints, order, frame);
   });
 }
 

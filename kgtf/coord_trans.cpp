@@ -58,6 +58,7 @@ enum class Step {
   kMercatorScale,   // a scale the host's Mercator cannot hold: warned about
   kLccFalseOrigin,  // a false-origin longitude apart from the centre: warned about
   kEqcParallels,    // Equidistant Conic: one or two standard parallels
+  kTrueScale,       // Mercator, Equirectangular: the latitude of true scale
 };
 
 struct ParamStep {
@@ -74,6 +75,12 @@ constexpr ParamStep param(int slot, Kind kind, int key, int fallback1 = 0, int f
 }
 constexpr ParamStep special(Step step) {
   return {step, 0, Kind::kRaw, 0, 0, 0};
+}
+// Slot 5 from ProjStdParallel1GeoKey when the file has it, the origin
+// latitude keys then being a latitude of origin the host cannot hold; files
+// without it give the latitude in the origin keys.
+constexpr ParamStep trueScale(int key, int fallback1, int fallback2) {
+  return {Step::kTrueScale, 5, Kind::kAngular, key, fallback1, fallback2};
 }
 
 constexpr Kind A = Kind::kAngular;
@@ -98,7 +105,7 @@ constexpr ParamStep kObliqueMercator[] = {
 };
 constexpr ParamStep kMercator[] = {
     param(4, A, ProjNatOriginLongGeoKey, ProjCenterLongGeoKey, ProjFalseOriginLongGeoKey),
-    param(5, A, ProjNatOriginLatGeoKey, ProjCenterLatGeoKey, ProjFalseOriginLatGeoKey),
+    trueScale(ProjNatOriginLatGeoKey, ProjCenterLatGeoKey, ProjFalseOriginLatGeoKey),
     special(Step::kMercatorScale),
     param(6, L, ProjFalseEastingGeoKey, ProjCenterEastingGeoKey, ProjFalseOriginEastingGeoKey),
     param(7, L, ProjFalseNorthingGeoKey, ProjCenterNorthingGeoKey, ProjFalseOriginNorthingGeoKey),
@@ -139,6 +146,12 @@ constexpr ParamStep kCentre[] = {
     param(6, L, ProjFalseEastingGeoKey, ProjCenterEastingGeoKey, ProjFalseOriginEastingGeoKey),
     param(7, L, ProjFalseNorthingGeoKey, ProjCenterNorthingGeoKey, ProjFalseOriginNorthingGeoKey),
 };
+constexpr ParamStep kEquirectangular[] = {
+    param(4, A, ProjCenterLongGeoKey, ProjNatOriginLongGeoKey, ProjFalseOriginLongGeoKey),
+    trueScale(ProjCenterLatGeoKey, ProjNatOriginLatGeoKey, ProjFalseOriginLatGeoKey),
+    param(6, L, ProjFalseEastingGeoKey, ProjCenterEastingGeoKey, ProjFalseOriginEastingGeoKey),
+    param(7, L, ProjFalseNorthingGeoKey, ProjCenterNorthingGeoKey, ProjFalseOriginNorthingGeoKey),
+};
 constexpr ParamStep kMeridian[] = {
     param(4, A, ProjCenterLongGeoKey, ProjNatOriginLongGeoKey, ProjFalseOriginLongGeoKey),
     param(6, L, ProjFalseEastingGeoKey, ProjCenterEastingGeoKey, ProjFalseOriginEastingGeoKey),
@@ -168,7 +181,7 @@ constexpr Transformation kTransformations[] = {
     row(CT_EquidistantConic, 8, kEquidistantConic),
     row(CT_Stereographic, 10, kCentre),
     row(CT_PolarStereographic, 6, kPolarStereographic),
-    row(CT_Equirectangular, 17, kCentre),
+    row(CT_Equirectangular, 17, kEquirectangular),
     row(CT_Gnomonic, 13, kCentre),
     row(CT_MillerCylindrical, 18, kMeridian),
     row(CT_Orthographic, 14, kCentre),
@@ -252,6 +265,17 @@ class ParamReader {
         p[kSlotTwoParallels] = 0.0;
         p[kSlotStdParallel1] = p[kSlotOriginLatitude];
         return true;
+      case Step::kTrueScale: {
+        if (!getAngularParam(gtif_, ProjStdParallel1GeoKey, angularUnit_, &p[s.slot]))
+          return read(s.slot, s.kind, s.key, s.fallback1, s.fallback2);
+        double origin = 0.0;
+        for (int key : {s.key, s.fallback1, s.fallback2}) {
+          if (!getRawParam(gtif_, key, 0, &origin)) continue;
+          if (origin != 0.0) ignored(key, origin, "0.0");
+          break;
+        }
+        return true;
+      }
     }
     return false;
   }

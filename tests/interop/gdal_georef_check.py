@@ -198,6 +198,42 @@ def check_projections(ktif, folder):
         check_projection(code, info)
 
 
+# Mercator and Equirectangular true at a standard parallel, written by GDAL:
+# a point projected through the host record (read as the translator reads
+# slots: 4 central meridian, 5 latitude of true scale, 6, 7 false easting and
+# northing) must land where GDAL's reading of the file puts it, to 1 mm.
+def check_true_scale(ktif, folder):
+    from osgeo import osr
+    cases = [("merc", 5, "+proj=merc +lat_ts=40 +lon_0=10 +x_0=1000 +y_0=2000 +datum=WGS84"),
+             ("eqc", 17, "+proj=eqc +lat_ts=30 +lat_0=0 +lon_0=15 +x_0=300 +y_0=400 "
+              "+ellps=GRS80")]
+    for name, number, definition in cases:
+        path = os.path.join(folder, name + "_lat_ts.tif")
+        info = write_and_read(ktif, path, mem_image(4, 4, [100000, 10, 0, 5000000, 0, -10]),
+                              outputSRS=definition)
+        pro = info and info.get("projection")
+        if not expect(pro is not None and pro["number"] == number,
+                      "%s: host projection %s" % (name, pro and pro["number"])):
+            continue
+        p, spheroid = pro["parameters"], pro["spheroid"]
+        host = osr.SpatialReference()
+        host.ImportFromProj4("+proj=%s +lat_ts=%.17g +lon_0=%.17g +x_0=%.17g +y_0=%.17g "
+                             "+a=%.17g +b=%.17g +units=m" % (
+                                 name, math.degrees(p[5]), math.degrees(p[4]), p[6], p[7],
+                                 spheroid["a"], spheroid["b"]))
+        theirs = gdal.Open(path).GetSpatialRef()
+        for srs in (host, theirs):
+            srs.SetAxisMappingStrategy(osr.OAMS_TRADITIONAL_GIS_ORDER)
+        lonlat = theirs.CloneGeogCS()
+        lonlat.SetAxisMappingStrategy(osr.OAMS_TRADITIONAL_GIS_ORDER)
+        for lon, lat in ((12.5, 47.25), (-3.0, -20.5)):
+            want = osr.CoordinateTransformation(lonlat, theirs).TransformPoint(lon, lat)
+            got = osr.CoordinateTransformation(lonlat, host).TransformPoint(lon, lat)
+            expect(abs(got[0] - want[0]) < 1e-3 and abs(got[1] - want[1]) < 1e-3,
+                   "%s: (%g, %g) projects to %s through the host record, GDAL says %s"
+                   % (name, lon, lat, got[:2], want[:2]))
+
+
 def main():
     if len(sys.argv) < 2:
         print(__doc__)
@@ -208,6 +244,7 @@ def main():
     with tempfile.TemporaryDirectory(prefix="ktif_georef_") as folder:
         check_transforms(sys.argv[1], folder)
         check_projections(sys.argv[1], folder)
+        check_true_scale(sys.argv[1], folder)
     print("%(passed)d passed, %(failed)d failed" % COUNTS)
     return 0 if COUNTS["failed"] == 0 else 1
 

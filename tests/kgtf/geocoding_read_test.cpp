@@ -255,6 +255,12 @@ TEST(GeocodingRead, UserDefinedProjections) {
       // Mercator: the scale is not the host's to hold.
       {"3075:7 3080=10 3081=0 3092=0.9996 3082=1 3083=2", true, 5, "4=10d 6=1 7=2",
        "ProjScaleAtNatOriginGeoKey key value (0.999600) ignored; assuming 1.0", ""},
+      // Mercator and Equirectangular true at a standard parallel; the host
+      // holds no latitude of origin.
+      {"3075:7 3078=40 3080=10 3081=0 3082=1 3083=2", true, 5, "4=10d 5=40d 6=1 7=2", "", ""},
+      {"3075:17 3078=30 3088=15 3089=0 3082=1 3083=2", true, 17, "4=15d 5=30d 6=1 7=2", "", ""},
+      {"3075:17 3078=30 3088=15 3089=10 3082=1 3083=2", true, 17, "4=15d 5=30d 6=1 7=2",
+       "ProjCenterLatGeoKey key value (10.000000) ignored; assuming 0.0", ""},
       // Equidistant Conic with two parallels, then with one.
       {"3075:13 3088=20 3081=40 3078=30 3079=50 3082=5 3083=6", true, 8,
        "2=30d 3=50d 4=20d 5=40d 6=5 7=6 8=1", "", ""},

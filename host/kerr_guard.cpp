@@ -1,6 +1,6 @@
-#include "kerr_guard.h"
 
 #include "kerr_exception.h"
+#include "kerr_guard.h"
 #include "kmsc.h"
 
 #include <exception>

@@ -1,7 +1,7 @@
 /* Polynomial creation, evaluation and the least-squares fit. */
 #include "kfga.h"
-#include "kerr_guard.h"
 #include "kerr_frame.h"
+#include "kerr_guard.h"
 #include "kmsc.h"
 
 #include <cmath>

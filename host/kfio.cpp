@@ -2,8 +2,8 @@
 #define _FILE_OFFSET_BITS 64
 
 #include "kfio.h"
-#include "kerr_guard.h"
 #include "kerr_frame.h"
+#include "kerr_guard.h"
 #include "kmsc.h"
 #include "kstr.h"
 

@@ -1,6 +1,6 @@
 #include "kgda.h"
-#include "kerr_guard.h"
 #include "kerr_frame.h"
+#include "kerr_guard.h"
 #include "kmsc.h"
 
 #include <cmath>

@@ -1,5 +1,5 @@
-#include "kint.h"
 #include "kerr_guard.h"
+#include "kint.h"
 
 struct Kint_Init {
   const char* name;

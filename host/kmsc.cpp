@@ -1,5 +1,5 @@
-#include "kmsc.h"
 #include "kerr_guard.h"
+#include "kmsc.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // kprj: projection parameters, spheroids, datums and State Plane zones.
 #include "kprj.h"
-#include "kerr_guard.h"
 #include "kerr_frame.h"
+#include "kerr_guard.h"
 #include "kmsc.h"
 #include "kstr.h"
 

@@ -1,7 +1,7 @@
 // kprj: map projections, elevation information and map info records.
 #include "kprj.h"
-#include "kerr_guard.h"
 #include "kerr_frame.h"
+#include "kerr_guard.h"
 #include "kmsc.h"
 #include "kstr.h"
 #include "ktxt.h"

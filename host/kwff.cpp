@@ -1,7 +1,6 @@
 // World files: finding, reading and writing the six-line text beside an image.
 
 #include "kwff.h"
-#include "kerr_guard.h"
 
 #include <sys/stat.h>
 
@@ -13,6 +12,7 @@
 #include <string>
 
 #include "kerr_frame.h"
+#include "kerr_guard.h"
 #include "kmsc.h"
 #include "kstr.h"
 

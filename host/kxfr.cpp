@@ -2,9 +2,9 @@
  * them. What a node does is left to its callbacks (kxfr_nodes.cpp for the
  * built-in kinds). */
 #include "kxfr.h"
-#include "kerr_guard.h"
 #include "kcvt.h"
 #include "kerr_frame.h"
+#include "kerr_guard.h"
 #include "kmsc.h"
 #include "kstr.h"
 #include "kxfr_nodes.h"

@@ -1,9 +1,9 @@
 // The GeoTIFF parameter record: allocation, copies, and the georeferencing and
 // geocoding accessors with their half-pixel conversions.
 #include "kgtf_internal.h"
-#include "kerr_guard.h"
 
 #include "kerr_frame.h"
+#include "kerr_guard.h"
 #include "kint.h"
 #include "kmsc.h"
 

@@ -1,7 +1,6 @@
 // The read driver: an image's georeferencing tags, GeoKeys and our citation
 // into one Kgtf_GeoTIFFParams record, with the transform in the host's units.
 #include <cstring>
-#include "kerr_guard.h"
 #include <exception>
 
 #include <geotiffio.h>
@@ -10,10 +9,12 @@
 #include "citation.h"
 #include "geocoding.h"
 #include "georeferencing.h"
+#include "kerr_guard.h"
 #include "kgtf_internal.h"
 #include "kerr_frame.h"
 #include "kmsc.h"
 #include "kstr.h"
+#include "tiff_diagnostics.h"
 
 namespace {
 
@@ -109,7 +110,7 @@ void paramsRead(KerrFrame& frame, TIFF* tif, Kgtf_GeoTIFFParams** params) {
   *params = record;
 
   ReadState state;
-  state.gtif = GTIFNew(tif);
+  state.gtif = ktifGtifNew(tif);
   if (state.gtif == nullptr) return frame.fail(__LINE__, "GTIFNew failed");
   GTIFPrint(state.gtif, GeoTIFFMetaDataPrintMethod, &record->metaData);
 

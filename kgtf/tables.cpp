@@ -2,9 +2,9 @@
 // match wins: several names and codes occur twice and callers rely on which
 // row answers.
 #include "tables.h"
-#include "kerr_guard.h"
 
 #include "citation.h"
+#include "kerr_guard.h"
 #include "kgtf.h"
 #include "kstr.h"
 

@@ -1,9 +1,9 @@
 // Whether a transform or a projection can be stored in a GeoTIFF file, and the
 // GeoTIFF class of a host projection.
 #include "kgtf_internal.h"
-#include "kerr_guard.h"
 
 #include "kerr_frame.h"
+#include "kerr_guard.h"
 #include "kmsc.h"
 
 namespace {

@@ -2,12 +2,12 @@
 // TIFF handle or on an image handle that knows its special deliveries (YCbCr
 // as RGB, OPX codes expanded to 16 bits).
 #include <tiffio.h>
-#include "kerr_guard.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
+#include "kerr_guard.h"
 #include "ktif_internal.h"
 
 namespace {

@@ -12,6 +12,7 @@
 #include "kpmg.h"
 #include "kstr.h"
 #include "ktif_prefs.h"
+#include "tiff_diagnostics.h"
 
 namespace {
 
@@ -107,7 +108,7 @@ void mainImageReferenceRead(Ktif_File* handle) {
 // Opens the TIFF and selects the directory; false with a report.
 bool directorySelect(KerrFrame& frame, Ktif_File* handle, const char* mode, int64_t indexOrOffset,
                      int32_t subDirectory) {
-  handle->tiff = XTIFFOpen(handle->path, mode);
+  handle->tiff = ktifTiffOpen(handle->path, mode, frame.slot());
   if (handle->tiff == nullptr) return frame.fail(__LINE__, "Error opening TIFF file"), false;
   handle->nativeByteOrder = TIFFIsByteSwapped(handle->tiff) == 0;
   if (subDirectory) {
@@ -165,7 +166,10 @@ Ktif_File* openerRun(const char* path, const char* mode, int64_t indexOrOffset,
   auto* handle = static_cast<Ktif_File*>(kmsc_HeapMalloc(sizeof(Ktif_File)));
   if (handle == nullptr) return frame.fail(__LINE__, "No memory"), nullptr;
   handleDefaultsSet(handle);
-  bool ok = (handle->path = kstr_PathExpand(path, 0, nullptr)) != nullptr;
+  // A '$' of no variable that is set may be part of the file's own name.
+  handle->path = kstr_PathExpand(path, 0, nullptr);
+  if (handle->path == nullptr && kfio_FileExists(path)) handle->path = kstr_Duplicate(path);
+  bool ok = handle->path != nullptr;
   if (!ok) frame.fail(__LINE__, "Error expanding filename");
   handle->writeMode = std::strcmp(mode, "r") != 0 && std::strcmp(mode, "rb") != 0;
   if (ok) worldFileSwitchesSet(handle);
@@ -221,7 +225,7 @@ int ktif_SetImageInfo(Ktif_File* handle, int64_t imageIndex, Kerr_Report** err) 
 
 void handleRelease(Ktif_File* handle) {
   kdms_CacheDestroy(&handle->cache, nullptr);  // stores what it holds while the TIFF is open
-  if (handle->tiff != nullptr) XTIFFClose(handle->tiff);
+  ktifTiffClose(handle->tiff);
   handle->tiff = nullptr;
   if (handle->interleaveCache != nullptr) kmsc_HeapFree(handle->interleaveCache->data);
   kmsc_HeapFree(handle->interleaveCache);

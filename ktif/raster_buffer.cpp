@@ -2,7 +2,6 @@
  * cache of TIFF blocks through which raster-buffer blocks are read and
  * written. */
 #include <tiffio.h>
-#include "kerr_guard.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,10 +9,12 @@
 
 #include "kdms.h"
 #include "kerr_frame.h"
+#include "kerr_guard.h"
 #include "kmsc.h"
 #include "kpmg.h"
 #include "ktif_internal.h"
 #include "ktif_prefs.h"
+#include "tiff_diagnostics.h"
 
 namespace {
 
@@ -264,7 +265,12 @@ void RBReadFunc(int32_t index, void** data, void* client, Kerr_Report** err) {
   int64_t got = ktif_HandleBlockRead(handle, block, x, y, sample, bytes);
   if (got < 0 || (got == 0 && handle->rgbaRead)) {
     std::memset(block, 0, static_cast<size_t>(bytes));
-    kerr_MessageLog(-1, "ktif_HandleBlockRead failed");
+    Kerr_Report* cause = nullptr;
+    ktifTiffErrorTake(handle->tiff, &cause);
+    kerr_MessageLog(-1, "ktif_HandleBlockRead failed: block at column %u, row %u of layer %u: %s",
+                    x, y, static_cast<unsigned>(sample),
+                    cause ? kerr_ReportMessage(cause) : "no data");
+    kerr_DeleteErrorReportEx(&cause);
   } else if (got < bytes) {
     /* A short last strip: the rows it lacks read as 0, not as whatever an
      * earlier block left in this buffer. */

@@ -2,7 +2,6 @@
 // sub-byte samples, interleaved layers, WhiteIsZero) and the host layout (one
 // layer, one element per pixel, 0 is black), and the one-block reader.
 #include <tiffio.h>
-#include "kerr_guard.h"
 
 #include <array>
 #include <cstring>
@@ -11,6 +10,7 @@
 #endif
 
 #include "kerr_frame.h"
+#include "kerr_guard.h"
 #include "kmsc.h"
 #include "ktif_internal.h"
 

@@ -1,5 +1,5 @@
-#include "ktif.h"
 #include "kerr_guard.h"
+#include "ktif.h"
 
 #ifndef KTIF_VERSION_TEXT
 #define KTIF_VERSION_TEXT "0.0.0"

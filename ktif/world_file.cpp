@@ -2,11 +2,11 @@
 // image, and a transform made from the resolution and orientation tags.
 
 #include "world_file.h"
-#include "kerr_guard.h"
 
 #include <cmath>
 
 #include "kerr_frame.h"
+#include "kerr_guard.h"
 #include "kmsc.h"
 #include "kprj.h"
 #include "kstr.h"

@@ -15,6 +15,7 @@
 // Options every subcommand shares.
 struct ToolOptions {
   std::vector<std::string> prefs;  // --pref group.key=value, in order
+  bool verbose = false;            // --verbose: notices and log lines too
 };
 
 using CommandRunner = std::function<int()>;
@@ -36,6 +37,19 @@ bool toolPrefsApply(const ToolOptions& options);
 // the file's image count (which it stores in *imageCount). On failure prints
 // "ktif: <what>" with the report chain on stderr and returns null.
 Ktif_File* toolImageOpen(const std::string& path, int64_t image, int32_t* imageCount);
+
+// Routes the library's reports and log lines: warnings and errors to stderr,
+// notices and log lines only when `verbose`; failures logged by the library
+// are counted for the command's summary.
+void toolSinksInstall(bool verbose);
+
+// The failures the library logged since the last call (count and the first
+// line), which the call forgets.
+struct ToolLog {
+  long failures = 0;
+  std::string first;
+};
+ToolLog toolLogTake();
 
 // Prints "ktif: <message>" and, when there is one, the report chain on stderr,
 // then deletes the report.

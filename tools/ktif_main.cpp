@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
   app.add_option("--pref", options.prefs,
                  "Set a preference for this run, as group.key=value (repeatable)")
       ->type_name("GROUP.KEY=VALUE");
+  app.add_flag("-v,--verbose", options.verbose, "Also show notices and the library's log lines");
 
   std::map<CLI::App*, CommandRunner> runners;
   CommandRunner info = infoCommandAdd(app, options);
@@ -26,8 +27,21 @@ int main(int argc, char** argv) {
   runners[app.get_subcommand("prefs")] = prefs;
 
   CLI11_PARSE(app, argc, argv);
+  toolSinksInstall(options.verbose);
   if (!toolPrefsApply(options)) return 2;
-  for (auto& [command, run] : runners)
-    if (command->parsed()) return run();
+  for (auto& [command, run] : runners) {
+    if (!command->parsed()) continue;
+    int rc = run();
+    // Zero-filled blocks are not a success: what the library logged as a
+    // failure and the command did not summarise itself fails the run.
+    const ToolLog log = toolLogTake();
+    if (log.failures > 0) {
+      toolFail(std::to_string(log.failures) + " read failure" + (log.failures == 1 ? "" : "s") +
+                   " logged by the library: " + log.first,
+               nullptr);
+      if (rc == 0) rc = 1;
+    }
+    return rc;
+  }
   return 1;
 }

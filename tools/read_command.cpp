@@ -115,6 +115,13 @@ int readRun(const ReadOptions& options) {
   }
   int rc = readImage(handle, options.layer, out.get());
   ktif_Close(handle, nullptr);
+  const ToolLog log = toolLogTake();
+  if (log.failures > 0) {
+    toolFail(std::to_string(log.failures) + (log.failures == 1 ? " block" : " blocks") +
+                 " of layer " + std::to_string(options.layer) + " could not be read: " + log.first,
+             nullptr);
+    if (rc == 0) rc = 1;
+  }
   if (std::fflush(out.get()) != 0 && rc == 0) {
     toolFail(std::string("write failed: ") + std::strerror(errno), nullptr);
     rc = 1;

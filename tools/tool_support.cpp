@@ -47,3 +47,40 @@ Ktif_File* toolImageOpen(const std::string& path, int64_t image, int32_t* imageC
     toolFail("cannot open image " + std::to_string(image) + " of " + path, &err);
   return handle;
 }
+
+namespace {
+
+ToolLog logged;
+bool verboseOutput = false;
+
+// Warnings and errors are shown; notices (an unknown private tag, say) only
+// with --verbose.
+void toolReportSink(const Kerr_Report* report, int printer, void*) {
+  if (kerr_ReportSeverity(report) == KERR_NOTICE && !verboseOutput) return;
+  char* text = kerr_ReportFormat(report, printer == KERR_PRINT_VSL);
+  if (text != nullptr) std::fputs(text, stderr);
+  kmsc_HeapFree(text);
+}
+
+// Lines at level -1 are failures (a block that could not be read): counted
+// for the command's summary, shown one by one only with --verbose.
+void toolLogSink(int level, const char* text, void*) {
+  if (level < 0) {
+    if (logged.failures++ == 0) logged.first = text;
+  }
+  if (verboseOutput) std::fprintf(stderr, "log(%d): %s\n", level, text);
+}
+
+}  // namespace
+
+void toolSinksInstall(bool verbose) {
+  verboseOutput = verbose;
+  kerr_SetReportSink(toolReportSink, nullptr, nullptr, nullptr);
+  kerr_SetLogSink(toolLogSink, nullptr, nullptr, nullptr);
+}
+
+ToolLog toolLogTake() {
+  ToolLog taken = logged;
+  logged = ToolLog{};
+  return taken;
+}

@@ -1,8 +1,8 @@
 /* Rubber sheeting: piecewise linear over a Delaunay triangulation (order 1)
  * and thin-plate splines (order 5). */
 #include "kmod.h"
-#include "kerr_guard.h"
 #include "kerr_frame.h"
+#include "kerr_guard.h"
 #include "kmsc.h"
 #include "kxfr.h"
 

@@ -1,0 +1,136 @@
+#include "tiff_diagnostics.h"
+
+#include <xtiffio.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <set>
+#include <string>
+
+#include "kerr_frame.h"
+#include "kerr_guard.h"
+
+namespace {
+
+const char* const kClientInfo = "ktif_diagnostics";
+// A hostile file can produce endless distinct warnings; past this many per
+// file, further ones are not shown.
+constexpr size_t kMaxShownWarnings = 64;
+
+struct Diagnostics {
+  std::string path;
+  std::set<std::string> shown;  // warning texts already shown for this file
+  std::string errorModule, error;
+};
+
+Diagnostics* diagnosticsOf(TIFF* tiff) {
+  return tiff ? static_cast<Diagnostics*>(TIFFGetClientInfo(tiff, kClientInfo)) : nullptr;
+}
+
+std::string formatted(const char* format, va_list args) {
+  char text[1024];
+  std::vsnprintf(text, sizeof text, format ? format : "", args);
+  return text;
+}
+
+void show(const char* label, int severity, const std::string& text, int printer) {
+  Kerr_Report* report = kerr_CreateErrorReport(label, 0, severity, nullptr, "%s", text.c_str());
+  if (printer == KERR_PRINT_NOVSL)
+    kerr_PrintErrorReportNoVSL(report);
+  else
+    kerr_PrintErrorReport(report);
+  kerr_DeleteErrorReportEx(&report);
+}
+
+/* Shows a warning once per file; an unknown tag is only a notice. */
+void warningShow(Diagnostics& d, const char* module, const std::string& text, int printer) {
+  if (d.shown.size() >= kMaxShownWarnings || !d.shown.insert(text).second) return;
+  unsigned tag = 0;
+  const bool unknownTag = std::sscanf(text.c_str(), "Unknown field with tag %u", &tag) == 1;
+  show(module, unknownTag ? KERR_NOTICE : KERR_WARNING, d.path + ": " + text, printer);
+}
+
+int tiffWarning(TIFF*, void* user, const char* module, const char* format, va_list args) {
+  kerrGuardVoid("libtiff", nullptr, [&] {
+    warningShow(*static_cast<Diagnostics*>(user), module ? module : "libtiff",
+                formatted(format, args), KERR_PRINT_VSL);
+  });
+  return 1;  // handled: libtiff's process-wide handler stays quiet
+}
+
+int tiffError(TIFF*, void* user, const char* module, const char* format, va_list args) {
+  kerrGuardVoid("libtiff", nullptr, [&] {
+    auto* d = static_cast<Diagnostics*>(user);
+    d->errorModule = module ? module : "libtiff";
+    d->error = formatted(format, args);
+  });
+  return 1;
+}
+
+void gtifMessage(GTIF* gtif, int level, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::string text = formatted(format, args);
+  va_end(args);
+  kerrGuardVoid("libgeotiff", nullptr, [&] {
+    auto* d = static_cast<Diagnostics*>(GTIFGetUserData(gtif));
+    if (level == LIBGEOTIFF_ERROR)
+      show("libgeotiff", KERR_ERROR, (d ? d->path + ": " : std::string()) + text, KERR_PRINT_NOVSL);
+    else if (d != nullptr)
+      warningShow(*d, "libgeotiff", text, KERR_PRINT_NOVSL);
+    else
+      show("libgeotiff", KERR_WARNING, text, KERR_PRINT_NOVSL);
+  });
+}
+
+/* The kept error as a report in the slot, chaining what the slot holds. */
+bool errorMove(Diagnostics& d, Kerr_Report** slot) {
+  if (d.error.empty()) return false;
+  *slot = kerr_CreateErrorReport(d.errorModule.c_str(), 0, KERR_ERROR, *slot, "%s: %s",
+                                 d.path.c_str(), d.error.c_str());
+  d.error.clear();
+  return true;
+}
+
+}  // namespace
+
+TIFF* ktifTiffOpen(const char* path, const char* mode, Kerr_Report** err) {
+  static const char* kLabel = "ktifTiffOpen";
+  KerrFrame frame(kLabel, err);
+  auto* d = new Diagnostics{path ? path : "", {}, {}, {}};
+  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+  if (options == nullptr) {
+    delete d;
+    return frame.calleeFailed(__LINE__, "TIFFOpenOptionsAlloc"), nullptr;
+  }
+  TIFFOpenOptionsSetErrorHandlerExtR(options, tiffError, d);
+  TIFFOpenOptionsSetWarningHandlerExtR(options, tiffWarning, d);
+  XTIFFInitialize();  // registers the GeoTIFF tags, as XTIFFOpen does
+  TIFF* tiff = TIFFOpenExt(path, mode, options);
+  TIFFOpenOptionsFree(options);
+  if (tiff != nullptr) {
+    TIFFSetClientInfo(tiff, d, kClientInfo);
+    if (diagnosticsOf(tiff) == d) return tiff;
+    XTIFFClose(tiff);
+    d->errorModule = "TIFFSetClientInfo", d->error = "out of memory";
+  }
+  errorMove(*d, frame.slot());
+  delete d;
+  return nullptr;
+}
+
+void ktifTiffClose(TIFF* tiff) {
+  if (tiff == nullptr) return;
+  Diagnostics* d = diagnosticsOf(tiff);
+  XTIFFClose(tiff);
+  delete d;
+}
+
+bool ktifTiffErrorTake(TIFF* tiff, Kerr_Report** slot) {
+  Diagnostics* d = diagnosticsOf(tiff);
+  return d != nullptr && slot != nullptr && errorMove(*d, slot);
+}
+
+GTIF* ktifGtifNew(TIFF* tiff) {
+  return GTIFNewEx(tiff, gtifMessage, diagnosticsOf(tiff));
+}

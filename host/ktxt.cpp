@@ -6,21 +6,31 @@
 
 namespace {
 
-// Decodes one UTF-8 sequence at s; advances s. Malformed input gives U+FFFD
-// and consumes one byte.
+// Decodes one UTF-8 sequence at s; advances s. Malformed input gives one
+// U+FFFD for its longest start that could still have become a character (a
+// truncated sequence is one U+FFFD, a stray byte another). Overlong forms,
+// surrogates and values past U+10FFFF are refused at their second byte, so
+// each of their bytes is a U+FFFD of its own.
 char32_t decodeUtf8(const unsigned char*& s) {
-  unsigned char c = *s++;
+  const unsigned char c = *s++;
   if (c < 0x80) return c;
-  int extra = c >= 0xF0 && c < 0xF8 ? 3 : c >= 0xE0 ? 2 : c >= 0xC2 && c < 0xE0 ? 1 : -1;
-  if (extra < 0 || (c >= 0xE0 && extra == 1)) return 0xFFFD;
+  const int extra = c >= 0xC2 && c <= 0xDF   ? 1
+                    : c >= 0xE0 && c <= 0xEF ? 2
+                    : c >= 0xF0 && c <= 0xF4 ? 3
+                                             : -1;
+  if (extra < 0) return 0xFFFD;  // continuation bytes, C0, C1, F5 to FF
+  // The second byte's range rules out the overlong, surrogate and too large.
+  const unsigned char low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+  const unsigned char high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
   char32_t value = c & (0x3F >> extra);
   for (int i = 0; i < extra; ++i) {
-    if ((s[i] & 0xC0) != 0x80) return 0xFFFD;
-    value = (value << 6) | (s[i] & 0x3F);
+    const unsigned char next = s[i];
+    if (i == 0 ? next < low || next > high : (next & 0xC0) != 0x80) {
+      s += i;
+      return 0xFFFD;
+    }
+    value = (value << 6) | (next & 0x3F);
   }
-  static const char32_t minimum[] = {0, 0x80, 0x800, 0x10000};
-  if (value < minimum[extra] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-    return 0xFFFD;
   s += extra;
   return value;
 }

@@ -18,8 +18,11 @@ extern "C" {
 /* strcmp that orders null before every string and accepts two nulls. */
 int ktxt_Text_strcmp(const char* a, const char* b);
 size_t ktxt_Text_strlen(const char* text); /* 0 for null */
-/* UTF-8 to wide and back; null gives null. Invalid UTF-8 bytes become U+FFFD;
- * wide characters that are not valid code points become '?'. */
+/* UTF-8 to wide and back; null gives null. Invalid UTF-8 becomes U+FFFD: one
+ * for a truncated sequence, one for every other byte that begins no character
+ * (lead bytes C0, C1 and F5 to FF, stray continuation bytes, and each byte of
+ * an overlong form, a surrogate or a value past U+10FFFF). Wide characters
+ * that are not valid code points become '?'. */
 wchar_t* ktxt_Text_Ascii2Unicode(const char* text);
 char* ktxt_Text_Unicode2Ascii(const wchar_t* text);
 

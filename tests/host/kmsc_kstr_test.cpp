@@ -130,9 +130,26 @@ TEST(Ktxt, NarrowWideRoundTrip) {
   kmsc_HeapFree(wide);
   kmsc_HeapFree(back);
 
-  wchar_t* broken = ktxt_Text_Ascii2Unicode("a\xC3");  // truncated sequence
-  EXPECT_EQ(std::wstring(broken), std::wstring(L"a\ufffd"));
-  kmsc_HeapFree(broken);
+  // Malformed UTF-8: one U+FFFD per truncated sequence, and one per byte of
+  // what can begin no character.
+  const std::pair<const char*, std::wstring> malformed[] = {
+      {"a\xC3", L"a\ufffd"},
+      {"a\xE2\x82z", L"a\ufffdz"},
+      {"\xF0\x9F\x98", L"\ufffd"},
+      {"\xF8\x80\x80", L"\ufffd\ufffd\ufffd"},  // lead bytes past F4
+      {"\xFF\xBF\xBFz", L"\ufffd\ufffd\ufffdz"},
+      {"\xC0\xAF", L"\ufffd\ufffd"},  // overlong
+      {"\xE0\x80\xAF", L"\ufffd\ufffd\ufffd"},
+      {"\xF0\x80\x80\xAF", L"\ufffd\ufffd\ufffd\ufffd"},
+      {"\xED\xA0\x80", L"\ufffd\ufffd\ufffd"},            // surrogate
+      {"\xF4\x90\x80\x80", L"\ufffd\ufffd\ufffd\ufffd"},  // past U+10FFFF
+      {"\x80\xF4\x8F\xBF\xBF", L"\ufffd\U0010FFFF"},
+  };
+  for (const auto& [text, expected] : malformed) {
+    wchar_t* decoded = ktxt_Text_Ascii2Unicode(text);
+    EXPECT_EQ(std::wstring(decoded), expected) << testing::PrintToString(std::string(text));
+    kmsc_HeapFree(decoded);
+  }
   EXPECT_EQ(ktxt_Text_strcmp(nullptr, nullptr), 0);
   EXPECT_LT(ktxt_Text_strcmp(nullptr, ""), 0);
 

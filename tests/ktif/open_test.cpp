@@ -67,6 +67,15 @@ TEST(KtifOpen, EmptyFileAndModes) {
   }
   std::vector<std::string> missing = openFailure(image.path() + ".missing");
   EXPECT_EQ(missing.at(0), "Specified input file does not exist");
+
+  // A '$' of a variable that is not set: the file of that very name, if any.
+  unsetenv("KTIF_TEST_UNSET");
+  TempFile dollar("price${KTIF_TEST_UNSET}");
+  tiffBuilderWrite(dollar.path(), {sized(8, 8)});
+  Handle literal = openOrFail(dollar.path());
+  ASSERT_NE(literal, nullptr);
+  EXPECT_EQ(literal->path, dollar.path());
+  EXPECT_EQ(openFailure(dollar.path() + ".missing").at(0), "Error expanding filename");
   ktif_Close(nullptr, &err);
   EXPECT_EQ(err, nullptr);
 }

@@ -255,7 +255,9 @@ TEST(KtifRasterBuffer, WideYCbCrIsDeliveredAsRgbNotAsStored) {
   for (int layer = 0; layer < 3; ++layer) {
     const std::vector<uint64_t> rgb = ktifReadLayer(h.get(), layer);
     ASSERT_FALSE(rgb.empty());
-    if (layer == 1) EXPECT_LT(rgb[0], 150u);
+    if (layer == 1) {
+      EXPECT_LT(rgb[0], 150u);
+    }
     ktif_RBRasterRead(h.get(), layer, 0, 0, buffer.data(), nullptr);
     EXPECT_EQ(buffer[size_t(h->rbBlockWidth) + 7], rgb[5500 + 7]) << "layer " << layer;
   }

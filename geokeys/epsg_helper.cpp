@@ -69,6 +69,11 @@ void GetProjAndUnitsFromEPSG(int32_t code, _kprj_MapProjectionEx** projection, c
   *projection = narrow.release();
 }
 
+Kprj_ProParameters* GetProParametersFromEPSGConversion(int32_t code, double semiMajor,
+                                                       double semiMinor) {
+  return translator().exportConversion(code, semiMajor, semiMinor);
+}
+
 int32_t GetEPSGCode(const _kprj_MapProjectionEx* projection, const char* units) {
   KerrExceptionA frame(kSource, "GetEPSGCode");
   long code = 0;

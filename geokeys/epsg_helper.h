@@ -1,6 +1,6 @@
-/* The EPSG helper: the library's two uses of the host's EPSG translator.
+/* The EPSG helper: the library's uses of the host's EPSG translator.
  *
- * Both functions share one translator, created on first use and destroyed
+ * All functions share one translator, created on first use and destroyed
  * when the library is unloaded (or the process exits); a call after that
  * destruction throws std::logic_error("Dead Reference Detected").
  */
@@ -17,6 +17,13 @@
  * code 0 and for a failed record conversion, and whatever the translator
  * throws for a code it cannot translate. */
 void GetProjAndUnitsFromEPSG(int32_t code, _kprj_MapProjectionEx** projection, char** units);
+
+/* The projection record of the EPSG conversion `code` (ProjectionGeoKey's
+ * codes) on the ellipsoid of axes semiMajor and semiMinor (meters), without
+ * spheroid; owned by the caller. Reports by exception only: whatever the
+ * translator throws for a code or axes it cannot translate. */
+Kprj_ProParameters* GetProParametersFromEPSGConversion(int32_t code, double semiMajor,
+                                                       double semiMinor);
 
 /* The EPSG projected-system code of a narrow map projection in `units`; 0
  * when there is none. Never throws: a failure is logged once and gives 0. */

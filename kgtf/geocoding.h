@@ -54,6 +54,10 @@ Kprj_ProParameters* kgtf_MGAParametersCreate(int32_t pcsCode, Kerr_Report** err)
 /* Through the EPSG translator; throws what it throws. Null when the code
  * gives no parameter record. */
 Kprj_ProParameters* EPSGProParametersGet(int32_t code);
+/* The EPSG conversion `code` (a ProjectionGeoKey code) on the ellipsoid of
+ * the image's geographic system, WGS 84's when the keys give none; a record
+ * without spheroid. Throws what the translator throws. */
+Kprj_ProParameters* EPSGConversionParametersGet(GTIF* gtif, int32_t code);
 Kprj_ProParameters* kgtf_ProjectionReadUTM(GTIF* gtif, int32_t code, Kerr_Report** err);
 Kprj_ProParameters* kgtf_ProjectionReadGaussKruger(GTIF* gtif, int32_t code, Kerr_Report** err);
 Kprj_ProParameters* kgtf_ProjectionReadRSO(GTIF* gtif, int32_t code, Kerr_Report** err);

@@ -334,7 +334,8 @@ Kprj_ProParameters* kgtf_ProjectionRead(GTIF* gtif, Kerr_Report** err) {
     if (frame.hasReport()) frame.calleeFailed(__LINE__, reader.name);
     return pro;
   }
-  return EPSGProParametersGet(code);
+  // ProjectionGeoKey names a conversion, not a coordinate system.
+  return EPSGConversionParametersGet(gtif, code);
 }
 
 int GeoTIFFGeocodingGet(GTIF* gtif, char** projectionName, char** unitsName,

@@ -182,6 +182,28 @@ Kprj_ProParameters* EPSGProParametersGet(int32_t code) {
   return pro;
 }
 
+Kprj_ProParameters* EPSGConversionParametersGet(GTIF* gtif, int32_t code) {
+  // Some conversions' host forms depend on the ellipsoid. The geographic
+  // reader runs again on the finished record, and reports there what is
+  // wrong with the keys; here only the axes matter.
+  const Kprj_SpheroidEntry* wgs84 = kprj_SpheroidEntryByName("WGS 84");
+  double a = wgs84 != nullptr ? wgs84->semiMajor : 0.0;
+  double b = wgs84 != nullptr ? wgs84->semiMinor : 0.0;
+  if (Kprj_ProParameters* geographic = kgtf_ProParametersCreate(0, 0)) {
+    Kerr_Report* report = nullptr;
+    kgtf_GCSRead(gtif, geographic, &report);
+    kerr_DeleteErrorReportEx(&report);
+    const Kprj_Spheroid* spheroid = geographic->spheroid;
+    if (spheroid != nullptr && spheroid->semiMinor > 0.0 &&
+        spheroid->semiMajor >= spheroid->semiMinor) {
+      a = spheroid->semiMajor;
+      b = spheroid->semiMinor;
+    }
+    kprj_ProParametersFree(&geographic, nullptr);
+  }
+  return GetProParametersFromEPSGConversion(code, a, b);
+}
+
 Kprj_ProParameters* kgtf_ProjectionReadUTM(GTIF* gtif, int32_t code, Kerr_Report** err) {
   static const char* kLabel = "kgtf_ProjectionReadUTM";
   KerrFrame frame(kLabel, err, KERR_PRINT_NOVSL);

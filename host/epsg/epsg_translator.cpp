@@ -343,6 +343,51 @@ void EPSGTranslator::exportToEPRJ(
   elevation = std::move(wideElevation);
 }
 
+Kprj_ProParameters* EPSGTranslator::exportConversion(long code, double semiMajor,
+                                                     double semiMinor) {
+  if (code <= 0) fail("%ld is not an EPSG code", code);
+  if (!(semiMinor > 0.0) || !(semiMajor >= semiMinor) || !std::isfinite(semiMajor))
+    fail("EPSG:%ld: %g, %g are not the axes of an ellipsoid", code, semiMajor, semiMinor);
+  std::string text = std::to_string(code);
+  PjPtr conversion(proj_create_from_database(context_, "EPSG", text.c_str(),
+                                             PJ_CATEGORY_COORDINATE_OPERATION, 0, nullptr));
+  if (!conversion || proj_get_type(conversion.get()) != PJ_TYPE_CONVERSION)
+    fail("EPSG:%ld is not a conversion in the EPSG registry", code);
+  const char* name = proj_get_name(conversion.get()) ? proj_get_name(conversion.get()) : "?";
+
+  // A conversion alone has no ellipsoid; inside a projected system on the
+  // caller's, PROJ can convert the methods whose parameters depend on it.
+  double inverseFlattening = semiMajor == semiMinor ? 0.0 : semiMajor / (semiMajor - semiMinor);
+  PjPtr ellipsoidal(
+      proj_create_ellipsoidal_2D_cs(context_, PJ_ELLPS2D_LONGITUDE_LATITUDE, nullptr, 0.0));
+  PjPtr geographic(ellipsoidal
+                       ? proj_create_geographic_crs(context_, "unnamed", "unnamed", "unnamed",
+                                                    semiMajor, inverseFlattening, "Greenwich", 0.0,
+                                                    "degree", 0.0174532925199433, ellipsoidal.get())
+                       : nullptr);
+  PjPtr cartesian(proj_create_cartesian_2D_cs(context_, PJ_CART2D_EASTING_NORTHING, "metre", 1.0));
+  PjPtr crs(geographic && cartesian
+                ? proj_create_projected_crs(context_, "unnamed", geographic.get(), conversion.get(),
+                                            cartesian.get())
+                : nullptr);
+  PjPtr bound(crs ? proj_crs_get_coordoperation(context_, crs.get()) : nullptr);
+  if (!bound) fail("PROJ could not use EPSG:%ld (%s) on an ellipsoid", code, name);
+  HostProjection host;
+  try {
+    host = conversionToHost(context_, bound.get(), semiMajor, semiMinor, true);
+  } catch (const std::runtime_error& e) {
+    fail("EPSG:%ld (%s): %s", code, name, e.what());
+  }
+
+  HostCall call;
+  ProPtr pro(kprj_ProParametersCreateByName(kprj_ProjectionNameByNumber(host.number), call.slot()));
+  call.check(pro != nullptr, "kprj_ProParametersCreateByName");
+  pro->zone = host.zone;
+  for (int i = 0; i < KPRJ_PARAMETER_COUNT; ++i) pro->parameters[i] = host.parameters[i];
+  kprj_SpheroidFree(&pro->spheroid, nullptr);
+  return pro.release();
+}
+
 namespace {
 
 // The geographic 2D systems of a datum that share the record's spheroid,

@@ -84,6 +84,16 @@ class __attribute__((visibility("default"))) EPSGTranslator {
                     KtxtTextU& units,
                     LegacyHelperTemplate<_kprj_ElevationInfo, KtxtTextU>& elevation);
 
+  /* The host record of the EPSG conversion `code` (a projection without a
+   * coordinate system, as GeoTIFF's ProjectionGeoKey names one) used on an
+   * ellipsoid of axes semiMajor >= semiMinor > 0 (meters), which decides the
+   * forms that depend on it (Mercator and Lambert variants, Hotine A,
+   * spherical methods). Exact as exportToEPRJ is; a UTM zone conversion gives
+   * the UTM record. A new narrow record without a spheroid (the caller
+   * applies the geodesy of the system it uses the conversion in), owned by
+   * the caller (kprj_ProParametersFree). */
+  Kprj_ProParameters* exportConversion(long code, double semiMajor, double semiMinor);
+
   /* The EPSG code of a projection record (wide or narrow) in `units`, and the
    * vertical code of `elevation` (which may be empty). `code` and
    * `verticalCode` are set to 0 first and keep 0 on failure. */

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <stdexcept>
 #include <sstream>
 #include <string>
@@ -203,6 +204,40 @@ TEST(EPSGTranslator, ConvertedVariantsProjectAlike) {
     for (PJ* object : {mine, target, base, raw, registry}) proj_destroy(object);
   }
   proj_context_destroy(context);
+}
+
+// A conversion code (what ProjectionGeoKey holds) on the ellipsoid of a
+// system built on it gives that system's record without its geodesy; 19905
+// (Mercator A, scale 0.997) has a host form that depends on the ellipsoid.
+TEST(EPSGTranslator, ConversionsOnTheImageEllipsoid) {
+  struct ProFree {
+    void operator()(Kprj_ProParameters* pro) const { kprj_ProParametersFree(&pro, nullptr); }
+  };
+  using Case = std::pair<long, long>;  // conversion, projected system
+  for (auto [conversion, system] : {Case{19916, 27700}, Case{18052, 21892}, Case{16206, 28406},
+                                    Case{19905, 3002}, Case{16031, 32631}}) {
+    SCOPED_TRACE(conversion);
+    Record r(system);
+    const Kprj_ProParameters* want = r.pro();
+    std::unique_ptr<Kprj_ProParameters, ProFree> got(translator().exportConversion(
+        conversion, want->spheroid->semiMajor, want->spheroid->semiMinor));
+    ASSERT_NE(got, nullptr);
+    EXPECT_EQ(got->number, want->number);
+    EXPECT_EQ(got->zone, want->zone);
+    EXPECT_EQ(got->spheroid, nullptr);
+    for (int slot = 0; slot < KPRJ_PARAMETER_COUNT; ++slot)
+      expectClose(got->parameters[slot], want->parameters[slot], "slot " + std::to_string(slot));
+  }
+  // Not a conversion; spherical formulas on an ellipsoid; axes that are no
+  // ellipsoid.
+  const double wgs84[] = {6378137.0, 6356752.314245179};
+  using Refused = std::tuple<long, double, double>;
+  for (auto [code, a, b] :
+       {Refused{4326, wgs84[0], wgs84[1]}, Refused{3856, wgs84[0], wgs84[1]},
+        Refused{0, wgs84[0], wgs84[1]}, Refused{19916, 1.0, 2.0}, Refused{19916, NAN, 1.0}}) {
+    SCOPED_TRACE(code);
+    EXPECT_THROW(translator().exportConversion(code, a, b), std::runtime_error);
+  }
 }
 
 TEST(EPSGTranslator, VerticalCodes) {

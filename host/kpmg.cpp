@@ -246,8 +246,25 @@ bool parseBoolean(const std::string& text, int& flag) {
   return false;
 }
 
+// The spelling in `values` ("|"-separated) that `text` matches, trimmed and
+// without regard to ASCII case; false when it matches none.
+bool acceptedValue(const char* values, const std::string& text, std::string& accepted) {
+  const std::string wanted = trim(text);
+  for (const char* start = values;;) {
+    const char* end = std::strchr(start, '|');
+    std::string candidate = end ? std::string(start, end) : std::string(start);
+    if (kstr_Eqic(candidate.c_str(), wanted.c_str())) {
+      accepted = candidate;
+      return true;
+    }
+    if (end == nullptr) return false;
+    start = end + 1;
+  }
+}
+
 // The shared road of the three getters: arguments, lookup, parse, and the
-// default on any failure. `kind` names the value in the malformed-value report.
+// default on any failure. `kind` names the value in the malformed-value
+// report; with a null `kind` the parser makes its own report.
 template <typename T, typename Parse>
 T preferenceRead(KerrFrame& frame, const char* group, const char* key, T defaultValue,
                  const char* kind, Parse parse) {
@@ -257,7 +274,8 @@ T preferenceRead(KerrFrame& frame, const char* group, const char* key, T default
     if (value == nullptr) return defaultValue;
     T result;
     if (!parse(*value, result)) {
-      frame.fail(__LINE__, "Malformed %s '%s' for %s.%s", kind, value->c_str(), group, key);
+      if (kind != nullptr)
+        frame.fail(__LINE__, "Malformed %s '%s' for %s.%s", kind, value->c_str(), group, key);
       return defaultValue;
     }
     return result;
@@ -271,15 +289,26 @@ T preferenceRead(KerrFrame& frame, const char* group, const char* key, T default
 extern "C" {
 
 char* kpmg_GetEnumPreference(const char* group, const char* key, const char* defaultValue,
-                             Kerr_Report** err) {
+                             const char* values, Kerr_Report** err) {
   static const char* kLabel = "kpmg_GetEnumPreference";
   KerrFrame frame(kLabel, err);
-  return preferenceRead<char*>(frame, group, key, const_cast<char*>(defaultValue), "",
-                               [](const std::string& text, char*& copy) {
-                                 copy = kstr_DuplicateN(text.c_str(), text.size());
-                                 if (copy == nullptr) throw std::bad_alloc();
-                                 return true;
-                               });
+  // A misspelt value is the default, as a malformed number is, but only a
+  // warning: the read itself worked.
+  auto parse = [&](const std::string& text, char*& copy) {
+    std::string accepted = text;
+    if (values != nullptr && !acceptedValue(values, text, accepted)) {
+      std::string allowed(values);
+      for (size_t at = 0; (at = allowed.find('|', at)) != std::string::npos; at += 2)
+        allowed.replace(at, 1, ", ");
+      frame.report(__LINE__, KERR_WARNING, "Unknown value '%s' for %s.%s (allowed: %s)",
+                   text.c_str(), group, key, allowed.c_str());
+      return false;
+    }
+    copy = kstr_DuplicateN(accepted.c_str(), accepted.size());
+    if (copy == nullptr) throw std::bad_alloc();
+    return true;
+  };
+  return preferenceRead<char*>(frame, group, key, const_cast<char*>(defaultValue), nullptr, parse);
 }
 
 double kpmg_GetNumberPreference(const char* group, const char* key, double defaultValue,

@@ -34,9 +34,14 @@ extern "C" {
 /* The value as a new heap string (kmsc_HeapFree), or, when nothing is set or
  * the read fails, `defaultValue` itself (the same pointer, which may be null).
  * Callers compare the result with their default by pointer first and free
- * only a result that differs. Null group or key: "Args". */
+ * only a result that differs. Null group or key: "Args".
+ * `values` lists the accepted values, "|"-separated ("Read|Write|Ignore"); a
+ * value matches one of them trimmed and without regard to ASCII case, and
+ * comes back spelt as in the list. A value that matches none gives the default
+ * and a warning (severity KERR_WARNING) "Unknown value '%s' for %s.%s
+ * (allowed: A, B, C)". Null `values` accepts any text as it is. */
 char* kpmg_GetEnumPreference(const char* group, const char* key, const char* defaultValue,
-                             Kerr_Report** err);
+                             const char* values, Kerr_Report** err);
 
 /* The value as a number, or `defaultValue` when nothing is set. A value that
  * is not a complete finite number (C locale, surrounding blanks allowed)

@@ -39,7 +39,8 @@ enum class Overrides { ReadWrite, Read, Ignore };
 
 Overrides overridesPreference() {
   const KtifPreference& pref = ktifPreferences[KTIF_PREF_UNIT_OVERRIDES];
-  char* value = kpmg_GetEnumPreference(pref.group, pref.key, pref.defaultText, nullptr);
+  char* value =
+      kpmg_GetEnumPreference(pref.group, pref.key, pref.defaultText, pref.values, nullptr);
   Overrides result = Overrides::ReadWrite;
   if (value && kstr_Eqic(value, "Read"))
     result = Overrides::Read;

@@ -303,7 +303,8 @@ class ParamReader {
 
 bool errorSuppressionGet() {
   const KtifPreference& pref = ktifPreferences[KTIF_PREF_ERR_SUPPRESS];
-  char* value = kpmg_GetEnumPreference(pref.group, pref.key, pref.defaultText, nullptr);
+  char* value =
+      kpmg_GetEnumPreference(pref.group, pref.key, pref.defaultText, pref.values, nullptr);
   if (value == pref.defaultText) return true;
   bool on = ktxt_Text_strcmp(value, "Yes") == 0;
   kmsc_HeapFree(value);
@@ -330,7 +331,8 @@ int getParamWBU(int key, GTIF* gtif, KgtfParamGetter getter, int unitCode, doubl
   static const char* kLabel = "getParamWBU";
   KerrFrame frame(kLabel, nullptr, KERR_PRINT_NOVSL);
   const KtifPreference& pref = ktifPreferences[KTIF_PREF_ERR_SUPPRESS];
-  char* value = kpmg_GetEnumPreference(pref.group, pref.key, pref.defaultText, frame.slot());
+  char* value =
+      kpmg_GetEnumPreference(pref.group, pref.key, pref.defaultText, nullptr, frame.slot());
   if (frame.hasReport()) {
     frame.fail(__LINE__, "TIFFWarning failed");
     frame.showAndDrop();

@@ -65,7 +65,12 @@ struct PreferenceText {
     if (value != pref.defaultText) kmsc_HeapFree(value);
   }
   bool read(Kerr_Report** err) {
-    value = kpmg_GetEnumPreference(pref.group, pref.key, pref.defaultText, err);
+    value = kpmg_GetEnumPreference(pref.group, pref.key, pref.defaultText, pref.values, err);
+    // A value it does not accept is shown, and the default used.
+    if (err && *err && kerr_ReportSeverity(*err) < KERR_ERROR) {
+      kerr_PrintErrorReport(*err);
+      kerr_DeleteErrorReportEx(err);
+    }
     return !(err && *err);
   }
   bool is(const char* text) const { return value && kstr_Eqic(value, text); }

@@ -35,10 +35,13 @@ void handleDefaultsSet(Ktif_File* handle) {
   handle->tfwRead = 1;
 }
 
-// World-file switches from "tfw_access"; a failed read means the default.
-void worldFileSwitchesSet(Ktif_File* handle) {
+// World-file switches from "tfw_access"; a failed read means the default, and
+// a value the preference does not accept is shown.
+void worldFileSwitchesSet(KerrFrame& frame, Ktif_File* handle) {
   const KtifPreference& pref = ktifPreferences[KTIF_PREF_TFW_ACCESS];
-  char* access = kpmg_GetEnumPreference(pref.group, pref.key, pref.defaultText, nullptr);
+  char* access =
+      kpmg_GetEnumPreference(pref.group, pref.key, pref.defaultText, pref.values, frame.slot());
+  if (frame.hasReport()) frame.showAndDrop();
   if (kstr_Eqic(access, "Ignore")) handle->tfwRead = 0;
   if (kstr_Eqic(access, "Write")) handle->tfwWrite = 1;
   if (access != pref.defaultText) kmsc_HeapFree(access);
@@ -172,7 +175,7 @@ Ktif_File* openerRun(const char* path, const char* mode, int64_t indexOrOffset,
   bool ok = handle->path != nullptr;
   if (!ok) frame.fail(__LINE__, "Error expanding filename");
   handle->writeMode = std::strcmp(mode, "r") != 0 && std::strcmp(mode, "rb") != 0;
-  if (ok) worldFileSwitchesSet(handle);
+  if (ok) worldFileSwitchesSet(frame, handle);
   if (ok && !kfio_FileExists(handle->path)) {
     ok = false;
     frame.fail(__LINE__, handle->writeMode ? "File to be created not writable"

@@ -16,6 +16,7 @@ struct PrefRow {
   const KtifPreference* pref;
   std::string value;
   std::string source;
+  std::string ignored;  // why a value that is set was not used
 };
 
 // The shortest text that reads back as the same double.
@@ -28,14 +29,15 @@ std::string formatNumber(double value) {
 // Reads one preference the way the library does; a malformed value shows as
 // the default with the source saying why.
 PrefRow prefRead(const KtifPreference& pref) {
-  PrefRow row{&pref, "", kpmg_GetPreferenceSource(pref.group, pref.key)};
+  PrefRow row{&pref, "", kpmg_GetPreferenceSource(pref.group, pref.key), ""};
   if (row.source == "file" && kpmg_PreferencesFileName() != nullptr)
     row.source = std::string("file ") + kpmg_PreferencesFileName();
   if (row.source == "set") row.source = "--pref";
   Kerr_Report* err = nullptr;
   switch (pref.kind) {
     case KTIF_PREF_ENUM: {
-      char* value = kpmg_GetEnumPreference(pref.group, pref.key, pref.defaultText, &err);
+      char* value =
+          kpmg_GetEnumPreference(pref.group, pref.key, pref.defaultText, pref.values, &err);
       row.value = value ? value : pref.defaultText;
       if (value != pref.defaultText) kmsc_HeapFree(value);
       break;
@@ -51,7 +53,8 @@ PrefRow prefRead(const KtifPreference& pref) {
       break;
   }
   if (err != nullptr) {
-    row.source = "default (" + row.source + " value ignored: " + kerr_ReportMessage(err) + ")";
+    row.ignored = kerr_ReportMessage(err);
+    row.source = "default (" + row.source + " value ignored: " + row.ignored + ")";
     kerr_DeleteErrorReportEx(&err);
   }
   return row;
@@ -69,12 +72,11 @@ int prefsPrint(bool json) {
   for (const KtifPreference& pref : ktifPreferences) {
     PrefRow row = prefRead(pref);
     if (json) {
-      out.push_back({{"group", pref.group},
-                     {"key", pref.key},
-                     {"kind", kindName(pref.kind)},
-                     {"default", pref.defaultText},
-                     {"value", row.value},
-                     {"source", row.source}});
+      nlohmann::json entry = {{"group", pref.group},         {"key", pref.key},
+                              {"kind", kindName(pref.kind)}, {"default", pref.defaultText},
+                              {"value", row.value},          {"source", row.source}};
+      if (!row.ignored.empty()) entry["ignored"] = row.ignored;
+      out.push_back(entry);
     } else {
       std::printf("%-14s %-26s %-12s %-12s %s\n", pref.group, pref.key, pref.defaultText,
                   row.value.c_str(), row.source.c_str());

@@ -92,7 +92,7 @@ TEST_F(KpmgTest, FileFormat) {
   // clang-format on
   const char* fallback = "fallback";
   for (auto& c : cases) {
-    char* value = kpmg_GetEnumPreference(c[0], c[1], fallback, nullptr);
+    char* value = kpmg_GetEnumPreference(c[0], c[1], fallback, nullptr, nullptr);
     EXPECT_STREQ(value, c[2] ? c[2] : fallback) << c[0] << "." << c[1];
     if (value != fallback) kmsc_HeapFree(value);
   }
@@ -141,11 +141,26 @@ TEST_F(KpmgTest, GettersGiveTheDefaultForUnsetOrMalformedValues) {
   // An unset enum is the default's own pointer; a set one, a heap string the
   // caller frees, even when it equals the default.
   const char* fallback = "Read";
-  EXPECT_EQ(kpmg_GetEnumPreference("tiff", "tfw_access", fallback, &err_), fallback);
+  EXPECT_EQ(kpmg_GetEnumPreference("tiff", "tfw_access", fallback, nullptr, &err_), fallback);
   ASSERT_EQ(kpmg_SetPreference("tiff", "tfw_access", "Read", nullptr), 0);
-  char* value = kpmg_GetEnumPreference("tiff", "tfw_access", fallback, &err_);
+  char* value = kpmg_GetEnumPreference("tiff", "tfw_access", fallback, nullptr, &err_);
   EXPECT_EQ(kmsc_HeapSize(value), 5u);  // not the default's pointer
   kmsc_HeapFree(value);
+
+  // Against accepted values: any case and blanks, spelt back as listed;
+  // anything else is the default and a warning that says what is allowed.
+  const std::pair<std::string, const char*> enums[] = {
+      {" wRITE ", "Write"}, {"read/write", "Read/Write"}, {"Wirte", nullptr},
+      {"", nullptr},        {"Read|Write", nullptr}};
+  for (const auto& [text, accepted] : enums) {
+    ASSERT_EQ(kpmg_SetPreference("tiff", "tfw_access", text.c_str(), nullptr), 0);
+    value = kpmg_GetEnumPreference("Tiff", "tfw_access", fallback, "Read|Write|Read/Write", &err_);
+    EXPECT_STREQ(value, accepted ? accepted : fallback) << text;
+    EXPECT_EQ(kerr_ReportSeverity(err_), accepted ? -1 : KERR_WARNING) << text;
+    EXPECT_EQ(take(), accepted ? "" : "Unknown value '" + text +
+                                          "' for Tiff.tfw_access (allowed: Read, Write, Read/Write)");
+    if (value != fallback) kmsc_HeapFree(value);
+  }
 }
 
 TEST_F(KpmgTest, AssignmentParsing) {
@@ -161,7 +176,7 @@ TEST_F(KpmgTest, AssignmentParsing) {
     EXPECT_EQ(kpmg_SetPreferenceAssignment(c[0], &err_), c[1] ? 0 : -1) << c[0];
     EXPECT_EQ(take(), c[1] ? "" : "Malformed preference '" + std::string(c[0]) + "'");
     if (!c[1]) continue;
-    char* value = kpmg_GetEnumPreference(c[1], c[2], nullptr, nullptr);
+    char* value = kpmg_GetEnumPreference(c[1], c[2], nullptr, nullptr, nullptr);
     EXPECT_STREQ(value, c[3]) << c[0];
     kmsc_HeapFree(value);
   }

@@ -83,11 +83,24 @@ TEST(KtifOpen, EmptyFileAndModes) {
 TEST(KtifOpen, WorldFileSwitchesFollowThePreference) {
   TempFile image("tfw");
   tiffBuilderWrite(image.path(), {sized(8, 8)});
-  for (auto [value, read, write] : {std::tuple{"Write", 1, 1}, {"Ignore", 0, 0}, {"Read", 1, 0}}) {
+  // Value, the switches, and what the open shows.
+  const std::tuple<const char*, int, int, std::vector<std::string>> cases[] = {
+      {"Write", 1, 1, {}},
+      {" ignore ", 0, 0, {}},
+      {"Read", 1, 0, {}},
+      {"Wirte",
+       1,
+       0,
+       {"Unknown value 'Wirte' for tiff.tfw_access (allowed: Read, Write, Ignore)"}}};
+  for (const auto& [value, read, write, shown] : cases) {
     kpmg_SetPreference("tiff", "tfw_access", value, nullptr);
+    ReportCapture capture;
     Handle h = openOrFail(image.path());
     EXPECT_EQ(h->tfwRead, read) << value;
     EXPECT_EQ(h->tfwWrite, write) << value;
+    std::vector<std::string> messages;
+    for (const auto& printed : capture.printed) messages.push_back(printed.message);
+    EXPECT_EQ(messages, shown) << value;
   }
   kpmg_ClearPreferences();
 }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# `ktif prefs`: the preferences file, --pref, their precedence, and a bad value.
+# `ktif prefs`: the preferences file, --pref, their precedence, and bad values.
 set -u
 ktif=$1
 dir=$(mktemp -d)
@@ -15,11 +15,13 @@ out=$(env -u KRASTER_PREFERENCES "$ktif" prefs)
 expect "defaults" '^tiff +tfw_access +Read +Read +default$' "$(row 'tiff +tfw_access' "$out")"
 expect "every preference listed" '^11$' "$(printf '%s\n' "$out" | tail -n +2 | wc -l)"
 
-printf '[tiff]\ntfw_access = Write\nrb_block_width = wide\n[rasterprocess]\nrp_reprojtolerance = 0.5\n' > "$dir/prefs"
+printf '[tiff]\ntfw_access = Write\nrb_block_width = wide\ngeo_model = polynomial\nuse_gcps = Noo\n[rasterprocess]\nrp_reprojtolerance = 0.5\n' > "$dir/prefs"
 out=$(KRASTER_PREFERENCES="$dir/prefs" "$ktif" prefs)
 expect "file value" "^tiff +tfw_access +Read +Write +file $dir/prefs\$" "$(row 'tiff +tfw_access' "$out")"
 expect "file number" '^rasterprocess +rp_reprojtolerance +0.34 +0.5 +file' "$(row 'rasterprocess +rp_reprojtolerance' "$out")"
 expect "malformed falls back" '^tiff +rb_block_width +1280 +1280 +default \(file .* value ignored: Malformed number' "$(row 'tiff +rb_block_width' "$out")"
+expect "enumeration in any case" '^tiff +geo_model +Polynomial +Polynomial +file' "$(row 'tiff +geo_model' "$out")"
+expect "unknown enumeration value falls back" "^tiff +use_gcps +Yes +Yes +default \\(file .* value ignored: Unknown value 'Noo' for tiff.use_gcps \\(allowed: Yes, No\\)\\)\$" "$(row 'tiff +use_gcps' "$out")"
 
 out=$(KRASTER_PREFERENCES="$dir/prefs" "$ktif" prefs --pref tiff.tfw_access=Ignore --pref tiff.geo_order=3)
 expect "--pref wins over the file" '^tiff +tfw_access +Read +Ignore +--pref$' "$(row 'tiff +tfw_access' "$out")"
@@ -27,6 +29,8 @@ expect "--pref after the command" '^tiff +geo_order +1 +3 +--pref$' "$(row 'tiff
 
 out=$(env -u KRASTER_PREFERENCES "$ktif" --pref tiff.tfw_access=Write prefs --json)
 expect "json" '"value": "Write"' "$out"
+out=$(env -u KRASTER_PREFERENCES "$ktif" --pref tiff.tfw_access=Wirte prefs --json)
+expect "json says why a value is ignored" '"ignored": "Unknown value .Wirte. for tiff.tfw_access \(allowed: Read, Write, Ignore\)"' "$out"
 
 "$ktif" prefs --pref nonsense >/dev/null 2>"$dir/err"
 expect "malformed --pref refused" 'Malformed preference' "$(cat "$dir/err")"

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "kdms.h"
@@ -267,8 +268,13 @@ void RBReadFunc(int32_t index, void** data, void* client, Kerr_Report** err) {
     std::memset(block, 0, static_cast<size_t>(bytes));
     Kerr_Report* cause = nullptr;
     ktifTiffErrorTake(handle->tiff, &cause);
-    kerr_MessageLog(-1, "ktif_HandleBlockRead failed: block at column %u, row %u of layer %u: %s",
-                    x, y, static_cast<unsigned>(sample),
+    // Named as the TIFF knows it: pixel position of the strip or tile, and
+    // its plane where the layers are stored apart.
+    char plane[32] = "";
+    if (handle->planarConfig == 2)
+      std::snprintf(plane, sizeof plane, ", plane %u", unsigned{sample});
+    kerr_MessageLog(-1, "ktif_HandleBlockRead failed: block at column %u, row %u%s: %s%s%s", x, y,
+                    plane, cause ? kerr_ReportLabel(cause) : "", cause ? ": " : "",
                     cause ? kerr_ReportMessage(cause) : "no data");
     kerr_DeleteErrorReportEx(&cause);
   } else if (got < bytes) {

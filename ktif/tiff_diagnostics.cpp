@@ -27,6 +27,12 @@ Diagnostics* diagnosticsOf(TIFF* tiff) {
   return tiff ? static_cast<Diagnostics*>(TIFFGetClientInfo(tiff, kClientInfo)) : nullptr;
 }
 
+/* libtiff names its module, or sometimes the file, which the text names
+ * anyway. */
+const char* moduleLabel(const Diagnostics& d, const char* module) {
+  return module == nullptr || *module == '\0' || d.path == module ? "libtiff" : module;
+}
+
 std::string formatted(const char* format, va_list args) {
   char text[1024];
   std::vsnprintf(text, sizeof text, format ? format : "", args);
@@ -52,8 +58,8 @@ void warningShow(Diagnostics& d, const char* module, const std::string& text, in
 
 int tiffWarning(TIFF*, void* user, const char* module, const char* format, va_list args) {
   kerrGuardVoid("libtiff", nullptr, [&] {
-    warningShow(*static_cast<Diagnostics*>(user), module ? module : "libtiff",
-                formatted(format, args), KERR_PRINT_VSL);
+    auto* d = static_cast<Diagnostics*>(user);
+    warningShow(*d, moduleLabel(*d, module), formatted(format, args), KERR_PRINT_VSL);
   });
   return 1;  // handled: libtiff's process-wide handler stays quiet
 }
@@ -61,7 +67,7 @@ int tiffWarning(TIFF*, void* user, const char* module, const char* format, va_li
 int tiffError(TIFF*, void* user, const char* module, const char* format, va_list args) {
   kerrGuardVoid("libtiff", nullptr, [&] {
     auto* d = static_cast<Diagnostics*>(user);
-    d->errorModule = module ? module : "libtiff";
+    d->errorModule = moduleLabel(*d, module);
     d->error = formatted(format, args);
   });
   return 1;

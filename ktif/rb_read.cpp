@@ -154,12 +154,16 @@ bool stripRowsRead(Ktif_File* handle, int64_t x0, int64_t y0, int64_t rows, int6
       frame.fail(__LINE__, "Row %llu lies in no strip", static_cast<unsigned long long>(y));
       return false;
     }
-    const int64_t inStrip = lineBytes * int64_t(y % rowsPerStrip) + x0 * pixelBytes;
-    const int64_t position = int64_t(offsets[strip]) + inStrip;
-    if (offsets[strip] > uint64_t(INT64_MAX / 2) || position < 0) {
+    /* A row beyond 2^61 bytes into its strip, or a strip beyond 2^62, lies
+     * past any file; checked before the sums that could overflow. */
+    const uint64_t rowInStrip = y % rowsPerStrip;
+    if (offsets[strip] > uint64_t(INT64_MAX / 2) ||
+        rowInStrip > uint64_t(INT64_MAX / 4 / lineBytes)) {
       frame.fail(__LINE__, "kfio_fseeko failed");
       return false;
     }
+    const int64_t inStrip = lineBytes * int64_t(rowInStrip) + x0 * pixelBytes;
+    const int64_t position = int64_t(offsets[strip]) + inStrip;
     /* Whole samples of the row that the strip holds. */
     int64_t held = readBytes;
     if (counts[strip] < uint64_t(inStrip + readBytes)) {

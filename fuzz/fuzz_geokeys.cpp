@@ -2,7 +2,9 @@
 // GeoAsciiParamsTag) to the geocoding reader, without a file.
 //
 // Input layout: a 16-bit count n, then n 16-bit directory values; a byte m,
-// then m doubles; the rest is the ASCII parameters.
+// then m doubles; the rest is the ASCII parameters. Seeds in
+// fuzz/corpus/geokeys: from GDAL's files (make_corpus.sh) and with wrongly
+// typed keys (make_geokey_seeds.py).
 #include <cstdint>
 #include <cstring>
 #include <string>

@@ -11,7 +11,7 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
 cmake --install "$build" --prefix "$tmp/prefix" >/dev/null
-"$build/tools/ktif-sample" "$tmp/sample.tif"
+"$build/tools/ktif-sample" "$tmp/sample.tif" >/dev/null
 # ktif-sample writes a 512 x 384 image.
 expected="512 x 384"
 

@@ -149,16 +149,19 @@ TEST_F(KpmgTest, GettersGiveTheDefaultForUnsetOrMalformedValues) {
 
   // Against accepted values: any case and blanks, spelt back as listed;
   // anything else is the default and a warning that says what is allowed.
-  const std::pair<std::string, const char*> enums[] = {
-      {" wRITE ", "Write"}, {"read/write", "Read/Write"}, {"Wirte", nullptr},
-      {"", nullptr},        {"Read|Write", nullptr}};
+  const std::pair<std::string, const char*> enums[] = {{" wRITE ", "Write"},
+                                                       {"read/write", "Read/Write"},
+                                                       {"Wirte", nullptr},
+                                                       {"", nullptr},
+                                                       {"Read|Write", nullptr}};
   for (const auto& [text, accepted] : enums) {
     ASSERT_EQ(kpmg_SetPreference("tiff", "tfw_access", text.c_str(), nullptr), 0);
     value = kpmg_GetEnumPreference("Tiff", "tfw_access", fallback, "Read|Write|Read/Write", &err_);
     EXPECT_STREQ(value, accepted ? accepted : fallback) << text;
     EXPECT_EQ(kerr_ReportSeverity(err_), accepted ? -1 : KERR_WARNING) << text;
-    EXPECT_EQ(take(), accepted ? "" : "Unknown value '" + text +
-                                          "' for Tiff.tfw_access (allowed: Read, Write, Read/Write)");
+    EXPECT_EQ(take(), accepted ? ""
+                               : "Unknown value '" + text +
+                                     "' for Tiff.tfw_access (allowed: Read, Write, Read/Write)");
     if (value != fallback) kmsc_HeapFree(value);
   }
 }

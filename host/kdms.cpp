@@ -278,9 +278,11 @@ void release(Kdms_Cache* cache) {
 
 }  // namespace
 
-extern "C" {
+namespace {
 
-Kdms_Cache* kdms_CacheCreate(int32_t blockBytes, Kerr_Report** err, ...) {
+/* kdms_CacheCreate after va_start: the tag list is read here, inside the
+ * exception guard. */
+Kdms_Cache* cacheCreateV(int32_t blockBytes, va_list args, Kerr_Report** err) {
   static const char* kLabel = "kdms_CacheCreate";
   KerrFrame frame(kLabel, err);
   int32_t capacity = 0, blockCount = 0;
@@ -288,8 +290,6 @@ Kdms_Cache* kdms_CacheCreate(int32_t blockBytes, Kerr_Report** err, ...) {
   Kdms_ReadFunc readFunc = nullptr;
   Kdms_WriteFunc writeFunc = nullptr;
 
-  va_list args;
-  va_start(args, err);
   for (int tag = va_arg(args, int); tag != KDMS_TAG_END; tag = va_arg(args, int)) {
     switch (tag) {
       case KDMS_TAG_CAPACITY:
@@ -312,11 +312,9 @@ Kdms_Cache* kdms_CacheCreate(int32_t blockBytes, Kerr_Report** err, ...) {
         break;
       default:
         // The size of the value is unknown: the rest of the list is unreadable.
-        va_end(args);
         return frame.fail(__LINE__, "Unknown cache tag %d", tag), nullptr;
     }
   }
-  va_end(args);
 
   if (blockBytes <= 0)
     return frame.fail(__LINE__, "Block size %d must be positive", blockBytes), nullptr;
@@ -361,6 +359,19 @@ Kdms_Cache* kdms_CacheCreate(int32_t blockBytes, Kerr_Report** err, ...) {
   cache->writeFunc = writeFunc;
   cache->head = cache->tail = -1;
   cache->scratchIndex = -1;
+  return cache;
+}
+
+}  // namespace
+
+extern "C" {
+
+Kdms_Cache* kdms_CacheCreate(int32_t blockBytes, Kerr_Report** err, ...) {
+  va_list args;
+  va_start(args, err);
+  Kdms_Cache* cache =
+      kerrGuard(__func__, err, nullptr, [&] { return cacheCreateV(blockBytes, args, err); });
+  va_end(args);
   return cache;
 }
 

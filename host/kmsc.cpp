@@ -191,11 +191,11 @@ void* kmsc_MemCpy(void* destination, const void* source, size_t size) {
 }
 
 const int32_t* kmsc_AddressOf_kgda_NumBitsPerPixel(void) {
-  return kBitsPerPixel;
+  return kerrGuard(__func__, nullptr, nullptr, [&]() -> const int32_t* { return kBitsPerPixel; });
 }
 
 Kpxm_ConvertFunc kmsc_AddressOf_kpxm_Convert(void) {
-  return convertPixels;
+  return kerrGuard(__func__, nullptr, nullptr, [&]() -> Kpxm_ConvertFunc { return convertPixels; });
 }
 
 int32_t kmsc_PixelTypeBytes(int32_t pixelType) {

@@ -1,5 +1,6 @@
 #include "kpmg.h"
 #include "kerr_frame.h"
+#include "kerr_guard.h"
 #include "kmsc.h"
 #include "kstr.h"
 
@@ -290,141 +291,160 @@ extern "C" {
 
 char* kpmg_GetEnumPreference(const char* group, const char* key, const char* defaultValue,
                              const char* values, Kerr_Report** err) {
-  static const char* kLabel = "kpmg_GetEnumPreference";
-  KerrFrame frame(kLabel, err);
-  // A misspelt value is the default, as a malformed number is, but only a
-  // warning: the read itself worked.
-  auto parse = [&](const std::string& text, char*& copy) {
-    std::string accepted = text;
-    if (values != nullptr && !acceptedValue(values, text, accepted)) {
-      std::string allowed(values);
-      for (size_t at = 0; (at = allowed.find('|', at)) != std::string::npos; at += 2)
-        allowed.replace(at, 1, ", ");
-      frame.report(__LINE__, KERR_WARNING, "Unknown value '%s' for %s.%s (allowed: %s)",
-                   text.c_str(), group, key, allowed.c_str());
-      return false;
-    }
-    copy = kstr_DuplicateN(accepted.c_str(), accepted.size());
-    if (copy == nullptr) throw std::bad_alloc();
-    return true;
-  };
-  return preferenceRead<char*>(frame, group, key, const_cast<char*>(defaultValue), nullptr, parse);
+  return kerrGuard(__func__, err, const_cast<char*>(defaultValue), [&]() -> char* {
+    static const char* kLabel = "kpmg_GetEnumPreference";
+    KerrFrame frame(kLabel, err);
+    // A misspelt value is the default, as a malformed number is, but only a
+    // warning: the read itself worked.
+    auto parse = [&](const std::string& text, char*& copy) {
+      std::string accepted = text;
+      if (values != nullptr && !acceptedValue(values, text, accepted)) {
+        std::string allowed(values);
+        for (size_t at = 0; (at = allowed.find('|', at)) != std::string::npos; at += 2)
+          allowed.replace(at, 1, ", ");
+        frame.report(__LINE__, KERR_WARNING, "Unknown value '%s' for %s.%s (allowed: %s)",
+                     text.c_str(), group, key, allowed.c_str());
+        return false;
+      }
+      copy = kstr_DuplicateN(accepted.c_str(), accepted.size());
+      if (copy == nullptr) throw std::bad_alloc();
+      return true;
+    };
+    return preferenceRead<char*>(frame, group, key, const_cast<char*>(defaultValue), nullptr,
+                                 parse);
+  });
 }
 
 double kpmg_GetNumberPreference(const char* group, const char* key, double defaultValue,
                                 Kerr_Report** err) {
-  static const char* kLabel = "kpmg_GetNumberPreference";
-  KerrFrame frame(kLabel, err);
-  return preferenceRead<double>(frame, group, key, defaultValue, "number", parseNumber);
+  return kerrGuard(__func__, err, defaultValue, [&]() -> double {
+    static const char* kLabel = "kpmg_GetNumberPreference";
+    KerrFrame frame(kLabel, err);
+    return preferenceRead<double>(frame, group, key, defaultValue, "number", parseNumber);
+  });
 }
 
 int kpmg_GetBooleanPreference(const char* group, const char* key, int defaultValue,
                               Kerr_Report** err) {
-  static const char* kLabel = "kpmg_GetBooleanPreference";
-  KerrFrame frame(kLabel, err);
-  return preferenceRead<int>(frame, group, key, defaultValue, "boolean", parseBoolean);
+  return kerrGuard(__func__, err, defaultValue, [&]() -> int {
+    static const char* kLabel = "kpmg_GetBooleanPreference";
+    KerrFrame frame(kLabel, err);
+    return preferenceRead<int>(frame, group, key, defaultValue, "boolean", parseBoolean);
+  });
 }
 
 int kpmg_SetPreference(const char* group, const char* key, const char* value, Kerr_Report** err) {
-  static const char* kLabel = "kpmg_SetPreference";
-  KerrFrame frame(kLabel, err);
-  if (group == nullptr || key == nullptr) return frame.fail(__LINE__, "Args"), -1;
-  try {
-    if (!validName(group, key))
-      return frame.fail(__LINE__, "Invalid preference name '%s.%s'", group, key), -1;
-    ensureLoaded();
-    std::string name = storeKey(group, key);
-    if (value == nullptr)
-      store().setter.erase(name);
-    else
-      store().setter[name] = value;
-    return 0;
-  } catch (...) {
-    return frame.fail(__LINE__, "Out of memory"), -1;
-  }
+  return kerrGuard(__func__, err, -1, [&]() -> int {
+    static const char* kLabel = "kpmg_SetPreference";
+    KerrFrame frame(kLabel, err);
+    if (group == nullptr || key == nullptr) return frame.fail(__LINE__, "Args"), -1;
+    try {
+      if (!validName(group, key))
+        return frame.fail(__LINE__, "Invalid preference name '%s.%s'", group, key), -1;
+      ensureLoaded();
+      std::string name = storeKey(group, key);
+      if (value == nullptr)
+        store().setter.erase(name);
+      else
+        store().setter[name] = value;
+      return 0;
+    } catch (...) {
+      return frame.fail(__LINE__, "Out of memory"), -1;
+    }
+  });
 }
 
 int kpmg_SetPreferenceAssignment(const char* assignment, Kerr_Report** err) {
-  static const char* kLabel = "kpmg_SetPreferenceAssignment";
-  KerrFrame frame(kLabel, err);
-  if (assignment == nullptr) return frame.fail(__LINE__, "Args"), -1;
-  try {
-    std::string text(assignment);
-    size_t eq = text.find('=');
-    size_t dot = text.find('.');
-    std::string group, key, value;
-    bool ok = eq != std::string::npos && dot < eq;
-    if (ok) {
-      group = trim(text.substr(0, dot));
-      key = trim(text.substr(dot + 1, eq - dot - 1));
-      ok = validName(group, key) && parseValue(text.substr(eq + 1), value);
+  return kerrGuard(__func__, err, -1, [&]() -> int {
+    static const char* kLabel = "kpmg_SetPreferenceAssignment";
+    KerrFrame frame(kLabel, err);
+    if (assignment == nullptr) return frame.fail(__LINE__, "Args"), -1;
+    try {
+      std::string text(assignment);
+      size_t eq = text.find('=');
+      size_t dot = text.find('.');
+      std::string group, key, value;
+      bool ok = eq != std::string::npos && dot < eq;
+      if (ok) {
+        group = trim(text.substr(0, dot));
+        key = trim(text.substr(dot + 1, eq - dot - 1));
+        ok = validName(group, key) && parseValue(text.substr(eq + 1), value);
+      }
+      if (!ok) return frame.fail(__LINE__, "Malformed preference '%s'", assignment), -1;
+      if (kpmg_SetPreference(group.c_str(), key.c_str(), value.c_str(), frame.slot()) != 0)
+        return frame.calleeFailed(__LINE__, "kpmg_SetPreference"), -1;
+      return 0;
+    } catch (...) {
+      return frame.fail(__LINE__, "Out of memory"), -1;
     }
-    if (!ok) return frame.fail(__LINE__, "Malformed preference '%s'", assignment), -1;
-    if (kpmg_SetPreference(group.c_str(), key.c_str(), value.c_str(), frame.slot()) != 0)
-      return frame.calleeFailed(__LINE__, "kpmg_SetPreference"), -1;
-    return 0;
-  } catch (...) {
-    return frame.fail(__LINE__, "Out of memory"), -1;
-  }
+  });
 }
 
 void kpmg_ClearPreferences(void) {
-  store().setter.clear();
+  kerrGuardVoid(__func__, nullptr, [&] { store().setter.clear(); });
 }
 
 int kpmg_Reload(Kerr_Report** err) {
-  static const char* kLabel = "kpmg_Reload";
-  KerrFrame frame(kLabel, err);
-  try {
-    loadFromEnvironment();
-    return 0;
-  } catch (...) {
-    store().file.clear();
-    store().haveFile = false;
-    return frame.fail(__LINE__, "Out of memory"), -1;
-  }
+  return kerrGuard(__func__, err, -1, [&]() -> int {
+    static const char* kLabel = "kpmg_Reload";
+    KerrFrame frame(kLabel, err);
+    try {
+      loadFromEnvironment();
+      return 0;
+    } catch (...) {
+      store().file.clear();
+      store().haveFile = false;
+      return frame.fail(__LINE__, "Out of memory"), -1;
+    }
+  });
 }
 
 int kpmg_LoadFile(const char* path, Kerr_Report** err) {
-  static const char* kLabel = "kpmg_LoadFile";
-  KerrFrame frame(kLabel, err);
-  if (path == nullptr) return frame.fail(__LINE__, "Args"), -1;
-  try {
-    std::string content, why;
-    if (!readWholeFile(path, content, why))
-      return frame.fail(__LINE__, "Cannot read preferences file %s: %s", path, why.c_str()), -1;
-    Layer layer;
-    parseFile(path, content, layer);
-    std::string name(path);
-    Store& s = store();
-    s.file.swap(layer);
-    s.fileName.swap(name);
-    s.haveFile = true;
-    s.initialised = true;
-    return 0;
-  } catch (...) {
-    return frame.fail(__LINE__, "Out of memory"), -1;
-  }
+  return kerrGuard(__func__, err, -1, [&]() -> int {
+    static const char* kLabel = "kpmg_LoadFile";
+    KerrFrame frame(kLabel, err);
+    if (path == nullptr) return frame.fail(__LINE__, "Args"), -1;
+    try {
+      std::string content, why;
+      if (!readWholeFile(path, content, why))
+        return frame.fail(__LINE__, "Cannot read preferences file %s: %s", path, why.c_str()), -1;
+      Layer layer;
+      parseFile(path, content, layer);
+      std::string name(path);
+      Store& s = store();
+      s.file.swap(layer);
+      s.fileName.swap(name);
+      s.haveFile = true;
+      s.initialised = true;
+      return 0;
+    } catch (...) {
+      return frame.fail(__LINE__, "Out of memory"), -1;
+    }
+  });
 }
 
 const char* kpmg_GetPreferenceSource(const char* group, const char* key) {
-  const char* source = "default";
-  if (group == nullptr || key == nullptr) return source;
-  try {
-    lookup(group, key, &source);
-  } catch (...) {
-    source = "default";
-  }
-  return source;
+  return kerrGuard(__func__, nullptr, nullptr, [&]() -> const char* {
+    const char* source = "default";
+    if (group == nullptr || key == nullptr) return source;
+    try {
+      lookup(group, key, &source);
+    } catch (...) {
+      source = "default";
+    }
+    return source;
+  });
 }
 
 const char* kpmg_PreferencesFileName(void) {
-  try {
-    ensureLoaded();
-  } catch (...) {
-    return nullptr;
-  }
-  return store().haveFile ? store().fileName.c_str() : nullptr;
+  return kerrGuard(__func__, nullptr, nullptr, [&]() -> const char* {
+    try {
+      ensureLoaded();
+    } catch (...) {
+      return nullptr;
+    }
+    return store().haveFile ? store().fileName.c_str() : nullptr;
+  });
 }
 
 }  // extern "C"

@@ -1,4 +1,5 @@
 #include "ktxt.h"
+#include "kerr_guard.h"
 #include "kmsc.h"
 
 #include <cstring>
@@ -59,31 +60,37 @@ void encodeUtf8(char32_t c, std::string& out) {
 extern "C" {
 
 int ktxt_Text_strcmp(const char* a, const char* b) {
-  if (a == nullptr || b == nullptr) return (a != nullptr) - (b != nullptr);
-  return std::strcmp(a, b);
+  return kerrGuard(__func__, nullptr, 0, [&]() -> int {
+    if (a == nullptr || b == nullptr) return (a != nullptr) - (b != nullptr);
+    return std::strcmp(a, b);
+  });
 }
 
 size_t ktxt_Text_strlen(const char* text) {
-  return text ? std::strlen(text) : 0;
+  return kerrGuard(__func__, nullptr, 0, [&]() -> size_t { return text ? std::strlen(text) : 0; });
 }
 
 wchar_t* ktxt_Text_Ascii2Unicode(const char* text) {
-  if (text == nullptr) return nullptr;
-  std::wstring wide;
-  for (const auto* s = reinterpret_cast<const unsigned char*>(text); *s != 0;)
-    wide += static_cast<wchar_t>(decodeUtf8(s));
-  auto* out = static_cast<wchar_t*>(kmsc_HeapMalloc((wide.size() + 1) * sizeof(wchar_t)));
-  if (out != nullptr) std::memcpy(out, wide.data(), wide.size() * sizeof(wchar_t));
-  return out;
+  return kerrGuard(__func__, nullptr, nullptr, [&]() -> wchar_t* {
+    if (text == nullptr) return nullptr;
+    std::wstring wide;
+    for (const auto* s = reinterpret_cast<const unsigned char*>(text); *s != 0;)
+      wide += static_cast<wchar_t>(decodeUtf8(s));
+    auto* out = static_cast<wchar_t*>(kmsc_HeapMalloc((wide.size() + 1) * sizeof(wchar_t)));
+    if (out != nullptr) std::memcpy(out, wide.data(), wide.size() * sizeof(wchar_t));
+    return out;
+  });
 }
 
 char* ktxt_Text_Unicode2Ascii(const wchar_t* text) {
-  if (text == nullptr) return nullptr;
-  std::string narrow;
-  for (; *text != 0; ++text) encodeUtf8(static_cast<char32_t>(*text), narrow);
-  auto* out = static_cast<char*>(kmsc_HeapMalloc(narrow.size() + 1));
-  if (out != nullptr) std::memcpy(out, narrow.data(), narrow.size());
-  return out;
+  return kerrGuard(__func__, nullptr, nullptr, [&]() -> char* {
+    if (text == nullptr) return nullptr;
+    std::string narrow;
+    for (; *text != 0; ++text) encodeUtf8(static_cast<char32_t>(*text), narrow);
+    auto* out = static_cast<char*>(kmsc_HeapMalloc(narrow.size() + 1));
+    if (out != nullptr) std::memcpy(out, narrow.data(), narrow.size());
+    return out;
+  });
 }
 
 }  // extern "C"

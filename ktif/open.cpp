@@ -7,6 +7,7 @@
 #include <xtiffio.h>
 
 #include "kerr_frame.h"
+#include "kerr_guard.h"
 #include "kfio.h"
 #include "kmsc.h"
 #include "kpmg.h"
@@ -248,116 +249,131 @@ void handleRelease(Ktif_File* handle) {
 extern "C" {
 
 Ktif_File* ktif_Open(const char* path, const char* mode, Kerr_Report** err) {
-  return openerRun(path, mode, 0, 0, err);
+  return kerrGuard(__func__, err, nullptr,
+                   [&]() -> Ktif_File* { return openerRun(path, mode, 0, 0, err); });
 }
 
 Ktif_File* ktif_OpenImageByIndex(const char* path, const char* mode, int64_t index,
                                  Kerr_Report** err) {
-  return openerRun(path, mode, index, 0, err);
+  return kerrGuard(__func__, err, nullptr,
+                   [&]() -> Ktif_File* { return openerRun(path, mode, index, 0, err); });
 }
 
 Ktif_File* ktif_OpenDirectory(const char* path, const char* mode, int64_t offset,
                               Kerr_Report** err) {
-  return openerRun(path, mode, offset, 1, err);
+  return kerrGuard(__func__, err, nullptr,
+                   [&]() -> Ktif_File* { return openerRun(path, mode, offset, 1, err); });
 }
 
 uint64_t* ktif_GetRRDOffsets(Ktif_File* handle) {
-  if (handle == nullptr || handle->tiff == nullptr) return nullptr;
-  TIFF* tiff = handle->tiff;
-  uint64_t remembered = TIFFCurrentDirOffset(tiff);
-  uint32_t refWidth = static_cast<uint32_t>(handle->width);
-  uint32_t refHeight = static_cast<uint32_t>(handle->height);
-  uint64_t* offsets = nullptr;
-  int32_t collected = 0;
-  int32_t chain = 0;
-  TIFFSetDirectory(tiff, 0);
-  while (collected < kMaxRRDOffsets && TIFFReadDirectory(tiff)) {
-    if (chain != -1 && chain != collected) chain = -1;
-    uint32_t subfileType = 0;
-    if (!TIFFGetField(tiff, TIFFTAG_SUBFILETYPE, &subfileType)) continue;
-    if ((subfileType & FILETYPE_REDUCEDIMAGE) == 0) {
-      // An unflagged level counts only as an unbroken half-size chain
-      // directly after the main image.
-      if (chain == -1) continue;
-      chain = -1;
-      uint32_t width = 0, height = 0;
-      TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
-      TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
-      if (subfileType != 0 || width != ((refWidth >> 1) & ~1u) ||
-          height != ((refHeight >> 1) & ~1u))
-        continue;
-      chain = collected + 1;
-      refWidth = width;
-      refHeight = height;
+  return kerrGuard(__func__, nullptr, nullptr, [&]() -> uint64_t* {
+    if (handle == nullptr || handle->tiff == nullptr) return nullptr;
+    TIFF* tiff = handle->tiff;
+    uint64_t remembered = TIFFCurrentDirOffset(tiff);
+    uint32_t refWidth = static_cast<uint32_t>(handle->width);
+    uint32_t refHeight = static_cast<uint32_t>(handle->height);
+    uint64_t* offsets = nullptr;
+    int32_t collected = 0;
+    int32_t chain = 0;
+    TIFFSetDirectory(tiff, 0);
+    while (collected < kMaxRRDOffsets && TIFFReadDirectory(tiff)) {
+      if (chain != -1 && chain != collected) chain = -1;
+      uint32_t subfileType = 0;
+      if (!TIFFGetField(tiff, TIFFTAG_SUBFILETYPE, &subfileType)) continue;
+      if ((subfileType & FILETYPE_REDUCEDIMAGE) == 0) {
+        // An unflagged level counts only as an unbroken half-size chain
+        // directly after the main image.
+        if (chain == -1) continue;
+        chain = -1;
+        uint32_t width = 0, height = 0;
+        TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+        TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+        if (subfileType != 0 || width != ((refWidth >> 1) & ~1u) ||
+            height != ((refHeight >> 1) & ~1u))
+          continue;
+        chain = collected + 1;
+        refWidth = width;
+        refHeight = height;
+      }
+      uint16_t samples = 1;
+      TIFFGetField(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+      if (samples != handle->samplesPerPixel) continue;
+      if (offsets == nullptr && (offsets = static_cast<uint64_t*>(kmsc_HeapMalloc(
+                                     (kMaxRRDOffsets + 1) * sizeof(uint64_t)))) == nullptr)
+        break;
+      offsets[collected++] = TIFFCurrentDirOffset(tiff);
     }
-    uint16_t samples = 1;
-    TIFFGetField(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    if (samples != handle->samplesPerPixel) continue;
-    if (offsets == nullptr && (offsets = static_cast<uint64_t*>(kmsc_HeapMalloc(
-                                   (kMaxRRDOffsets + 1) * sizeof(uint64_t)))) == nullptr)
-      break;
-    offsets[collected++] = TIFFCurrentDirOffset(tiff);
-  }
-  TIFFSetSubDirectory(tiff, remembered);
-  return offsets;  // zero-filled, so the list is ended by 0
+    TIFFSetSubDirectory(tiff, remembered);
+    return offsets;  // zero-filled, so the list is ended by 0
+  });
 }
 
 int32_t ktif_NumImages(Ktif_File* handle, Kerr_Report** err) {
-  static const char* kLabel = "ktif_NumImages";
-  KerrFrame frame(kLabel, err);
-  // A file to be created holds no image yet.
-  if (handle == nullptr) return frame.fail(__LINE__, "Args"), 0;
-  if (handle->tiff == nullptr) return 0;
-  uint64_t* offsets = ktif_GetRRDOffsets(handle);
-  int32_t images = directoryCount(handle->tiff) - offsetCount(offsets);
-  kmsc_HeapFree(offsets);
-  return images;
+  return kerrGuard(__func__, err, 0, [&]() -> int32_t {
+    static const char* kLabel = "ktif_NumImages";
+    KerrFrame frame(kLabel, err);
+    // A file to be created holds no image yet.
+    if (handle == nullptr) return frame.fail(__LINE__, "Args"), 0;
+    if (handle->tiff == nullptr) return 0;
+    uint64_t* offsets = ktif_GetRRDOffsets(handle);
+    int32_t images = directoryCount(handle->tiff) - offsetCount(offsets);
+    kmsc_HeapFree(offsets);
+    return images;
+  });
 }
 
 Ktif_FileList* ktif_OpenImageHandles(const char* path, const char* mode, Kerr_Report** err) {
-  KerrFrame frame(kHandlesLabel, err);
-  Ktif_FileList* list = listStart(frame, path, mode);
-  if (list == nullptr || list->count == 0) return list;
-  int32_t count = list->handles[0]->tiff ? ktif_NumImages(list->handles[0], nullptr) : 1;
-  if (count <= 1 || !listGrow(frame, list, count)) return list;
-  for (int32_t i = 1; i < count; ++i)
-    if (!listEntryOpen(frame, list, i, path, mode, i, 0, "Error opening index")) break;
-  return list;
+  return kerrGuard(__func__, err, nullptr, [&]() -> Ktif_FileList* {
+    KerrFrame frame(kHandlesLabel, err);
+    Ktif_FileList* list = listStart(frame, path, mode);
+    if (list == nullptr || list->count == 0) return list;
+    int32_t count = list->handles[0]->tiff ? ktif_NumImages(list->handles[0], nullptr) : 1;
+    if (count <= 1 || !listGrow(frame, list, count)) return list;
+    for (int32_t i = 1; i < count; ++i)
+      if (!listEntryOpen(frame, list, i, path, mode, i, 0, "Error opening index")) break;
+    return list;
+  });
 }
 
 Ktif_FileList* ktif_OpenDirectoryHandles(const char* path, const char* mode, Kerr_Report** err) {
-  KerrFrame frame(kHandlesLabel, err);
-  Ktif_FileList* list = listStart(frame, path, mode);
-  if (list == nullptr || list->count == 0) return list;
-  TIFF* tiff = list->handles[0]->tiff;
-  int32_t count = tiff ? directoryCount(tiff) : 1;
-  if (count <= 1 || !listGrow(frame, list, count)) return list;
-  for (int32_t i = 1; i < count; ++i) {
-    if (!TIFFSetDirectory(tiff, static_cast<tdir_t>(i))) {
-      frame.fail(__LINE__, "Error opening index");
-      break;
+  return kerrGuard(__func__, err, nullptr, [&]() -> Ktif_FileList* {
+    KerrFrame frame(kHandlesLabel, err);
+    Ktif_FileList* list = listStart(frame, path, mode);
+    if (list == nullptr || list->count == 0) return list;
+    TIFF* tiff = list->handles[0]->tiff;
+    int32_t count = tiff ? directoryCount(tiff) : 1;
+    if (count <= 1 || !listGrow(frame, list, count)) return list;
+    for (int32_t i = 1; i < count; ++i) {
+      if (!TIFFSetDirectory(tiff, static_cast<tdir_t>(i))) {
+        frame.fail(__LINE__, "Error opening index");
+        break;
+      }
+      auto offset = static_cast<int64_t>(TIFFCurrentDirOffset(tiff));
+      if (!listEntryOpen(frame, list, i, path, mode, offset, 1, "Error opening index")) break;
     }
-    auto offset = static_cast<int64_t>(TIFFCurrentDirOffset(tiff));
-    if (!listEntryOpen(frame, list, i, path, mode, offset, 1, "Error opening index")) break;
-  }
-  TIFFSetDirectory(tiff, 0);
-  return list;
+    TIFFSetDirectory(tiff, 0);
+    return list;
+  });
 }
 
 // Entries after a failed one stay null; closing skips them.
 void ktif_CloseImageHandles(Ktif_FileList** list) {
-  if (list == nullptr || *list == nullptr) return;
-  for (int32_t i = 0; i < (*list)->count; ++i) ktif_Close((*list)->handles[i], nullptr);
-  kmsc_HeapFree((*list)->handles);
-  kmsc_HeapFree(*list);
-  *list = nullptr;
+  kerrGuardVoid(__func__, nullptr, [&] {
+    if (list == nullptr || *list == nullptr) return;
+    for (int32_t i = 0; i < (*list)->count; ++i) ktif_Close((*list)->handles[i], nullptr);
+    kmsc_HeapFree((*list)->handles);
+    kmsc_HeapFree(*list);
+    *list = nullptr;
+  });
 }
 
 void ktif_Close(Ktif_File* handle, Kerr_Report** err) {
-  if (err != nullptr) *err = nullptr;
-  if (handle == nullptr) return;
-  handleRelease(handle);
-  kmsc_HeapFree(handle);
+  kerrGuardVoid(__func__, err, [&] {
+    if (err != nullptr) *err = nullptr;
+    if (handle == nullptr) return;
+    handleRelease(handle);
+    kmsc_HeapFree(handle);
+  });
 }
 
 }  // extern "C"

@@ -9,6 +9,7 @@
 
 #include "kdms.h"
 #include "kerr_frame.h"
+#include "kerr_guard.h"
 #include "kfio.h"
 #include "kmsc.h"
 #include "ktif_internal.h"
@@ -257,188 +258,192 @@ void RBTransfer(int32_t w, int32_t h, int32_t layer, int32_t layers, int64_t sou
 
 void ktif_RBRasterRead(Ktif_File* handle, int32_t layer, int32_t rbRow, int32_t rbColumn,
                        void* buffer, Kerr_Report** err) {
-  static const char* kLabel = "ktif_RBRasterRead";
-  KerrFrame frame(kLabel, err);
-  if (!handle || !buffer || layer < 0 || layer >= handle->samplesPerPixel || rbRow < 0 ||
-      rbColumn < 0 || !rbGeometryValid(handle))
-    return frame.fail(__LINE__, "Invalid Arguments");
+  kerrGuardVoid(__func__, err, [&] {
+    static const char* kLabel = "ktif_RBRasterRead";
+    KerrFrame frame(kLabel, err);
+    if (!handle || !buffer || layer < 0 || layer >= handle->samplesPerPixel || rbRow < 0 ||
+        rbColumn < 0 || !rbGeometryValid(handle))
+      return frame.fail(__LINE__, "Invalid Arguments");
 
-  if (handle->partialStripMode) {
-    ktif_ReadPartialStrip(handle, layer, rbRow, rbColumn, buffer, frame.slot());
-    /* Complemented like every other road, so that a WhiteIsZero image reads
-     * the same whether or not its strips are wide. */
-    if (!frame.hasReport()) invertIfWhiteIsZero(handle, buffer);
-    return;
-  }
+    if (handle->partialStripMode) {
+      ktif_ReadPartialStrip(handle, layer, rbRow, rbColumn, buffer, frame.slot());
+      /* Complemented like every other road, so that a WhiteIsZero image reads
+       * the same whether or not its strips are wide. */
+      if (!frame.hasReport()) invertIfWhiteIsZero(handle, buffer);
+      return;
+    }
 
-  RBSetup(handle, layer, frame.slot());
-  if (frame.hasReport()) return frame.calleeFailed(__LINE__, "RBSetup");
-  if (handle->faxState) {
-    /* Bilevel CCITT strips are decoded row by row; that decoder is not part
-     * of this build. */
-    return frame.fail(__LINE__, "RBReadFunc1Bit failed");
-  }
-  if (!handle->cache) return frame.fail(__LINE__, "Invalid Arguments");
+    RBSetup(handle, layer, frame.slot());
+    if (frame.hasReport()) return frame.calleeFailed(__LINE__, "RBSetup");
+    if (handle->faxState) {
+      /* Bilevel CCITT strips are decoded row by row; that decoder is not part
+       * of this build. */
+      return frame.fail(__LINE__, "RBReadFunc1Bit failed");
+    }
+    if (!handle->cache) return frame.fail(__LINE__, "Invalid Arguments");
 
-  unsigned char* out = static_cast<unsigned char*>(buffer);
-  const int64_t rbWidth = handle->rbBlockWidth;
-  const int64_t rbHeight = handle->rbBlockHeight;
-  const int64_t bytesPerSample = handle->bytesPerSample;
-  const int64_t layers = handle->cacheBlockLayers;
-  const bool allLayers = layers == handle->samplesPerPixel && layers > 1;
-  const int32_t layerInBlock = allLayers ? layer : 0;
-  const int64_t layerOffset = allLayers ? 0 : int64_t(handle->blocksPerLayer) * layer;
-  const int32_t bits = layerBits(handle, layer);
-  if (!bitsDeliverable(bits, static_cast<int32_t>(layers), handle->bytesPerSample))
-    return frame.fail(__LINE__, "%d bits per sample cannot be delivered in %d-byte elements", bits,
-                      handle->bytesPerSample);
+    unsigned char* out = static_cast<unsigned char*>(buffer);
+    const int64_t rbWidth = handle->rbBlockWidth;
+    const int64_t rbHeight = handle->rbBlockHeight;
+    const int64_t bytesPerSample = handle->bytesPerSample;
+    const int64_t layers = handle->cacheBlockLayers;
+    const bool allLayers = layers == handle->samplesPerPixel && layers > 1;
+    const int32_t layerInBlock = allLayers ? layer : 0;
+    const int64_t layerOffset = allLayers ? 0 : int64_t(handle->blocksPerLayer) * layer;
+    const int32_t bits = layerBits(handle, layer);
+    if (!bitsDeliverable(bits, static_cast<int32_t>(layers), handle->bytesPerSample))
+      return frame.fail(__LINE__, "%d bits per sample cannot be delivered in %d-byte elements",
+                        bits, handle->bytesPerSample);
 
-  const int64_t rbBytes = rbWidth * rbHeight * bytesPerSample;
-  if (handle->cacheCapacity == 0 && rbWidth == handle->blockWidth &&
-      rbHeight == handle->blockHeight && layers == 1 && bits >= 8 &&
-      handle->cacheBlockBytes <= rbBytes) {
-    /* The raster-buffer block is one TIFF block: the cache reads it straight
-     * into the caller's buffer. */
-    if (rbRow >= handle->blocksDown || rbColumn >= handle->blocksAcross) {
-      std::memset(out, 0, static_cast<size_t>(rbBytes));
-    } else {
-      void* data = out;
-      int64_t index = layerOffset + int64_t(handle->blocksAcross) * rbRow + rbColumn;
-      if (kdms_CacheRead(handle->cache, static_cast<int32_t>(index), &data, frame.slot()) != 0)
-        return frame.calleeFailed(__LINE__, "kdms_CacheRead");
+    const int64_t rbBytes = rbWidth * rbHeight * bytesPerSample;
+    if (handle->cacheCapacity == 0 && rbWidth == handle->blockWidth &&
+        rbHeight == handle->blockHeight && layers == 1 && bits >= 8 &&
+        handle->cacheBlockBytes <= rbBytes) {
+      /* The raster-buffer block is one TIFF block: the cache reads it straight
+       * into the caller's buffer. */
+      if (rbRow >= handle->blocksDown || rbColumn >= handle->blocksAcross) {
+        std::memset(out, 0, static_cast<size_t>(rbBytes));
+      } else {
+        void* data = out;
+        int64_t index = layerOffset + int64_t(handle->blocksAcross) * rbRow + rbColumn;
+        if (kdms_CacheRead(handle->cache, static_cast<int32_t>(index), &data, frame.slot()) != 0)
+          return frame.calleeFailed(__LINE__, "kdms_CacheRead");
+      }
+      invertIfWhiteIsZero(handle, buffer);
+      return;
+    }
+
+    const int64_t blockWidth = handle->blockWidth;
+    const int64_t blockHeight = handle->blockHeight;
+    const int64_t rowBytes = (blockWidth * bits * layers + 7) / 8;
+    if (rowBytes * blockHeight > handle->cacheBlockBytes)
+      return frame.fail(__LINE__, "Block of %d bytes too small for %lld x %lld samples of %d bits",
+                        handle->cacheBlockBytes, static_cast<long long>(blockWidth * layers),
+                        static_cast<long long>(blockHeight), bits);
+    const bool unpackAll = layers >= 2 && bits < 8;
+    const int64_t x0 = rbWidth * rbColumn;
+    const int64_t y0 = rbHeight * rbRow;
+    const int64_t outStride = bytesPerSample * rbWidth;
+
+    for (int64_t tr = y0 / blockHeight; tr <= (y0 + rbHeight - 1) / blockHeight; ++tr) {
+      const int64_t ty = blockHeight * tr;
+      const int64_t sy = y0 > ty ? y0 - ty : 0;
+      const int64_t dy = ty > y0 ? ty - y0 : 0;
+      const int64_t h = std::min(blockHeight - sy, rbHeight - dy);
+      for (int64_t tc = x0 / blockWidth; tc <= (x0 + rbWidth - 1) / blockWidth; ++tc) {
+        const int64_t tx = blockWidth * tc;
+        const int64_t sx = x0 > tx ? x0 - tx : 0;
+        const int64_t dx = tx > x0 ? tx - x0 : 0;
+        const int64_t w = std::min(blockWidth - sx, rbWidth - dx);
+        unsigned char* destination = out + dy * outStride + dx * bytesPerSample;
+        if (tc >= handle->blocksAcross || tr >= handle->blocksDown) {
+          RBTransfer(int32_t(w), int32_t(h), layerInBlock, int32_t(layers), rowBytes, destination,
+                     outStride, bits, nullptr, 0);
+          continue;
+        }
+        const int32_t index = static_cast<int32_t>(layerOffset + handle->blocksAcross * tr + tc);
+        void* data = nullptr;
+        if (kdms_CacheRead(handle->cache, index, &data, frame.slot()) != 0)
+          return frame.calleeFailed(__LINE__, "kdms_CacheRead");
+        const unsigned char* block = static_cast<const unsigned char*>(data);
+        if (unpackAll) {
+          block = unpackedBlock(handle, index, block, bits, int32_t(layers), rowBytes, frame);
+          if (!block) return;
+          const int64_t stride = blockWidth * layers;
+          RBTransfer(int32_t(w), int32_t(h), layerInBlock, int32_t(layers), stride, destination,
+                     outStride, 8, block + sy * stride + sx * layers, 0);
+          continue;
+        }
+        const int64_t bitPosition = bits * sx * layers;
+        RBTransfer(int32_t(w), int32_t(h), layerInBlock, int32_t(layers), rowBytes, destination,
+                   outStride, bits, block + sy * rowBytes + bitPosition / 8,
+                   bits < 8 ? int32_t(bitPosition % 8) : 0);
+      }
     }
     invertIfWhiteIsZero(handle, buffer);
-    return;
-  }
-
-  const int64_t blockWidth = handle->blockWidth;
-  const int64_t blockHeight = handle->blockHeight;
-  const int64_t rowBytes = (blockWidth * bits * layers + 7) / 8;
-  if (rowBytes * blockHeight > handle->cacheBlockBytes)
-    return frame.fail(__LINE__, "Block of %d bytes too small for %lld x %lld samples of %d bits",
-                      handle->cacheBlockBytes, static_cast<long long>(blockWidth * layers),
-                      static_cast<long long>(blockHeight), bits);
-  const bool unpackAll = layers >= 2 && bits < 8;
-  const int64_t x0 = rbWidth * rbColumn;
-  const int64_t y0 = rbHeight * rbRow;
-  const int64_t outStride = bytesPerSample * rbWidth;
-
-  for (int64_t tr = y0 / blockHeight; tr <= (y0 + rbHeight - 1) / blockHeight; ++tr) {
-    const int64_t ty = blockHeight * tr;
-    const int64_t sy = y0 > ty ? y0 - ty : 0;
-    const int64_t dy = ty > y0 ? ty - y0 : 0;
-    const int64_t h = std::min(blockHeight - sy, rbHeight - dy);
-    for (int64_t tc = x0 / blockWidth; tc <= (x0 + rbWidth - 1) / blockWidth; ++tc) {
-      const int64_t tx = blockWidth * tc;
-      const int64_t sx = x0 > tx ? x0 - tx : 0;
-      const int64_t dx = tx > x0 ? tx - x0 : 0;
-      const int64_t w = std::min(blockWidth - sx, rbWidth - dx);
-      unsigned char* destination = out + dy * outStride + dx * bytesPerSample;
-      if (tc >= handle->blocksAcross || tr >= handle->blocksDown) {
-        RBTransfer(int32_t(w), int32_t(h), layerInBlock, int32_t(layers), rowBytes, destination,
-                   outStride, bits, nullptr, 0);
-        continue;
-      }
-      const int32_t index = static_cast<int32_t>(layerOffset + handle->blocksAcross * tr + tc);
-      void* data = nullptr;
-      if (kdms_CacheRead(handle->cache, index, &data, frame.slot()) != 0)
-        return frame.calleeFailed(__LINE__, "kdms_CacheRead");
-      const unsigned char* block = static_cast<const unsigned char*>(data);
-      if (unpackAll) {
-        block = unpackedBlock(handle, index, block, bits, int32_t(layers), rowBytes, frame);
-        if (!block) return;
-        const int64_t stride = blockWidth * layers;
-        RBTransfer(int32_t(w), int32_t(h), layerInBlock, int32_t(layers), stride, destination,
-                   outStride, 8, block + sy * stride + sx * layers, 0);
-        continue;
-      }
-      const int64_t bitPosition = bits * sx * layers;
-      RBTransfer(int32_t(w), int32_t(h), layerInBlock, int32_t(layers), rowBytes, destination,
-                 outStride, bits, block + sy * rowBytes + bitPosition / 8,
-                 bits < 8 ? int32_t(bitPosition % 8) : 0);
-    }
-  }
-  invertIfWhiteIsZero(handle, buffer);
+  });
 }
 
 void ktif_ReadPartialStrip(Ktif_File* handle, int32_t layer, int32_t rbRow, int32_t rbColumn,
                            void* buffer, Kerr_Report** err) {
-  static const char* kLabel = "ktif_ReadPartialStrip";
-  KerrFrame frame(kLabel, err);
-  if (!handle || !buffer || !handle->tiff || layer < 0 || layer >= handle->samplesPerPixel ||
-      rbRow < 0 || rbColumn < 0 || !rbGeometryValid(handle) || handle->width <= 0 ||
-      handle->height <= 0 || (handle->bytesPerSample != 1 && handle->bytesPerSample != 2))
-    return frame.fail(__LINE__, "Invalid Arguments");
+  kerrGuardVoid(__func__, err, [&] {
+    static const char* kLabel = "ktif_ReadPartialStrip";
+    KerrFrame frame(kLabel, err);
+    if (!handle || !buffer || !handle->tiff || layer < 0 || layer >= handle->samplesPerPixel ||
+        rbRow < 0 || rbColumn < 0 || !rbGeometryValid(handle) || handle->width <= 0 ||
+        handle->height <= 0 || (handle->bytesPerSample != 1 && handle->bytesPerSample != 2))
+      return frame.fail(__LINE__, "Invalid Arguments");
 
-  const int64_t samples = handle->samplesPerPixel;
-  const int64_t bytesPerSample = handle->bytesPerSample;
-  const int64_t pixelBytes = samples * bytesPerSample;
-  const int64_t rbWidth = handle->rbBlockWidth;
-  const int64_t rbHeight = handle->rbBlockHeight;
-  const int64_t lineBytes = int64_t(handle->width) * pixelBytes;
-  const int64_t x0 = rbWidth * rbColumn;
-  const int64_t y0 = rbHeight * rbRow;
-  /* Sizes: each factor is below 2^32, 2^16 or 2, so no product overflows. */
-  const bool band = rbHeight * lineBytes <= kBandBudgetBytes;
-  const int64_t heldStride = band ? lineBytes : rbWidth * pixelBytes;
-  const int64_t heldBytes = heldStride * rbHeight;
+    const int64_t samples = handle->samplesPerPixel;
+    const int64_t bytesPerSample = handle->bytesPerSample;
+    const int64_t pixelBytes = samples * bytesPerSample;
+    const int64_t rbWidth = handle->rbBlockWidth;
+    const int64_t rbHeight = handle->rbBlockHeight;
+    const int64_t lineBytes = int64_t(handle->width) * pixelBytes;
+    const int64_t x0 = rbWidth * rbColumn;
+    const int64_t y0 = rbHeight * rbRow;
+    /* Sizes: each factor is below 2^32, 2^16 or 2, so no product overflows. */
+    const bool band = rbHeight * lineBytes <= kBandBudgetBytes;
+    const int64_t heldStride = band ? lineBytes : rbWidth * pixelBytes;
+    const int64_t heldBytes = heldStride * rbHeight;
 
-  if (!handle->partialStripOpen) {
-    Kfio_File* file = kfio_Open(handle->path, "rb", frame.slot());
-    if (!file) return frame.calleeFailed(__LINE__, "RBSetup");
-    handle->partialStripFile = file;
-    handle->partialStripOpen = 1;
-    handle->partialStripRow = handle->partialStripColumn = -1;
-  }
-  if (!handle->partialStripFile) return frame.fail(__LINE__, "Invalid Arguments");
-  if (int64_t(kmsc_HeapSize(handle->partialStripBuffer)) < heldBytes) {
-    void* grown = heldBytes <= int64_t(SIZE_MAX / 2)
-                      ? kmsc_HeapRealloc(handle->partialStripBuffer, size_t(heldBytes))
-                      : nullptr;
-    if (!grown) return frame.fail(__LINE__, "No Memory!");
-    handle->partialStripBuffer = static_cast<unsigned char*>(grown);
-    handle->partialStripRow = handle->partialStripColumn = -1;
-  }
+    if (!handle->partialStripOpen) {
+      Kfio_File* file = kfio_Open(handle->path, "rb", frame.slot());
+      if (!file) return frame.calleeFailed(__LINE__, "RBSetup");
+      handle->partialStripFile = file;
+      handle->partialStripOpen = 1;
+      handle->partialStripRow = handle->partialStripColumn = -1;
+    }
+    if (!handle->partialStripFile) return frame.fail(__LINE__, "Invalid Arguments");
+    if (int64_t(kmsc_HeapSize(handle->partialStripBuffer)) < heldBytes) {
+      void* grown = heldBytes <= int64_t(SIZE_MAX / 2)
+                        ? kmsc_HeapRealloc(handle->partialStripBuffer, size_t(heldBytes))
+                        : nullptr;
+      if (!grown) return frame.fail(__LINE__, "No Memory!");
+      handle->partialStripBuffer = static_cast<unsigned char*>(grown);
+      handle->partialStripRow = handle->partialStripColumn = -1;
+    }
 
-  unsigned char* held = handle->partialStripBuffer;
-  const bool isHeld =
-      rbRow == handle->partialStripRow && (band || rbColumn == handle->partialStripColumn);
-  const int64_t rows = std::max<int64_t>(0, std::min(rbHeight, int64_t(handle->height) - y0));
-  if (!isHeld) {
-    /* Marked empty until whole again, so that a failed read is retried. */
-    handle->partialStripRow = handle->partialStripColumn = -1;
+    unsigned char* held = handle->partialStripBuffer;
+    const bool isHeld =
+        rbRow == handle->partialStripRow && (band || rbColumn == handle->partialStripColumn);
+    const int64_t rows = std::max<int64_t>(0, std::min(rbHeight, int64_t(handle->height) - y0));
+    if (!isHeld) {
+      /* Marked empty until whole again, so that a failed read is retried. */
+      handle->partialStripRow = handle->partialStripColumn = -1;
+      if (band) {
+        std::memset(held + rows * lineBytes, 0, size_t((rbHeight - rows) * lineBytes));
+        if (!stripRowsRead(handle, 0, y0, rows, handle->width, held, lineBytes, frame)) return;
+      } else {
+        std::memset(held, 0, size_t(heldBytes));
+        const int64_t columns = std::min(rbWidth, int64_t(handle->width) - x0);
+        if (columns > 0 && !stripRowsRead(handle, x0, y0, rows, columns, held, heldStride, frame))
+          return;
+      }
+      handle->partialStripRow = rbRow;
+    }
+    handle->partialStripColumn = rbColumn;
+
+    /* Deliver one layer: rows and columns the held data lacks are 0. */
+    const unsigned char* source = held;
+    int64_t columns = rbWidth;
     if (band) {
-      std::memset(held + rows * lineBytes, 0, size_t((rbHeight - rows) * lineBytes));
-      if (!stripRowsRead(handle, 0, y0, rows, handle->width, held, lineBytes, frame)) return;
-    } else {
-      std::memset(held, 0, size_t(heldBytes));
-      const int64_t columns = std::min(rbWidth, int64_t(handle->width) - x0);
-      if (columns > 0 && !stripRowsRead(handle, x0, y0, rows, columns, held, heldStride, frame))
-        return;
+      columns = std::max<int64_t>(0, std::min(rbWidth, int64_t(handle->width) - x0));
+      if (columns > 0) source += x0 * pixelBytes;
     }
-    handle->partialStripRow = rbRow;
-  }
-  handle->partialStripColumn = rbColumn;
-
-  /* Deliver one layer: rows and columns the held data lacks are 0. */
-  const unsigned char* source = held;
-  int64_t columns = rbWidth;
-  if (band) {
-    columns = std::max<int64_t>(0, std::min(rbWidth, int64_t(handle->width) - x0));
-    if (columns > 0) source += x0 * pixelBytes;
-  }
-  unsigned char* out = static_cast<unsigned char*>(buffer);
-  const int64_t outStride = rbWidth * bytesPerSample;
-  for (int64_t i = 0; i < rbHeight; ++i, out += outStride) {
-    int64_t filled = 0;
-    if (i < rows && columns > 0) {
-      if (samples == 1)
-        std::memcpy(out, source + i * heldStride, size_t(columns * bytesPerSample));
-      else
-        layerExtract(uint32_t(columns), out, layer, source + i * heldStride, int32_t(samples),
-                     int32_t(bytesPerSample));
-      filled = columns * bytesPerSample;
+    unsigned char* out = static_cast<unsigned char*>(buffer);
+    const int64_t outStride = rbWidth * bytesPerSample;
+    for (int64_t i = 0; i < rbHeight; ++i, out += outStride) {
+      int64_t filled = 0;
+      if (i < rows && columns > 0) {
+        if (samples == 1)
+          std::memcpy(out, source + i * heldStride, size_t(columns * bytesPerSample));
+        else
+          layerExtract(uint32_t(columns), out, layer, source + i * heldStride, int32_t(samples),
+                       int32_t(bytesPerSample));
+        filled = columns * bytesPerSample;
+      }
+      std::memset(out + filled, 0, size_t(outStride - filled));
     }
-    std::memset(out + filled, 0, size_t(outStride - filled));
-  }
+  });
 }

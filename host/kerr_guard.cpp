@@ -15,6 +15,9 @@ void deliver(Kerr_Report* report, Kerr_Report** slot) noexcept {
     return;
   }
   char* text = kerr_ReportFormat(report, 0);
+  // One log line: the chain's lines joined, without the final newline.
+  for (char* c = text; c != nullptr && *c != '\0'; ++c)
+    if (*c == '\n') *c = c[1] != '\0' ? ' ' : '\0';
   kerr_MessageLog(-1, "%s", text != nullptr ? text : "Out of memory");
   kmsc_HeapFree(text);
   kerr_DeleteErrorReportEx(&report);

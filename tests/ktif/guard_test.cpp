@@ -15,10 +15,10 @@ namespace {
 
 TEST(ExportGuard, OpeningAndReadingSurviveEveryAllocationFailure) {
   TempFile file("guard_open");
-  TiffImageSpec spec;
-  spec.compression = 5;  // LZW: the read decodes through the block cache
-  spec.rowsPerStrip = 8;
-  tiffBuilderWrite(file.path(), {spec});
+  TiffImageSpec image;
+  image.compression = 5;  // LZW: the read decodes through the block cache
+  image.rowsPerStrip = 8;
+  tiffBuilderWrite(file.path(), {image});
   ReportCapture quiet;
   Kerr_Report* err = nullptr;
   Ktif_File* handle = nullptr;
@@ -37,7 +37,7 @@ TEST(ExportGuard, OpeningAndReadingSurviveEveryAllocationFailure) {
         ktif_Close(handle, nullptr);
       });
   EXPECT_GT(failures, 0);
-  EXPECT_EQ(block[3], static_cast<unsigned char>(tiffBuilderPattern(spec, 0, 3, 0)));
+  EXPECT_EQ(block[3], static_cast<unsigned char>(tiffBuilderPattern(image, 0, 3, 0)));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "ktif_internal.h"
 
 #include <cstring>
+#include <memory>
 #include <tiffio.h>
 #include <xtiffio.h>
 
@@ -161,13 +162,24 @@ bool listGrow(KerrFrame& frame, Ktif_FileList* list, int32_t count) {
   return true;
 }
 
+struct HandleFree {
+  void operator()(Ktif_File* handle) const {
+    handleRelease(handle);
+    kmsc_HeapFree(handle);
+  }
+};
+
 }  // namespace
 
 Ktif_File* openerRun(const char* path, const char* mode, int64_t indexOrOffset,
                      int32_t subDirectory, Kerr_Report** err) {
   KerrFrame frame(kOpenLabel, err);
   if (path == nullptr || mode == nullptr) return frame.fail(__LINE__, "Args"), nullptr;
-  auto* handle = static_cast<Ktif_File*>(kmsc_HeapMalloc(sizeof(Ktif_File)));
+  // Owned until it is handed out, so an exception on the way (exhausted
+  // memory in a callee) releases it too.
+  std::unique_ptr<Ktif_File, HandleFree> owner(
+      static_cast<Ktif_File*>(kmsc_HeapMalloc(sizeof(Ktif_File))));
+  Ktif_File* handle = owner.get();
   if (handle == nullptr) return frame.fail(__LINE__, "No memory"), nullptr;
   handleDefaultsSet(handle);
   // A '$' of no variable that is set may be part of the file's own name.
@@ -195,13 +207,9 @@ Ktif_File* openerRun(const char* path, const char* mode, int64_t indexOrOffset,
       frame.fail(__LINE__, "Error setting image name info");
     }
   }
-  if (!ok) {
-    handleRelease(handle);
-    kmsc_HeapFree(handle);
-    return nullptr;
-  }
+  if (!ok) return nullptr;
   RBBlockSizeSet(handle);
-  return handle;
+  return owner.release();
 }
 
 int ktif_SetImageInfo(Ktif_File* handle, int64_t imageIndex, Kerr_Report** err) {

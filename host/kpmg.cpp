@@ -270,19 +270,16 @@ template <typename T, typename Parse>
 T preferenceRead(KerrFrame& frame, const char* group, const char* key, T defaultValue,
                  const char* kind, Parse parse) {
   if (group == nullptr || key == nullptr) return frame.fail(__LINE__, "Args"), defaultValue;
-  try {
-    const std::string* value = lookup(group, key);
-    if (value == nullptr) return defaultValue;
-    T result;
-    if (!parse(*value, result)) {
-      if (kind != nullptr)
-        frame.fail(__LINE__, "Malformed %s '%s' for %s.%s", kind, value->c_str(), group, key);
-      return defaultValue;
-    }
-    return result;
-  } catch (...) {
-    return frame.fail(__LINE__, "Out of memory"), defaultValue;
+  // Exhausted memory is the exported caller's guard's: it gives the default.
+  const std::string* value = lookup(group, key);
+  if (value == nullptr) return defaultValue;
+  T result;
+  if (!parse(*value, result)) {
+    if (kind != nullptr)
+      frame.fail(__LINE__, "Malformed %s '%s' for %s.%s", kind, value->c_str(), group, key);
+    return defaultValue;
   }
+  return result;
 }
 
 }  // namespace
@@ -338,19 +335,15 @@ int kpmg_SetPreference(const char* group, const char* key, const char* value, Ke
     static const char* kLabel = "kpmg_SetPreference";
     KerrFrame frame(kLabel, err);
     if (group == nullptr || key == nullptr) return frame.fail(__LINE__, "Args"), -1;
-    try {
-      if (!validName(group, key))
-        return frame.fail(__LINE__, "Invalid preference name '%s.%s'", group, key), -1;
-      ensureLoaded();
-      std::string name = storeKey(group, key);
-      if (value == nullptr)
-        store().setter.erase(name);
-      else
-        store().setter[name] = value;
-      return 0;
-    } catch (...) {
-      return frame.fail(__LINE__, "Out of memory"), -1;
-    }
+    if (!validName(group, key))
+      return frame.fail(__LINE__, "Invalid preference name '%s.%s'", group, key), -1;
+    ensureLoaded();
+    std::string name = storeKey(group, key);
+    if (value == nullptr)
+      store().setter.erase(name);
+    else
+      store().setter[name] = value;
+    return 0;
   });
 }
 
@@ -359,24 +352,20 @@ int kpmg_SetPreferenceAssignment(const char* assignment, Kerr_Report** err) {
     static const char* kLabel = "kpmg_SetPreferenceAssignment";
     KerrFrame frame(kLabel, err);
     if (assignment == nullptr) return frame.fail(__LINE__, "Args"), -1;
-    try {
-      std::string text(assignment);
-      size_t eq = text.find('=');
-      size_t dot = text.find('.');
-      std::string group, key, value;
-      bool ok = eq != std::string::npos && dot < eq;
-      if (ok) {
-        group = trim(text.substr(0, dot));
-        key = trim(text.substr(dot + 1, eq - dot - 1));
-        ok = validName(group, key) && parseValue(text.substr(eq + 1), value);
-      }
-      if (!ok) return frame.fail(__LINE__, "Malformed preference '%s'", assignment), -1;
-      if (kpmg_SetPreference(group.c_str(), key.c_str(), value.c_str(), frame.slot()) != 0)
-        return frame.calleeFailed(__LINE__, "kpmg_SetPreference"), -1;
-      return 0;
-    } catch (...) {
-      return frame.fail(__LINE__, "Out of memory"), -1;
+    std::string text(assignment);
+    size_t eq = text.find('=');
+    size_t dot = text.find('.');
+    std::string group, key, value;
+    bool ok = eq != std::string::npos && dot < eq;
+    if (ok) {
+      group = trim(text.substr(0, dot));
+      key = trim(text.substr(dot + 1, eq - dot - 1));
+      ok = validName(group, key) && parseValue(text.substr(eq + 1), value);
     }
+    if (!ok) return frame.fail(__LINE__, "Malformed preference '%s'", assignment), -1;
+    if (kpmg_SetPreference(group.c_str(), key.c_str(), value.c_str(), frame.slot()) != 0)
+      return frame.calleeFailed(__LINE__, "kpmg_SetPreference"), -1;
+    return 0;
   });
 }
 
@@ -404,45 +393,33 @@ int kpmg_LoadFile(const char* path, Kerr_Report** err) {
     static const char* kLabel = "kpmg_LoadFile";
     KerrFrame frame(kLabel, err);
     if (path == nullptr) return frame.fail(__LINE__, "Args"), -1;
-    try {
-      std::string content, why;
-      if (!readWholeFile(path, content, why))
-        return frame.fail(__LINE__, "Cannot read preferences file %s: %s", path, why.c_str()), -1;
-      Layer layer;
-      parseFile(path, content, layer);
-      std::string name(path);
-      Store& s = store();
-      s.file.swap(layer);
-      s.fileName.swap(name);
-      s.haveFile = true;
-      s.initialised = true;
-      return 0;
-    } catch (...) {
-      return frame.fail(__LINE__, "Out of memory"), -1;
-    }
+    std::string content, why;
+    if (!readWholeFile(path, content, why))
+      return frame.fail(__LINE__, "Cannot read preferences file %s: %s", path, why.c_str()), -1;
+    Layer layer;
+    parseFile(path, content, layer);
+    std::string name(path);
+    Store& s = store();
+    s.file.swap(layer);
+    s.fileName.swap(name);
+    s.haveFile = true;
+    s.initialised = true;
+    return 0;
   });
 }
 
 const char* kpmg_GetPreferenceSource(const char* group, const char* key) {
-  return kerrGuard(__func__, nullptr, nullptr, [&]() -> const char* {
+  return kerrGuard(__func__, nullptr, "default", [&]() -> const char* {
     const char* source = "default";
     if (group == nullptr || key == nullptr) return source;
-    try {
-      lookup(group, key, &source);
-    } catch (...) {
-      source = "default";
-    }
+    lookup(group, key, &source);
     return source;
   });
 }
 
 const char* kpmg_PreferencesFileName(void) {
   return kerrGuard(__func__, nullptr, nullptr, [&]() -> const char* {
-    try {
-      ensureLoaded();
-    } catch (...) {
-      return nullptr;
-    }
+    ensureLoaded();
     return store().haveFile ? store().fileName.c_str() : nullptr;
   });
 }

@@ -39,7 +39,7 @@ struct Controls {
 
 TEST(ExportGuard, ExhaustedMemoryBecomesAReportInTheSlot) {
   Controls c;
-  std::unique_ptr<Kfga_Polynomial, HostDeleter<Kfga_Polynomial, kfga_PolynomialDelete>> poly(
+  Owned<Kfga_Polynomial, kfga_PolynomialDelete> poly(
       kfga_PolynomialCreate(2, 2, 2, KMSC_PIXEL_F64, nullptr));
   ASSERT_TRUE(poly);
   Kerr_Report* err = nullptr;

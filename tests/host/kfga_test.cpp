@@ -14,7 +14,7 @@
 
 namespace {
 
-using Poly = std::unique_ptr<Kfga_Polynomial, HostDeleter<Kfga_Polynomial, kfga_PolynomialDelete>>;
+using Poly = Owned<Kfga_Polynomial, kfga_PolynomialDelete>;
 
 Poly polynomial(int order) {
   return Poly(kfga_BasePolynomialCreate(order, 2, 2, KMSC_PIXEL_F64, nullptr));

@@ -14,8 +14,7 @@
 
 namespace {
 
-using Model =
-    std::unique_ptr<Kmod_RubberSheet, HostDeleter<Kmod_RubberSheet, kmod_RubberSheetingDelete>>;
+using Model = Owned<Kmod_RubberSheet, kmod_RubberSheetingDelete>;
 
 // Scattered control points of a mildly warped, fold-free map.
 struct Controls {

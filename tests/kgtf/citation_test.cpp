@@ -2,15 +2,11 @@
 // setting, and a write-then-read round trip through a file.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
-#include <unistd.h>
-
-#include <geotiffio.h>
-#include <xtiffio.h>
 
 #include "citation.h"
-#include "kmsc.h"
+#include "geotiff_file.h"
+#include "host_owners.h"
 #include "kpmg.h"
 #include "test_support.h"
 
@@ -32,25 +28,19 @@ std::string citationOf(GTIF* gtif) {
 // "projection/units/GeoTIFF units" parsed from the citation, or the outermost
 // report when the read fails.
 std::string names(GTIF* gtif) {
-  char *units = nullptr, *geotiffUnits = nullptr, *projection = nullptr;
-  Kerr_Report* err = nullptr;
-  std::string out;
-  if (UnitsAndProjectionNameGet(gtif, &units, &geotiffUnits, &projection, &err))
-    out = str(projection) + "/" + str(units) + "/" + str(geotiffUnits);
-  else
-    out = reportMessages(err).at(0);
-  EXPECT_EQ(err == nullptr, gtif != nullptr) << out;
-  for (char* p : {units, geotiffUnits, projection}) kmsc_HeapFree(p);
-  kerr_DeleteErrorReportEx(&err);
-  return out;
+  HeapText units, geotiffUnits, projection;
+  Report err;
+  const bool read =
+      UnitsAndProjectionNameGet(gtif, out(units), out(geotiffUnits), out(projection), out(err));
+  EXPECT_EQ(err == nullptr, gtif != nullptr);
+  return read ? str(projection.get()) + "/" + str(units.get()) + "/" + str(geotiffUnits.get())
+              : reportMessages(err.get()).at(0);
 }
 
 std::string unitsGet(GTIF* gtif) {
-  char* units = nullptr;
-  kgtf_UnitsNameGet(gtif, &units, nullptr);
-  std::string result = str(units);
-  kmsc_HeapFree(units);
-  return result;
+  HeapText units;
+  kgtf_UnitsNameGet(gtif, out(units), nullptr);
+  return str(units.get());
 }
 
 int shortKey(GTIF* gtif, geokey_t key) {
@@ -71,19 +61,17 @@ TEST(Citation, Parsing) {
       {label + "\nProjection Name = State Plane|Units = |GeoTIFF Units = ?", "State Plane//?"},
       {"Other software\n" + body, "(null)/(null)/(null)"},
   };
-  GTIF* gtif = GTIFNew(nullptr);
+  Gtif gtif(GTIFNew(nullptr));
   for (const auto& [citation, parsed] : cases) {
-    GTIFKeySet(gtif, GTCitationGeoKey, TYPE_ASCII, 0, citation.c_str());
-    EXPECT_EQ(names(gtif), parsed) << citation;
+    GTIFKeySet(gtif.get(), GTCitationGeoKey, TYPE_ASCII, 0, citation.c_str());
+    EXPECT_EQ(names(gtif.get()), parsed) << citation;
   }
-  GTIFFree(gtif);
   // A citation key of the wrong type gives nothing and no failure.
-  gtif = GTIFNew(nullptr);
+  gtif.reset(GTIFNew(nullptr));
   double values[3] = {1, 2, 3};
-  GTIFKeySet(gtif, GTCitationGeoKey, TYPE_DOUBLE, 3, values);
-  EXPECT_EQ(names(gtif), "(null)/(null)/(null)");
+  GTIFKeySet(gtif.get(), GTCitationGeoKey, TYPE_DOUBLE, 3, values);
+  EXPECT_EQ(names(gtif.get()), "(null)/(null)/(null)");
   EXPECT_EQ(names(nullptr), "Args");
-  GTIFFree(gtif);
 }
 
 TEST(Citation, Writing) {
@@ -106,10 +94,11 @@ TEST(Citation, Writing) {
   };
   for (const Case& c : cases) {
     kpmg_SetPreference("tiff", "write_citation", c.writeCitation, nullptr);
-    GTIF* gtif = GTIFNew(nullptr);
-    EXPECT_EQ(c.modelType ? ModelTypeSet(gtif, c.modelType, nullptr) : 1, 1);
-    EXPECT_EQ(UnitsAndProjectionNameSet(gtif, "feet", c.geotiffUnits, c.projection, nullptr), 1);
-    std::string text = citationOf(gtif), tail = c.tail;
+    Gtif gtif(GTIFNew(nullptr));
+    EXPECT_EQ(c.modelType ? ModelTypeSet(gtif.get(), c.modelType, nullptr) : 1, 1);
+    EXPECT_EQ(UnitsAndProjectionNameSet(gtif.get(), "feet", c.geotiffUnits, c.projection, nullptr),
+              1);
+    std::string text = citationOf(gtif.get()), tail = c.tail;
     if (c.writeCitation) {
       EXPECT_EQ(text, tail);
     } else {
@@ -118,43 +107,24 @@ TEST(Citation, Writing) {
       ASSERT_GE(text.size(), tail.size());
       EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
     }
-    GTIFFree(gtif);
   }
   kpmg_ClearPreferences();
 
-  Kerr_Report* err = nullptr;
-  EXPECT_EQ(ModelTypeSet(nullptr, 1, &err), 0);
-  kerr_DeleteErrorReportEx(&err);
-  EXPECT_EQ(UnitsAndProjectionNameSet(nullptr, "m", "m", "UTM", &err), 0);
-  EXPECT_EQ(reportMessages(err).at(0), "Args");
-  kerr_DeleteErrorReportEx(&err);
+  EXPECT_EQ(ModelTypeSet(nullptr, 1, nullptr), 0);
+  Report err;
+  EXPECT_EQ(UnitsAndProjectionNameSet(nullptr, "m", "m", "UTM", out(err)), 0);
+  EXPECT_EQ(reportMessages(err.get()).at(0), "Args");
 }
 
 TEST(Citation, RoundTripThroughFile) {
-  std::string path =
-      std::string(::testing::TempDir()) + "/citation_" + std::to_string(getpid()) + ".tif";
-  TIFF* tif = XTIFFOpen(path.c_str(), "w");
-  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 1);
-  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 1);
-  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-  GTIF* gtif = GTIFNew(tif);
-  ModelTypeSet(gtif, ModelTypeProjected, nullptr);
-  GTIFKeySet(gtif, ProjectedCSTypeGeoKey, TYPE_SHORT, 1, 26918);
-  kgtf_UnitsNameSet(gtif, "us_survey_feet", nullptr);
-  UnitsAndProjectionNameSet(gtif, "international_feet", "us_survey_feet", "UTM", nullptr);
-  GTIFWriteKeys(gtif);
-  GTIFFree(gtif);
-  unsigned char pixel = 0;
-  TIFFWriteScanline(tif, &pixel, 0, 0);
-  XTIFFClose(tif);
-
-  tif = XTIFFOpen(path.c_str(), "r");
-  gtif = GTIFNew(tif);
-  EXPECT_EQ(names(gtif), "UTM/international_feet/us_survey_feet");
-  EXPECT_EQ(unitsGet(gtif), "us_survey_feet");
-  GTIFFree(gtif);
-  XTIFFClose(tif);
-  unlink(path.c_str());
+  GeoTiffFile file([](GTIF* gtif) {
+    ModelTypeSet(gtif, ModelTypeProjected, nullptr);
+    GTIFKeySet(gtif, ProjectedCSTypeGeoKey, TYPE_SHORT, 1, 26918);
+    kgtf_UnitsNameSet(gtif, "us_survey_feet", nullptr);
+    UnitsAndProjectionNameSet(gtif, "international_feet", "us_survey_feet", "UTM", nullptr);
+  });
+  EXPECT_EQ(names(file.gtif()), "UTM/international_feet/us_survey_feet");
+  EXPECT_EQ(unitsGet(file.gtif()), "us_survey_feet");
 }
 
 TEST(Citation, UnitsOverrides) {
@@ -192,7 +162,8 @@ TEST(Citation, UnitsOverrides) {
   for (const Case& c : cases) {
     SCOPED_TRACE(str(c.overrides) + " " + str(c.cited) + " " + std::to_string(c.modelType));
     kpmg_SetPreference("tiff", "unit_overrides", c.overrides, nullptr);
-    GTIF* gtif = GTIFNew(nullptr);
+    Gtif owner(GTIFNew(nullptr));
+    GTIF* gtif = owner.get();
     if (c.modelType) ModelTypeSet(gtif, c.modelType, nullptr);
     geokey_t csKey = c.modelType == 1 ? ProjectedCSTypeGeoKey : GeographicTypeGeoKey;
     if (c.csCode) GTIFKeySet(gtif, csKey, TYPE_SHORT, 1, c.csCode);
@@ -213,7 +184,6 @@ TEST(Citation, UnitsOverrides) {
       GTIFKeySet(gtif, GeogAngularUnitsGeoKey, TYPE_DOUBLE, 1, 9101.0);
       EXPECT_EQ(unitsGet(gtif), "(null)");
     }
-    GTIFFree(gtif);
   }
   kpmg_ClearPreferences();
 }

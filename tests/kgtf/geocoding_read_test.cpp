@@ -9,85 +9,45 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <functional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <unistd.h>
 #include <vector>
-
-#include <xtiffio.h>
 
 #include "citation.h"
 #include "geocoding.h"
+#include "geotiff_file.h"
+#include "host_owners.h"
 #include "kerr_exception.h"
-#include "kmsc.h"
 #include "kpmg.h"
 #include "tables.h"
 #include "test_support.h"
 
 namespace {
 
-// A one-pixel TIFF with those keys (or with the three GeoTIFF tags that `raw`
-// sets as they are), opened again for reading.
-class GeoFile {
- public:
-  explicit GeoFile(const std::string& keys, const char* citation = nullptr,
-                   const std::function<void(TIFF*)>& raw = nullptr) {
-    std::string path = ::testing::TempDir() + "/georead_" + std::to_string(getpid()) + ".tif";
-    TIFF* tif = XTIFFOpen(path.c_str(), "w");
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 1);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 1);
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-    GTIF* gtif = raw ? nullptr : GTIFNew(tif);
-    std::istringstream in(keys);
-    for (std::string item; gtif && in >> item;) {
-      size_t at = item.find_first_of(":=");
-      auto key = static_cast<geokey_t>(std::stoi(item.substr(0, at)));
-      double value = std::stod(item.substr(at + 1));
-      item[at] == ':' ? GTIFKeySet(gtif, key, TYPE_SHORT, 1, int(value))
-                      : GTIFKeySet(gtif, key, TYPE_DOUBLE, 1, value);
-    }
+// A one-pixel GeoTIFF with those keys and citation (or with the three
+// GeoTIFF tags that `raw` sets as they are), open for reading.
+GeoTiffFile geoFile(const std::string& keys, const char* citation = nullptr,
+                    const TagsSet& raw = nullptr) {
+  if (raw) return GeoTiffFile(nullptr, raw);
+  return GeoTiffFile([&](GTIF* gtif) {
+    geoKeysSet(gtif, keys);
     if (citation) GTIFKeySet(gtif, GeogCitationGeoKey, TYPE_ASCII, 0, citation);
-    if (raw) raw(tif);
-    if (gtif) GTIFWriteKeys(gtif), GTIFFree(gtif);
-    unsigned char pixel = 0;
-    TIFFWriteScanline(tif, &pixel, 0, 0);
-    XTIFFClose(tif);
-    tif_ = XTIFFOpen(path.c_str(), "r");
-    gtif_ = GTIFNew(tif_);
-    std::remove(path.c_str());  // the open file stays readable; the name is free again
-  }
-  ~GeoFile() {
-    if (gtif_) GTIFFree(gtif_);
-    XTIFFClose(tif_);
-  }
-  GTIF* gtif() const { return gtif_; }
-
- private:
-  TIFF* tif_ = nullptr;
-  GTIF* gtif_ = nullptr;
-};
+  });
+}
 
 // The three results of GeoTIFFGeocodingGet, owned.
 struct Geocoding {
-  explicit Geocoding(GTIF* gtif) {
-    rc = GeoTIFFGeocodingGet(gtif, &name, &units, &projection, &err);
-    pro = static_cast<Kprj_ProParameters*>(
-        kprj_MapProjectionCSRGet(projection, "Kprj_ProParameters"));
-  }
-  ~Geocoding() {
-    kmsc_HeapFree(name);
-    kmsc_HeapFree(units);
-    kprj_ProjectionFree(&projection, nullptr);
-    kerr_DeleteErrorReportEx(&err);
-  }
+  explicit Geocoding(GTIF* gtif)
+      : rc(GeoTIFFGeocodingGet(gtif, out(name), out(units), out(projection), out(err))),
+        pro(static_cast<Kprj_ProParameters*>(
+            kprj_MapProjectionCSRGet(projection.get(), "Kprj_ProParameters"))) {}
+  HeapText name, units;
+  Projection projection;
+  Report err;
   int rc;
-  char *name = nullptr, *units = nullptr;
-  _kprj_MapProjectionEx* projection = nullptr;
-  Kprj_ProParameters* pro = nullptr;  // the projection's
-  Kerr_Report* err = nullptr;
+  Kprj_ProParameters* pro;  // the projection's
 };
 
 std::string joined(const std::vector<std::string>& messages) {
@@ -95,13 +55,8 @@ std::string joined(const std::vector<std::string>& messages) {
   for (const std::string& m : messages) out += (out.empty() ? "" : "|") + m;
   return out;
 }
-std::string chain(const Kerr_Report* report) {
-  return joined(reportMessages(report));
-}
-std::string printed(const ReportCapture& capture) {
-  std::vector<std::string> messages;
-  for (auto& p : capture.printed) messages.push_back(p.message);
-  return joined(messages);
+std::string chain(const Report& report) {
+  return joined(reportMessages(report.get()));
 }
 
 // "slot=value" items, "d" after a value for degrees. With `all`, every other
@@ -175,34 +130,31 @@ TEST(GeocodingRead, CoordinateSystemsByCode) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.keys);
-    GeoFile file(c.keys);
-    Geocoding got(file.gtif());
+    Geocoding got(geoFile(c.keys).gtif());
     ASSERT_EQ(got.rc, 0) << chain(got.err);
     ASSERT_NE(got.pro, nullptr);
     EXPECT_EQ(got.pro->type, c.number < 0 ? 1 : 0);
     EXPECT_EQ(got.pro->number, c.number);
     EXPECT_EQ(got.pro->zone, c.zone);
-    EXPECT_STREQ(got.name, c.number < 0 ? "RSO" : projectionNameByNumber(c.number));
+    EXPECT_STREQ(got.name.get(), c.number < 0 ? "RSO" : projectionNameByNumber(c.number));
     expectParameters(got.pro, c.parameters, c.number == 0 || c.number == 1);
     expectGeodesy(got.pro, c.spheroid, c.datum);
-    EXPECT_STREQ(got.units, c.units);
+    EXPECT_STREQ(got.units.get(), c.units);
   }
 
-  GeoFile badZone("1024:1 3072:32767 3074:16061");
-  Geocoding failed(badZone.gtif());
+  Geocoding failed(geoFile("1024:1 3072:32767 3074:16061").gtif());
   EXPECT_EQ(failed.rc, -1);
   EXPECT_EQ(chain(failed.err),
             "kgtf_PCSRead failed|Error obtaining projection|kgtf_ProjectionReadUTM failed|"
             "kgtf_ProjectionReadUTM failed");
 
   ReportCapture capture;
-  GeoFile odd("1024:7");
-  Geocoding unknown(odd.gtif());
+  Geocoding unknown(geoFile("1024:7").gtif());
   EXPECT_EQ(unknown.rc, 0);
-  EXPECT_STREQ(unknown.name, kprj_ProjectionNameUnknown());
-  EXPECT_STREQ(unknown.units, kprj_UnitsNameOther());
+  EXPECT_STREQ(unknown.name.get(), kprj_ProjectionNameUnknown());
+  EXPECT_STREQ(unknown.units.get(), kprj_UnitsNameOther());
   EXPECT_EQ(unknown.projection, nullptr);
-  EXPECT_EQ(printed(capture), "Unrecognized model type 7");
+  EXPECT_EQ(capture.messages(), std::vector<std::string>{"Unrecognized model type 7"});
 }
 
 TEST(GeocodingRead, UserDefinedGeographic) {
@@ -226,14 +178,14 @@ TEST(GeocodingRead, UserDefinedGeographic) {
   for (const Case& c : cases) {
     std::string keys = std::string("1024:2 2048:32767 ") + c.keys;
     SCOPED_TRACE(keys);
-    GeoFile file(keys, c.citation);
-    Kprj_ProParameters* pro = kgtf_ProParametersCreate(0, 0);
-    Kerr_Report* err = nullptr;
-    EXPECT_EQ(kgtf_GCSRead(file.gtif(), pro, &err), 1);
+    GeoTiffFile file = geoFile(keys, c.citation);
+    Pro pro(kgtf_ProParametersCreate(0, 0));
+    Report err;
+    EXPECT_EQ(kgtf_GCSRead(file.gtif(), pro.get(), out(err)), 1);
     EXPECT_EQ(chain(err), *c.report ? std::string("kgtf_GCSReadUserDefined failed!|") + c.report
                                     : std::string());
     if (c.spheroid)
-      expectGeodesy(pro, c.spheroid, c.datum);
+      expectGeodesy(pro.get(), c.spheroid, c.datum);
     else
       EXPECT_EQ(pro->spheroid, nullptr);
     if (c.a != 0) {
@@ -241,8 +193,6 @@ TEST(GeocodingRead, UserDefinedGeographic) {
       EXPECT_NEAR(pro->spheroid->semiMinor, c.b, 1e-3);
     }
     EXPECT_EQ(Geocoding(file.gtif()).rc, *c.report ? -1 : 0);
-    kerr_DeleteErrorReportEx(&err);
-    kprj_ProParametersFree(&pro, nullptr);
   }
 }
 
@@ -287,32 +237,30 @@ TEST(GeocodingRead, UserDefinedProjections) {
     kpmg_SetPreference("tiff", "err_suppress", c.suppress ? "Yes" : "No", nullptr);
     std::string keys = std::string("1024:1 3072:32767 3074:32767 2048:4326 ") + c.keys;
     SCOPED_TRACE(keys);
-    GeoFile file(keys);
+    GeoTiffFile file = geoFile(keys);
     ReportCapture capture;
-    Kerr_Report* err = nullptr;
-    Kprj_ProParameters* pro = kgtf_CoordTransRead(file.gtif(), &err);
+    Report err;
+    Pro pro(kgtf_CoordTransRead(file.gtif(), out(err)));
     ASSERT_NE(pro, nullptr);
     EXPECT_EQ(pro->number, c.number);
     EXPECT_STREQ(pro->name, projectionNameByNumber(c.number));
-    expectParameters(pro, c.parameters, true);
+    expectParameters(pro.get(), c.parameters, true);
     EXPECT_EQ(chain(err), c.report);
-    EXPECT_EQ(printed(capture), c.printed);
-    kerr_DeleteErrorReportEx(&err);
-    kprj_ProParametersFree(&pro, nullptr);
+    EXPECT_EQ(joined(capture.messages()), c.printed);
   }
 
   // The whole reader shows the Mercator warning once and keeps the record.
-  GeoFile mercator(std::string("1024:1 3072:32767 3074:32767 2048:4326 ") + cases[4].keys);
   ReportCapture capture;
-  Geocoding got(mercator.gtif());
+  Geocoding got(
+      geoFile(std::string("1024:1 3072:32767 3074:32767 2048:4326 ") + cases[4].keys).gtif());
   EXPECT_EQ(got.rc, 0) << chain(got.err);
-  EXPECT_STREQ(got.name, "Mercator");
+  EXPECT_STREQ(got.name.get(), "Mercator");
   expectGeodesy(got.pro, "WGS 84", "WGS 84");
   EXPECT_EQ(capture.printed.size(), 1u);
   // A caller without a slot gets no incomplete record.
   kpmg_SetPreference("tiff", "err_suppress", "No", nullptr);
-  GeoFile lcc(std::string("1024:1 3072:32767 3074:32767 ") + cases[3].keys);
-  EXPECT_EQ(kgtf_CoordTransRead(lcc.gtif(), nullptr), nullptr);
+  GeoTiffFile lcc = geoFile(std::string("1024:1 3072:32767 3074:32767 ") + cases[3].keys);
+  EXPECT_EQ(Pro(kgtf_CoordTransRead(lcc.gtif(), nullptr)), nullptr);
   kpmg_ClearPreferences();
 }
 
@@ -336,7 +284,7 @@ TEST(GeocodingRead, HostileDirectories) {
       {3, {1024, 0, 1, 2, 2048, 0, 1, 32767, 2050, 34737, 3, 0}, "kgtf_GCSRead failed"},
   };
   for (const Case& c : cases) {
-    GeoFile file("", nullptr, [&](TIFF* tif) {
+    GeoTiffFile file = geoFile("", nullptr, [&](TIFF* tif) {
       std::vector<uint16_t> directory{1, 1, 0, c.count};
       directory.insert(directory.end(), c.keys.begin(), c.keys.end());
       const double one = 32631.0;
@@ -346,29 +294,26 @@ TEST(GeocodingRead, HostileDirectories) {
     });
     Geocoding got(file.gtif());
     EXPECT_EQ(got.rc, -1) << c.report;
-    EXPECT_EQ(reportMessages(got.err).at(0), c.report);
+    EXPECT_EQ(reportMessages(got.err.get()).at(0), c.report);
   }
 }
 
 TEST(GeocodingRead, WronglyTypedCodeKeys) {
   // Unit, datum and ellipsoid codes stored as doubles count as absent: the
   // defaults apply and nothing wider than a code is copied.
-  GeoFile gaussKruger(
-      "1024:1 3072:32767 3074:16203 2048:4326 3076=9001 2054=9102 3080=15 3081=0 3082=3500000 "
-      "3083=0");
-  Geocoding got(gaussKruger.gtif());
+  Geocoding got(geoFile("1024:1 3072:32767 3074:16203 2048:4326 3076=9001 2054=9102 3080=15 "
+                        "3081=0 3082=3500000 3083=0")
+                    .gtif());
   ASSERT_EQ(got.rc, 0) << chain(got.err);
   EXPECT_EQ(got.pro->number, 36);
   expectParameters(got.pro, "4=15d 6=3500000", false);
 
-  GeoFile rso("3074:19958 2050:6298 2056=7016 3076=9001 3082=590476.87");
-  Kerr_Report* err = nullptr;
-  Kprj_ProParameters* pro = kgtf_ProjectionReadRSO(rso.gtif(), 19958, &err);
+  GeoTiffFile rso = geoFile("3074:19958 2050:6298 2056=7016 3076=9001 3082=590476.87");
+  Report err;
+  Pro pro(kgtf_ProjectionReadRSO(rso.gtif(), 19958, out(err)));
   EXPECT_EQ(chain(err), "");
   ASSERT_NE(pro, nullptr);
-  expectGeodesy(pro, "Everest (Sabah & Sarawak)", "Timbalai 1948");
-  kerr_DeleteErrorReportEx(&err);
-  kprj_ProParametersFree(&pro, nullptr);
+  expectGeodesy(pro.get(), "Everest (Sabah & Sarawak)", "Timbalai 1948");
 }
 
 TEST(GeocodingRead, ContainedExceptions) {
@@ -382,20 +327,20 @@ TEST(GeocodingRead, ContainedExceptions) {
        "Bad code"},
       {[] { throw std::runtime_error("no database"); }, "no database"},
       {[] { throw 42; }, "Unknown exception"},
-      {[] { Geocoding(GeoFile("1024:1 3072:0").gtif()); },
+      {[] { Geocoding(geoFile("1024:1 3072:0").gtif()); },
        "Can not use EPSG code to get a valid mapProjection"},
       {[] {}, nullptr},
   };
   for (const Case& c : cases) {
-    Kerr_Report* err = nullptr;
+    Kerr_Report* slot = nullptr;
     {
-      KerrFrame frame("kgtf_Reader", &err, KERR_PRINT_NOVSL);
+      KerrFrame frame("kgtf_Reader", &slot, KERR_PRINT_NOVSL);
       EXPECT_EQ(geocodingContain(frame, c.work), !c.report);
     }
-    std::vector<std::string> messages = reportMessages(err);
+    Report err(slot);
+    std::vector<std::string> messages = reportMessages(err.get());
     EXPECT_EQ(messages.empty() ? "" : messages.back(), c.report ? c.report : "");
-    EXPECT_STREQ(kerr_ReportLabel(err), c.report ? "kgtf_Reader" : nullptr);
-    kerr_DeleteErrorReportEx(&err);
+    EXPECT_STREQ(kerr_ReportLabel(err.get()), c.report ? "kgtf_Reader" : nullptr);
   }
 }
 

@@ -3,14 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <deque>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
-#include <geotiffio.h>
-#include <xtiffio.h>
-
 #include "georeferencing.h"
+#include "geotiff_file.h"
+#include "host_owners.h"
 #include "kpmg.h"
 #include "test_support.h"
 
@@ -39,30 +38,23 @@ class Georeferencing : public ::testing::Test {
   void TearDown() override {
     kpmg_ClearPreferences();
     GeoTIFFLastWarnedFileSet(nullptr);
-    for (const std::string& path : paths_) unlink(path.c_str());
   }
 
-  std::string write(const Tags& tags) {
-    std::string path = ::testing::TempDir() + "/georef_" + std::to_string(getpid()) + "_" +
-                       std::to_string(paths_.size()) + ".tif";
-    paths_.push_back(path);
-    TIFF* tif = XTIFFOpen(path.c_str(), "w");
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 1);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 1);
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+  const std::string& write(const Tags& tags) {
+    const std::string& path = files_.emplace_back("georef").path();
     const std::pair<uint32_t, const Values*> arrays[] = {{TIFFTAG_GEOTIEPOINTS, &tags.tiePoints},
                                                          {TIFFTAG_GEOPIXELSCALE, &tags.scale},
                                                          {TIFFTAG_GEOTRANSMATRIX, &tags.matrix}};
-    for (const auto& [tag, values] : arrays)
-      if (!values->empty())
-        TIFFSetField(tif, tag, static_cast<int>(values->size()), values->data());
-    GTIF* gtif = GTIFNew(tif);
-    if (tags.rasterType) GTIFKeySet(gtif, GTRasterTypeGeoKey, TYPE_SHORT, 1, tags.rasterType);
-    GTIFWriteKeys(gtif);
-    GTIFFree(gtif);
-    unsigned char pixel = 0;
-    TIFFWriteScanline(tif, &pixel, 0, 0);
-    XTIFFClose(tif);
+    geoTiffWrite(
+        path,
+        [&](GTIF* gtif) {
+          if (tags.rasterType) GTIFKeySet(gtif, GTRasterTypeGeoKey, TYPE_SHORT, 1, tags.rasterType);
+        },
+        [&](TIFF* tif) {
+          for (const auto& [tag, values] : arrays)
+            if (!values->empty())
+              TIFFSetField(tif, tag, static_cast<int>(values->size()), values->data());
+        });
     return path;
   }
 
@@ -71,32 +63,25 @@ class Georeferencing : public ::testing::Test {
   static Result read(const std::string& path) {
     Result r;
     ReportCapture capture;
-    TIFF* tif = XTIFFOpen(path.c_str(), "r");
-    GTIF* gtif = GTIFNew(tif);
-    Kxfr_XForm* xform = nullptr;
-    Kerr_Report* err = nullptr;
-    kgtf_GeoTIFFGeoreferencingGet(tif, gtif, &r.rasterType, &xform, &err);
-    GTIFFree(gtif);
-    XTIFFClose(tif);
+    XForm xform;
+    Report err;
+    GeoTiffOpen in(path);
+    kgtf_GeoTIFFGeoreferencingGet(in.tif.get(), in.gtif.get(), &r.rasterType, out(xform), out(err));
     double k[6], x[] = {10, 5}, y[] = {10, 5};
-    if (kxfr_XFormAffineExtractIfPresent(xform, k, nullptr)) {
+    if (kxfr_XFormAffineExtractIfPresent(xform.get(), k, nullptr)) {
       r.k.assign(k, k + 6);
-    } else if (xform && kxfr_Transform(xform, x, y, 2, nullptr)) {
+    } else if (xform && kxfr_Transform(xform.get(), x, y, 2, nullptr)) {
       r.fitted = true;
       r.k = {x[0], y[0], x[1], y[1]};
     }
-    kxfr_XFormFree(&xform, nullptr);
-    r.error = reportMessages(err);
-    kerr_DeleteErrorReportEx(&err);
-    for (const auto& p : capture.printed) {
-      EXPECT_EQ(p.printer, KERR_PRINT_NOVSL);
-      r.printed.push_back(p.message);
-    }
+    r.error = reportMessages(err.get());
+    for (const auto& p : capture.printed) EXPECT_EQ(p.printer, KERR_PRINT_NOVSL);
+    r.printed = capture.messages();
     for (const auto& l : capture.logged) r.logged.push_back(l.second);
     return r;
   }
 
-  std::vector<std::string> paths_;
+  std::deque<TempFile> files_;
 };
 
 void expectNear(const Values& actual, const Values& expected) {
@@ -146,7 +131,7 @@ TEST_F(Georeferencing, TagsDecideTheTransform) {
   }
 
   // The scale warning is shown once per file, the repair made every time.
-  std::string path = write({one, {0, 30, 0}});
+  const std::string& path = write({one, {0, 30, 0}});
   EXPECT_EQ(read(path).printed.size(), 1u);
   Result again = read(path);
   EXPECT_TRUE(again.printed.empty());
@@ -166,7 +151,7 @@ Values controlPoints(double shift) {
 TEST_F(Georeferencing, ControlPointsAreFittedUnderThePreferences) {
   // With three or more tie points a scale with a zero gives no affine;
   // collinear or repeated control points fit no model.
-  std::string path = write({controlPoints(0), {0, 30, 0}});
+  const std::string& path = write({controlPoints(0), {0, 30, 0}});
   const Values collinear = {0, 0, 0, 0, 0, 0, 1, 1, 0, 1, 1, 0, 2, 2, 0, 2, 2, 0};
   const Values repeated = {0, 0, 0, 5, 5, 0, 0, 0, 0, 5, 5, 0, 3, 4, 0, 7, 9, 0};
   for (const char* model :
@@ -190,7 +175,7 @@ TEST_F(Georeferencing, ControlPointsAreFittedUnderThePreferences) {
   kpmg_ClearPreferences();
 
   // A polynomial beyond the tolerance is logged and kept.
-  std::string rough = write({controlPoints(5)});
+  const std::string& rough = write({controlPoints(5)});
   Result logged = read(rough);
   EXPECT_TRUE(logged.fitted && logged.error.empty());
   ASSERT_EQ(logged.logged.size(), 1u);

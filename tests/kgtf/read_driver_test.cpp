@@ -2,62 +2,32 @@
 // citations, and hostile or unsupported key directories.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
-#include <unistd.h>
 
-#include <geotiffio.h>
-#include <xtiffio.h>
-
+#include "geotiff_file.h"
 #include "kgtf.h"
-#include "kmsc.h"
+#include "library_owners.h"
 
 namespace {
 
 constexpr double kSurveyFoot = 1200.0 / 3937.0;  // meters
 
-std::string tempPath(const char* name) {
-  return std::string(::testing::TempDir()) + "/" + name + "_" + std::to_string(getpid()) + ".tif";
-}
-
-// A one-pixel TIFF with a 30 m pixel scale tied at (500000, 4000000) and the
-// keys `keys` sets; `raw` then sets tags directly.
-void writeImage(const std::string& path, const std::function<void(GTIF*)>& keys,
-                const std::function<void(TIFF*)>& raw = nullptr) {
-  TIFF* tif = XTIFFOpen(path.c_str(), "w");
-  ASSERT_NE(tif, nullptr);
-  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 1);
-  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 1);
-  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-  double tiePoint[6] = {0, 0, 0, 500000, 4000000, 0};
-  double scale[3] = {30, 30, 0};
-  TIFFSetField(tif, TIFFTAG_GEOTIEPOINTS, 6, tiePoint);
-  TIFFSetField(tif, TIFFTAG_GEOPIXELSCALE, 3, scale);
-  GTIF* gtif = GTIFNew(tif);
-  keys(gtif);
-  GTIFWriteKeys(gtif);
-  GTIFFree(gtif);
-  if (raw) raw(tif);
-  unsigned char pixel = 0;
-  TIFFWriteScanline(tif, &pixel, 0, 0);
-  XTIFFClose(tif);
-}
-
-struct ReadResult {
-  Kgtf_GeoTIFFParams* params = nullptr;
-  Kerr_Report* err = nullptr;
-  ~ReadResult() {
-    kgtf_GeoTIFFParamsFree(&params);
-    kerr_DeleteErrorReportEx(&err);
+// A one-pixel GeoTIFF of 30 m pixels tied at (500000, 4000000) with the keys
+// `keys` sets (and the tags `raw` sets), read by the driver.
+struct DriverRead {
+  explicit DriverRead(const GeoKeysSet& keys, const TagsSet& raw = nullptr)
+      : file(keys, [&](TIFF* tif) {
+          double tiePoint[6] = {0, 0, 0, 500000, 4000000, 0}, scale[3] = {30, 30, 0};
+          TIFFSetField(tif, TIFFTAG_GEOTIEPOINTS, 6, tiePoint);
+          TIFFSetField(tif, TIFFTAG_GEOPIXELSCALE, 3, scale);
+          if (raw) raw(tif);
+        }) {
+    EXPECT_NO_THROW(kgtf_GeoTIFFParamsRead(file.in.tif.get(), out(params), out(err)));
   }
+  GeoTiffFile file;
+  GeoParams params;
+  Report err;
 };
-
-void readBack(const std::string& path, ReadResult* result) {
-  TIFF* tif = XTIFFOpen(path.c_str(), "r");
-  ASSERT_NE(tif, nullptr);
-  EXPECT_NO_THROW(kgtf_GeoTIFFParamsRead(tif, &result->params, &result->err));
-  XTIFFClose(tif);
-}
 
 TEST(GeoTIFFParamsRead, CitationUnitsOverrideTheGeoKeyUnits) {
   const std::string ours =
@@ -82,17 +52,10 @@ TEST(GeoTIFFParamsRead, CitationUnitsOverrideTheGeoKeyUnits) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.citation);
-    const std::string path = tempPath("driver_units");
-    writeImage(path, [&](GTIF* g) {
-      GTIFKeySet(g, GTModelTypeGeoKey, TYPE_SHORT, 1, ModelTypeProjected);
-      GTIFKeySet(g, GTRasterTypeGeoKey, TYPE_SHORT, 1, RasterPixelIsArea);
-      GTIFKeySet(g, ProjectedCSTypeGeoKey, TYPE_SHORT, 1, 32631);
-      GTIFKeySet(g, ProjLinearUnitsGeoKey, TYPE_SHORT, 1, Linear_Meter);
+    DriverRead r([&](GTIF* g) {
+      geoKeysSet(g, "1024:1 1025:1 3072:32631 3076:9001");  // projected, area, UTM 31N, meters
       if (!c.citation.empty()) GTIFKeySet(g, GTCitationGeoKey, TYPE_ASCII, 0, c.citation.c_str());
     });
-    ReadResult r;
-    readBack(path, &r);
-    std::remove(path.c_str());
     ASSERT_NE(r.params, nullptr);
     EXPECT_EQ(r.err, nullptr);
     EXPECT_STREQ(r.params->unitsName, c.units);
@@ -110,55 +73,35 @@ TEST(GeoTIFFParamsRead, CitationUnitsOverrideTheGeoKeyUnits) {
 }
 
 TEST(GeoTIFFParamsRead, HostileAndUnsupportedKeysGiveARecordOrAReport) {
-  Kerr_Report* err = nullptr;
-  kgtf_GeoTIFFParamsRead(nullptr, nullptr, &err);
+  Report err;
+  kgtf_GeoTIFFParamsRead(nullptr, nullptr, out(err));
   EXPECT_NE(err, nullptr);
-  kerr_DeleteErrorReportEx(&err);
-  Kgtf_GeoTIFFParams* params = kgtf_GeoTIFFParamsAllocate();
-  Kgtf_GeoTIFFParams* kept = params;
-  kgtf_GeoTIFFParamsRead(nullptr, &params, &err);
+  GeoParams kept(kgtf_GeoTIFFParamsAllocate());
+  Kgtf_GeoTIFFParams* params = kept.get();
+  kgtf_GeoTIFFParamsRead(nullptr, &params, out(err));
   EXPECT_EQ(params, nullptr) << "the address is cleared before the TIFF is checked";
   EXPECT_NE(err, nullptr);
-  kerr_DeleteErrorReportEx(&err);
-  kgtf_GeoTIFFParamsFree(&kept);
 
   // A code the EPSG road refuses: the geocoding is dropped with a notice,
   // the transform stays.
-  const std::string pseudo = tempPath("driver_3857");
-  writeImage(pseudo, [](GTIF* g) {
-    GTIFKeySet(g, GTModelTypeGeoKey, TYPE_SHORT, 1, ModelTypeProjected);
-    GTIFKeySet(g, ProjectedCSTypeGeoKey, TYPE_SHORT, 1, 3857);
-  });
-  {
-    ReadResult r;
-    readBack(pseudo, &r);
-    ASSERT_NE(r.params, nullptr);
-    EXPECT_EQ(r.err, nullptr);
-    EXPECT_EQ(r.params->projection, nullptr);
-    EXPECT_NE(r.params->xform, nullptr);
-  }
-  std::remove(pseudo.c_str());
+  DriverRead pseudo([](GTIF* g) { geoKeysSet(g, "1024:1 3072:3857"); });
+  ASSERT_NE(pseudo.params, nullptr);
+  EXPECT_EQ(pseudo.err, nullptr);
+  EXPECT_EQ(pseudo.params->projection, nullptr);
+  EXPECT_NE(pseudo.params->xform, nullptr);
 
   // Keys pointing past the double and ASCII parameters, and an absurd count.
   // Model type, then false easting past the one double, the citation past
   // the text and a projected code given as a double.
   static const uint16_t directory[] = {1, 1,  0,    4,     1024,  0, 1,    1,     3082, 34736,
                                        5, 40, 1026, 34737, 60000, 9, 3072, 34736, 1,    0};
-  const std::string hostile = tempPath("driver_hostile");
-  writeImage(
-      hostile, [](GTIF*) {},
-      [](TIFF* tif) {
-        const double doubles[1] = {1.5};
-        TIFFSetField(tif, TIFFTAG_GEOKEYDIRECTORY, 20, directory);
-        TIFFSetField(tif, TIFFTAG_GEODOUBLEPARAMS, 1, doubles);
-        TIFFSetField(tif, TIFFTAG_GEOASCIIPARAMS, "abc|");
-      });
-  {
-    ReadResult r;
-    readBack(hostile, &r);
-    EXPECT_EQ(r.params == nullptr, r.err != nullptr);
-  }
-  std::remove(hostile.c_str());
+  DriverRead hostile(nullptr, [](TIFF* tif) {
+    const double doubles[1] = {1.5};
+    TIFFSetField(tif, TIFFTAG_GEOKEYDIRECTORY, 20, directory);
+    TIFFSetField(tif, TIFFTAG_GEODOUBLEPARAMS, 1, doubles);
+    TIFFSetField(tif, TIFFTAG_GEOASCIIPARAMS, "abc|");
+  });
+  EXPECT_EQ(hostile.params == nullptr, hostile.err != nullptr);
 }
 
 }  // namespace

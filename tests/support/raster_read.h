@@ -7,22 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
-#include <string>
 #include <vector>
 
-#include "ktif.h"
-
-struct KtifHandleCloser {
-  void operator()(Ktif_File* handle) const { ktif_Close(handle, nullptr); }
-};
-using KtifHandle = std::unique_ptr<Ktif_File, KtifHandleCloser>;
-
-inline KtifHandle ktifOpenOrFail(const std::string& path) {
-  KtifHandle handle(ktif_Open(path.c_str(), "r", nullptr));
-  EXPECT_NE(handle, nullptr) << path;
-  return handle;
-}
+#include "library_owners.h"
 
 // One layer, row-major over the image, each element (bytesPerSample bytes)
 // widened to 64 bits. Empty after a report, which fails the test.
@@ -33,10 +20,10 @@ inline std::vector<uint64_t> ktifReadLayer(Ktif_File* h, int layer) {
   std::vector<uint64_t> image(size_t(h->width) * size_t(h->height));
   for (int32_t row = 0; row < h->blocksDown; ++row) {
     for (int32_t col = 0; col < h->blocksAcross; ++col) {
-      Kerr_Report* err = nullptr;
-      ktif_RasterRead(h, layer, row, col, block.data(), &err);
+      Report err;
+      ktif_RasterRead(h, layer, row, col, block.data(), out(err));
       EXPECT_EQ(err, nullptr) << "layer " << layer << ", block " << row << "," << col;
-      if (err != nullptr) return kerr_DeleteErrorReportEx(&err), std::vector<uint64_t>{};
+      if (err) return {};
       for (size_t r = 0; r < bh && row * bh + r < size_t(h->height); ++r) {
         for (size_t c = 0; c < bw && col * bw + c < size_t(h->width); ++c) {
           uint64_t v = 0;

@@ -24,6 +24,12 @@ ReportCapture::~ReportCapture() {
   kerr_SetLogSink(previousLog_, previousLogUser_, nullptr, nullptr);
 }
 
+std::vector<std::string> ReportCapture::messages() const {
+  std::vector<std::string> out;
+  for (const Printed& p : printed) out.push_back(p.message);
+  return out;
+}
+
 std::vector<std::string> reportMessages(const Kerr_Report* report) {
   std::vector<std::string> messages;
   for (; report != nullptr; report = kerr_ReportCause(report))

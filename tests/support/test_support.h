@@ -25,6 +25,8 @@ class ReportCapture {
 
   std::vector<Printed> printed;
   std::vector<std::pair<int, std::string>> logged;
+  // The messages printed so far, in order.
+  std::vector<std::string> messages() const;
 
  private:
   Kerr_ReportSink previousReport_ = nullptr;

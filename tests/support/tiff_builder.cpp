@@ -181,14 +181,13 @@ double tiffBuilderPattern(const TiffImageSpec& layout, int layer, uint32_t x, ui
 
 void tiffBuilderWrite(const std::string& path, const std::vector<TiffImageSpec>& images,
                       bool bigTiff) {
-  TIFF* tif = TIFFOpen(path.c_str(), bigTiff ? "w8" : "w");
+  Tiff tif(TIFFOpen(path.c_str(), bigTiff ? "w8" : "w"));
   if (tif == nullptr) {
     ADD_FAILURE() << "TIFFOpen failed for " << path;
     return;
   }
   for (const TiffImageSpec& layout : images)
-    if (!writeImage(tif, layout)) break;
-  TIFFClose(tif);
+    if (!writeImage(tif.get(), layout)) break;
 }
 
 TempFile::TempFile(const std::string& stem) {

@@ -4,10 +4,18 @@
 #ifndef KTIF_TIFF_BUILDER_H
 #define KTIF_TIFF_BUILDER_H
 
+#include <tiffio.h>
+
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+struct TiffCloser {
+  void operator()(TIFF* tif) const { TIFFClose(tif); }
+};
+using Tiff = std::unique_ptr<TIFF, TiffCloser>;
 
 struct TiffImageSpec {
   uint32_t width = 64;
@@ -44,6 +52,8 @@ class TempFile {
  public:
   explicit TempFile(const std::string& stem);
   ~TempFile();
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
   const std::string& path() const { return path_; }
 
  private:

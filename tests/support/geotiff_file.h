@@ -1,0 +1,78 @@
+// Small GeoTIFF files written with libgeotiff, for the tests of the GeoTIFF
+// readers, and owners of the handles that read them. Header-only: only the
+// test programs that link the image-access library (and libgeotiff) include it.
+#ifndef KTIF_TEST_GEOTIFF_FILE_H
+#define KTIF_TEST_GEOTIFF_FILE_H
+
+#include <geotiffio.h>
+#include <gtest/gtest.h>
+#include <xtiffio.h>
+
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tiff_builder.h"
+
+struct GtifFree {
+  void operator()(GTIF* gtif) const { GTIFFree(gtif); }
+};
+using Gtif = std::unique_ptr<GTIF, GtifFree>;
+
+using GeoKeysSet = std::function<void(GTIF*)>;
+using TagsSet = std::function<void(TIFF*)>;
+
+// GeoKeys from items "key:short" and "key=double" (numeric key codes).
+inline void geoKeysSet(GTIF* gtif, const std::string& items) {
+  std::istringstream in(items);
+  for (std::string item; in >> item;) {
+    const size_t at = item.find_first_of(":=");
+    const auto key = static_cast<geokey_t>(std::stoi(item.substr(0, at)));
+    const double value = std::stod(item.substr(at + 1));
+    item[at] == ':' ? GTIFKeySet(gtif, key, TYPE_SHORT, 1, int(value))
+                    : GTIFKeySet(gtif, key, TYPE_DOUBLE, 1, value);
+  }
+}
+
+// A size x size 8-bit image of zeros: `tags` sets tags directly, then `keys`
+// sets the GeoKeys written (none: no key directory is written).
+inline void geoTiffWrite(const std::string& path, const GeoKeysSet& keys,
+                         const TagsSet& tags = nullptr, uint32_t size = 1) {
+  Tiff tif(XTIFFOpen(path.c_str(), "w"));
+  ASSERT_NE(tif, nullptr) << path;
+  TIFFSetField(tif.get(), TIFFTAG_IMAGEWIDTH, size);
+  TIFFSetField(tif.get(), TIFFTAG_IMAGELENGTH, size);
+  TIFFSetField(tif.get(), TIFFTAG_BITSPERSAMPLE, 8);
+  TIFFSetField(tif.get(), TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+  if (tags) tags(tif.get());
+  if (keys) {
+    Gtif gtif(GTIFNew(tif.get()));
+    keys(gtif.get());
+    GTIFWriteKeys(gtif.get());
+  }
+  std::vector<unsigned char> row(size);
+  for (uint32_t y = 0; y < size; ++y) TIFFWriteScanline(tif.get(), row.data(), y, 0);
+}
+
+// A GeoTIFF file open with its keys ("r+" to write keys back on close).
+struct GeoTiffOpen {
+  explicit GeoTiffOpen(const std::string& path, const char* mode = "r")
+      : tif(XTIFFOpen(path.c_str(), mode)), gtif(tif ? GTIFNew(tif.get()) : nullptr) {
+    EXPECT_NE(tif, nullptr) << path;
+  }
+  Tiff tif;
+  Gtif gtif;  // null for a key directory libgeotiff refuses; freed before the file closes
+};
+
+// A GeoTIFF written to a temporary file and open again for reading.
+struct GeoTiffFile {
+  explicit GeoTiffFile(const GeoKeysSet& keys, const TagsSet& tags = nullptr)
+      : in((geoTiffWrite(file.path(), keys, tags), file.path())) {}
+  GTIF* gtif() const { return in.gtif.get(); }
+  TempFile file{"geotiff"};
+  GeoTiffOpen in;
+};
+
+#endif

@@ -18,6 +18,16 @@ inline void GeoTIFFGeoreferencingGet(TIFF* tif, GTIF* gtif, int* rasterType, Kxf
   kgtf_GeoTIFFGeoreferencingGet(tif, gtif, rasterType, xform, err);
 }
 
+/* Stores an affine raster-to-model transform (GeoTIFF raster space, GeoKey
+ * units) in the current directory of a TIFF being written: GTRasterTypeGeoKey
+ * in `gtif`, then a tie point at raster (0, 0) with a pixel scale when the
+ * transform has no rotation or shear, else the 4 x 4 ModelTransformationTag.
+ * A transform without an affine form is refused before anything is written.
+ * The caller writes the keys (GTIFWriteKeys). Returns 1, or 0 with a report;
+ * what was set before a failure stays set. */
+int GeoTIFFGeoreferencingSet(TIFF* tif, GTIF* gtif, int rasterType, const Kxfr_XForm* xform,
+                             Kerr_Report** err);
+
 /* Fits a transform to `count` tie points of six doubles (I, J, K, X, Y, Z)
  * under the "geo_model" and "geo_order" preferences. *xform must be null on
  * entry. Fewer than 3 tie points: nothing is done. On a failure late in the

@@ -72,6 +72,17 @@ KTIF_API void kgtf_GeoTIFFParamsGeocodingSet(Kgtf_GeoTIFFParams* params,
 KTIF_API void kgtf_GeoTIFFGeoreferencingGet(TIFF* tif, GTIF* gtif, int* rasterType,
                                             Kxfr_XForm** xform, Kerr_Report** err);
 
+/* Stores an affine transform (GeoTIFF raster space, in the units of the
+ * GeoKeys; no half-pixel or units conversion is made here) in a TIFF open for
+ * writing whose current directory is not yet written: GTRasterTypeGeoKey set
+ * to rasterType in gtif, and a tie point with a pixel scale for an
+ * axis-aligned transform, the ModelTransformationTag otherwise. A transform
+ * without an affine form is refused with "Raster to map model transform is
+ * not affine; ignoring GeoTIFF" and nothing is written. The caller writes
+ * the keys afterwards with GTIFWriteKeys. */
+KTIF_API void kgtf_GeoTIFFGeoreferencingSet(TIFF* tif, GTIF* gtif, int rasterType,
+                                            const Kxfr_XForm* xform, Kerr_Report** err);
+
 /* The georeferencing of the current directory of an open image: its
  * transform tags, GeoKeys (listing kept in metaData) and this library's
  * citation, with the transform in the host units the citation names. *params

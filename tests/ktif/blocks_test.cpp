@@ -11,9 +11,8 @@
 
 namespace {
 
-using Tiff = std::unique_ptr<TIFF, decltype(&TIFFClose)>;
 Tiff tiffOpen(const std::string& path, const char* mode) {
-  return {TIFFOpen(path.c_str(), mode), TIFFClose};
+  return Tiff(TIFFOpen(path.c_str(), mode));
 }
 
 // An 8-bit image 8 pixels wide in strips of 32 rows, or one 16 x 16 tile;
@@ -126,6 +125,9 @@ TEST(KtifBlocks, JpegYCbCrIsDeliveredAsRgbTopRowFirst) {
     tiffBuilderWrite(file.path(), {layout});
     KtifHandle h = ktifOpenOrFail(file.path());
     ASSERT_NE(h, nullptr);
+    EXPECT_EQ(h->compression, KTIF_COMPRESSION_JPEG_AS_RGB);
+    EXPECT_TRUE(h->rgbaRead && h->photometric == 2 && h->pixelType == KTIF_PIXEL_U8);
+    EXPECT_EQ(h->bitsPerSampleList, nullptr);
     EXPECT_EQ(ktif_HandleBlockSize(h.get()), (tiled ? 16 * 16 : 32 * 16) * 4);  // RGBA words
     for (int layer = 0; layer < 3; ++layer) {
       std::vector<uint64_t> image = ktifReadLayer(h.get(), layer);

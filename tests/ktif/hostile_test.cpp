@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "ktif_internal.h"
+#include "library_owners.h"
 #include "raw_tiff.h"
 #include "tiff_builder.h"
 
@@ -31,11 +32,10 @@ void entrySet(std::vector<RawTiffEntry>& entries, RawTiffEntry entry) {
 // Opens the file and, when that works, reads every raster-buffer block of
 // every layer, as a host would. Returns whether the open succeeded.
 bool openAndReadEverything(const std::string& path) {
-  Kerr_Report* err = nullptr;
-  Ktif_File* handle = ktif_Open(path.c_str(), "r", &err);
+  Report err;
+  KtifHandle handle(ktif_Open(path.c_str(), "r", out(err)));
   if (handle == nullptr) {
     EXPECT_NE(err, nullptr) << "a failed open says why";
-    kerr_DeleteErrorReportEx(&err);
     return false;
   }
   std::vector<unsigned char> buffer(static_cast<size_t>(handle->rbBlockWidth) *
@@ -44,12 +44,9 @@ bool openAndReadEverything(const std::string& path) {
   int64_t columns = (int64_t{handle->width} + handle->rbBlockWidth - 1) / handle->rbBlockWidth;
   for (int32_t layer = 0; layer < handle->samplesPerPixel && layer < 8; ++layer)
     for (int64_t r = 0; r < rows && r < 64; ++r)
-      for (int64_t c = 0; c < columns && c < 64; ++c) {
-        ktif_RBRasterRead(handle, layer, static_cast<int32_t>(r), static_cast<int32_t>(c),
-                          buffer.data(), &err);
-        kerr_DeleteErrorReportEx(&err);
-      }
-  ktif_Close(handle, nullptr);
+      for (int64_t c = 0; c < columns && c < 64; ++c)
+        ktif_RBRasterRead(handle.get(), layer, static_cast<int32_t>(r), static_cast<int32_t>(c),
+                          buffer.data(), out(err));
   return true;
 }
 

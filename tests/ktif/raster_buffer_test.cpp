@@ -53,10 +53,10 @@ void expectWholeImage(Ktif_File* h, const TiffImageSpec& layout, const std::stri
   for (int layer = 0; layer < layout.samplesPerPixel; ++layer)
     for (int64_t r = 0; r * rbh <= layout.height; ++r)
       for (int64_t c = 0; c * w <= layout.width; ++c) {
-        Kerr_Report* err = nullptr;
+        Report err;
         std::memset(buffer.data(), 0xEE, buffer.size());
-        ktif_RBRasterRead(h, layer, int32_t(r), int32_t(c), buffer.data(), &err);
-        ASSERT_EQ(err, nullptr) << what << ": " << reportMessages(err).front();
+        ktif_RBRasterRead(h, layer, int32_t(r), int32_t(c), buffer.data(), out(err));
+        ASSERT_EQ(err, nullptr) << what << ": " << kerr_ReportMessage(err.get());
         for (int64_t i = 0; i < w * rbh; ++i) {
           uint64_t got = 0;
           std::memcpy(&got, buffer.data() + i * bytes, size_t(bytes));
@@ -186,15 +186,13 @@ TEST(KtifRasterBuffer, WideStripsReadDirectlyAndOncePerBlock) {
     const std::tuple<int, int, int, bool> reads[] = {
         {1, 0, 0, true}, {2, 0, 0, true}, {1, 0, 1, band}, {0, band, band ? 0 : 2, false}};
     for (auto [layer, row, column, held] : reads) {
-      Kerr_Report* err = nullptr;
-      ktif_RBRasterRead(h.get(), layer, row, column, buffer.data(), &err);
+      Report err;
+      ktif_RBRasterRead(h.get(), layer, row, column, buffer.data(), out(err));
       if (held) {
         EXPECT_EQ(buffer[h->rbBlockWidth * 200 + 100],
                   expectedSample(layout, layer, column * h->rbBlockWidth + 100, 200));
       }
-      EXPECT_EQ(err == nullptr ? "" : reportMessages(err).front(),
-                held ? "" : "kfio_ReadSeq failed");
-      kerr_DeleteErrorReportEx(&err);
+      EXPECT_STREQ(err ? kerr_ReportMessage(err.get()) : "", held ? "" : "kfio_ReadSeq failed");
     }
   }
 }
@@ -226,9 +224,9 @@ TEST(KtifRasterBuffer, WideStripsReadOnlyWhatTheirByteCountsHold) {
     ReportCapture capture;
     std::vector<unsigned char> image(4 * kWidth), buffer(size_t(rbWidth) * rbHeight);
     for (uint32_t c = 0; c * rbWidth < kWidth; ++c) {
-      Kerr_Report* err = nullptr;
-      ktif_RBRasterRead(h.get(), 0, 0, int32_t(c), buffer.data(), &err);
-      ASSERT_EQ(err, nullptr) << reportMessages(err).front();
+      Report err;
+      ktif_RBRasterRead(h.get(), 0, 0, int32_t(c), buffer.data(), out(err));
+      ASSERT_EQ(err, nullptr) << kerr_ReportMessage(err.get());
       for (uint32_t y = 0; y < 4; ++y)
         for (uint32_t x = 0; x < rbWidth && c * rbWidth + x < kWidth; ++x)
           image[y * kWidth + c * rbWidth + x] = buffer[y * rbWidth + x];

@@ -44,8 +44,9 @@ TEST(TiffBuilder, LibtiffReadsBackRepresentativeLayouts) {
   }
   TempFile file("builder");
   tiffBuilderWrite(file.path(), layouts);
-  TIFF* tif = TIFFOpen(file.path().c_str(), "r");
-  ASSERT_NE(tif, nullptr);
+  Tiff owner(TIFFOpen(file.path().c_str(), "r"));
+  ASSERT_NE(owner, nullptr);
+  TIFF* tif = owner.get();
   for (size_t i = 0; i < layouts.size(); ++i) {
     const TiffImageSpec& s = layouts[i];
     ASSERT_TRUE(TIFFSetDirectory(tif, static_cast<tdir_t>(i)));
@@ -73,7 +74,6 @@ TEST(TiffBuilder, LibtiffReadsBackRepresentativeLayouts) {
                   << "image " << i << " layer " << layer << " at " << x << "," << y;
         }
   }
-  TIFFClose(tif);
 }
 
 }  // namespace

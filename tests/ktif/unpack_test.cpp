@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "host_owners.h"
 #include "ktif_internal.h"
 #include "raster_read.h"
 #include "test_support.h"
@@ -69,13 +70,12 @@ TEST(KtifUnpack, HandleWithoutAFile) {
   h.blockWidth = 10, h.blockHeight = 3, h.bitsPerSample = 8, h.bytesPerSample = 2;
   h.samplesPerPixel = 1;
   Bytes block(60, 0xCC);
-  Kerr_Report* err = nullptr;
-  ktif_RasterRead(&h, 0, 0, 0, block.data(), &err);
+  Report err;
+  ktif_RasterRead(&h, 0, 0, 0, block.data(), out(err));
   EXPECT_EQ(block, Bytes(60, 0));
   h.samplesPerPixel = 3, h.planarConfig = 1, h.blockWidth = 1 << 20, h.blockHeight = 1 << 12;
-  EXPECT_EQ(blockCacheCreate(&h, &err), nullptr);
-  EXPECT_EQ(reportMessages(err), std::vector<std::string>{"kmsc_New failed"});
-  kerr_DeleteErrorReportEx(&err);
+  EXPECT_EQ(blockCacheCreate(&h, out(err)), nullptr);
+  EXPECT_EQ(reportMessages(err.get()), std::vector<std::string>{"kmsc_New failed"});
   EXPECT_EQ(ktif_HandleUnpackTo8BufferGet(nullptr, nullptr), nullptr);
 }
 
@@ -124,10 +124,9 @@ TEST(KtifUnpack, LayersOfOneInterleavedBlockReadTheFileOnce) {
   static_cast<unsigned char*>(h->interleaveCache->data)[2] = 0xCD;
   ktif_RasterRead(h.get(), 2, 0, 0, block.data(), nullptr);
   EXPECT_EQ(block[0], 0xCD);
-  Kerr_Report* err = nullptr;
-  ktif_RasterRead(h.get(), 0, 5, 0, block.data(), &err);
-  EXPECT_EQ(reportMessages(err), std::vector<std::string>{"Error reading TIFF block"});
-  kerr_DeleteErrorReportEx(&err);
+  Report err;
+  ktif_RasterRead(h.get(), 0, 5, 0, block.data(), out(err));
+  EXPECT_EQ(reportMessages(err.get()), std::vector<std::string>{"Error reading TIFF block"});
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "kmsc.h"
+#include "host_owners.h"
 #include "test_support.h"
 
 namespace {
@@ -39,10 +39,9 @@ class WorldFile : public ::testing::Test {
 
   // Runs readWorldFile; returns its result and checks the report.
   int read(const std::vector<std::string>& expected = {}) {
-    Kerr_Report* err = nullptr;
-    int ok = readWorldFile(&handle_, &err);
-    EXPECT_EQ(reportMessages(err), expected);
-    kerr_DeleteErrorReportEx(&err);
+    Report err;
+    const int ok = readWorldFile(&handle_, out(err));
+    EXPECT_EQ(reportMessages(err.get()), expected);
     return ok;
   }
 
@@ -61,15 +60,13 @@ TEST_F(WorldFile, IsReadIntoTheGeoTIFFParameters) {
         Case{"2\n0.5\n-0.25\n-3\n7\n9\n", {2, -0.25, 7, 0.5, -3, 9}}}) {
     if (text) worldFile(text);
     EXPECT_EQ(read(), 1);
-    Kxfr_XForm* host = nullptr;
-    char *projection = nullptr, *units = nullptr;
-    kgtf_GeoTIFFParamsGeoreferencingGet(handle_.geoParams, &host, &projection, &units, nullptr);
-    EXPECT_EQ(coefficients(host), expected);
-    EXPECT_STREQ(projection, expected.empty() ? nullptr : kprj_ProjectionNameUnknown());
-    EXPECT_STREQ(units, expected.empty() ? nullptr : kprj_UnitsNameOther());
-    kxfr_XFormFree(&host, nullptr);
-    kmsc_HeapFree(projection);
-    kmsc_HeapFree(units);
+    XForm host;
+    HeapText projection, units;
+    kgtf_GeoTIFFParamsGeoreferencingGet(handle_.geoParams, out(host), out(projection), out(units),
+                                        nullptr);
+    EXPECT_EQ(coefficients(host.get()), expected);
+    EXPECT_STREQ(projection.get(), expected.empty() ? nullptr : kprj_ProjectionNameUnknown());
+    EXPECT_STREQ(units.get(), expected.empty() ? nullptr : kprj_UnitsNameOther());
   }
 
   // Only storing can fail.
@@ -102,18 +99,15 @@ TEST(MapInformationFromResolution, FollowsUnitAndOrientation) {
     Ktif_File handle{};
     handle.width = 400, handle.height = 600, handle.xResolution = c.xRes, handle.yResolution = 300;
     handle.resolutionUnit = c.unit, handle.orientation = c.orientation;
-    Kxfr_XForm* xform = nullptr;
-    char *projection = nullptr, *units = nullptr;
-    Kerr_Report* err = nullptr;
-    ktif_MapInformationFromResolutionAndOrientationGet(&handle, &xform, &projection, &units, &err);
-    EXPECT_EQ(reportMessages(err), c.error) << c.orientation;
-    EXPECT_STREQ(projection, c.units ? kprj_ProjectionNameUnknown() : nullptr);
-    EXPECT_STREQ(units, c.units);
-    EXPECT_EQ(coefficients(xform), c.k) << c.orientation;
-    kxfr_XFormFree(&xform, nullptr);
-    kmsc_HeapFree(projection);
-    kmsc_HeapFree(units);
-    kerr_DeleteErrorReportEx(&err);
+    XForm xform;
+    HeapText projection, units;
+    Report err;
+    ktif_MapInformationFromResolutionAndOrientationGet(&handle, out(xform), out(projection),
+                                                       out(units), out(err));
+    EXPECT_EQ(reportMessages(err.get()), c.error) << c.orientation;
+    EXPECT_STREQ(projection.get(), c.units ? kprj_ProjectionNameUnknown() : nullptr);
+    EXPECT_STREQ(units.get(), c.units);
+    EXPECT_EQ(coefficients(xform.get()), c.k) << c.orientation;
   }
   // The TIFF defaults make nothing and leave the outputs alone.
   Ktif_File plain{};

@@ -3,30 +3,19 @@
 #include <cmath>
 #include <tuple>
 
+#include "host_owners.h"
 #include "kcvt.h"
-#include "kerr.h"
 
-TEST(Kcvt, FactorsKindsAndAliases) {
-  double f = 0, g = 0;
-  EXPECT_EQ(kcvt_UnitsFactor("us_survey_feet", &f), KCVT_LINEAR);
-  EXPECT_EQ(f, 1200.0 / 3937.0);
-  EXPECT_EQ(kcvt_UnitsFactor("international_feet", &f), KCVT_LINEAR);
-  EXPECT_EQ(f, 0.3048);
-  EXPECT_EQ(kcvt_UnitsFactor("dd", &f), KCVT_ANGULAR);
-  EXPECT_EQ(f, M_PI / 180.0);
-  // Aliases and any case give the same unit.
-  const char* same[][2] = {{"feet", "us_survey_feet"}, {"DEGREES", "dd"}, {"Meters", "meters"}};
-  for (auto& pair : same) {
-    EXPECT_EQ(kcvt_UnitsFactor(pair[0], &f), kcvt_UnitsFactor(pair[1], &g)) << pair[0];
-    EXPECT_EQ(f, g) << pair[0];
-  }
-  EXPECT_EQ(kcvt_UnitsKind("OTHER"), KCVT_OTHER);
-  EXPECT_EQ(kcvt_UnitsKind("meter"), KCVT_UNKNOWN);  // only the host's spelling
-  EXPECT_EQ(kcvt_UnitsEpsgCode("benoit_chain_1895_b"), 9062);
-}
-
-TEST(Kcvt, ConvertsBetweenNonBaseUnits) {
+TEST(Kcvt, ConvertsBetweenUnitsByAnyAlias) {
+  // The registry's factors (us_survey_feet 1200/3937 m, international_feet
+  // 0.3048 m), aliases, any case, and units of which neither is the base.
   const std::tuple<double, const char*, const char*, double> cases[] = {
+      {3937, "us_survey_feet", "meters", 1200},
+      {1, "international_feet", "meters", 0.3048},
+      {180, "dd", "radians", M_PI},
+      {1, "feet", "us_survey_feet", 1},
+      {1, "DEGREES", "dd", 1},
+      {1, "Meters", "meters", 1},
       {1, "miles", "international_feet", 5280},
       {1, "us_survey_feet", "international_feet", 1200.0 / 3937.0 / 0.3048},
       {2, "fathom", "international_feet", 12},
@@ -44,6 +33,12 @@ TEST(Kcvt, ConvertsBetweenNonBaseUnits) {
   ASSERT_EQ(kcvt_UnitsConvertByName(values, "feet", values, "meters", 2, nullptr), 1);
   EXPECT_NEAR(values[0], 1200, 1e-12);
   EXPECT_NEAR(values[1], -1200, 1e-12);
+  double f = 0;
+  EXPECT_EQ(kcvt_UnitsFactor("international_feet", &f), KCVT_LINEAR);
+  EXPECT_EQ(kcvt_UnitsFactor("dd", &f), KCVT_ANGULAR);
+  EXPECT_EQ(kcvt_UnitsKind("OTHER"), KCVT_OTHER);
+  EXPECT_EQ(kcvt_UnitsKind("meter"), KCVT_UNKNOWN);  // only the host's spelling
+  EXPECT_EQ(kcvt_UnitsEpsgCode("benoit_chain_1895_b"), 9062);
 }
 
 TEST(Kcvt, RejectsUnknownIncompatibleAndBadArguments) {
@@ -55,19 +50,17 @@ TEST(Kcvt, RejectsUnknownIncompatibleAndBadArguments) {
   };
   for (const auto& [from, to, count, message] : cases) {
     double value = 5, result = 99;
-    Kerr_Report* err = nullptr;
-    EXPECT_EQ(kcvt_UnitsConvertByName(&value, from, &result, to, count, &err), 0);
-    EXPECT_STREQ(kerr_ReportMessage(err), message);
+    Report err;
+    EXPECT_EQ(kcvt_UnitsConvertByName(&value, from, &result, to, count, out(err)), 0);
+    EXPECT_STREQ(kerr_ReportMessage(err.get()), message);
     EXPECT_EQ(result, 99);
-    kerr_DeleteErrorReportEx(&err);
   }
   EXPECT_EQ(kcvt_UnitsConvertByName(nullptr, "meters", nullptr, "feet", 2, nullptr), 0);
 
-  Kerr_Report* err = nullptr;
-  EXPECT_EQ(kcvt_UnitsTypeCompatibilityCheckByName("meters", "Sears_Chain", &err), 1);
-  EXPECT_EQ(kcvt_UnitsTypeCompatibilityCheckByName("radians", "meters", &err), 0);
+  Report err;
+  EXPECT_EQ(kcvt_UnitsTypeCompatibilityCheckByName("meters", "Sears_Chain", out(err)), 1);
+  EXPECT_EQ(kcvt_UnitsTypeCompatibilityCheckByName("radians", "meters", out(err)), 0);
   EXPECT_EQ(err, nullptr);  // a mismatch of kinds is an answer, not an error
-  EXPECT_EQ(kcvt_UnitsTypeCompatibilityCheckByName("meters", "bogus", &err), 0);
-  EXPECT_STREQ(kerr_ReportMessage(err), "Unknown units bogus");
-  kerr_DeleteErrorReportEx(&err);
+  EXPECT_EQ(kcvt_UnitsTypeCompatibilityCheckByName("meters", "bogus", out(err)), 0);
+  EXPECT_STREQ(kerr_ReportMessage(err.get()), "Unknown units bogus");
 }

@@ -1,9 +1,9 @@
 // The call frame's slot rules and the report chain.
 #include <gtest/gtest.h>
 
+#include "host_owners.h"
 #include "kerr_exception.h"
 #include "kerr_frame.h"
-#include "kmsc.h"
 #include "test_support.h"
 
 namespace {
@@ -53,34 +53,29 @@ TEST(KerrFrame, SlotRules) {
   EXPECT_EQ(kerr_ReportSeverity(slot), KERR_ERROR);
   kerr_DeleteErrorReportEx(&slot);
   EXPECT_EQ(slot, nullptr);
-}
 
-TEST(KerrFrame, PrinterFollowsTheFrame) {
-  ReportCapture capture;
+  // Warnings go to the frame's printer.
   {
     KerrFrame frame("geo", nullptr, KERR_PRINT_NOVSL);
     frame.warn(__LINE__, KERR_NOTICE, "n%d", 1);
   }
-  ASSERT_EQ(capture.printed.size(), 1u);
-  EXPECT_EQ(capture.printed[0].printer, KERR_PRINT_NOVSL);
-  EXPECT_EQ(capture.printed[0].message, "n1");
+  ASSERT_EQ(capture.printed.size(), 2u);
+  EXPECT_EQ(capture.printed[1].printer, KERR_PRINT_NOVSL);
+  EXPECT_EQ(capture.printed[1].message, "n1");
 }
 
 TEST(Kerr, FormatCopyAndLog) {
   Kerr_Report* inner = kerr_CreateErrorReport("inner", 7, KERR_WARNING, nullptr, "x=%d", 3);
-  Kerr_Report* outer = kerr_CreateErrorReport("outer", 9, KERR_ERROR, inner, "inner failed");
-  char* text = kerr_ReportFormat(outer, 1);
-  EXPECT_STREQ(text, "outer(9) error: inner failed\n  inner(7) warning: x=3\n");
-  kmsc_HeapFree(text);
-  text = kerr_ReportFormat(outer, 0);
-  EXPECT_STREQ(text, "outer error: inner failed\n  inner warning: x=3\n");
-  kmsc_HeapFree(text);
+  Report outer(kerr_CreateErrorReport("outer", 9, KERR_ERROR, inner, "inner failed"));
+  EXPECT_STREQ(HeapText(kerr_ReportFormat(outer.get(), 1)).get(),
+               "outer(9) error: inner failed\n  inner(7) warning: x=3\n");
+  EXPECT_STREQ(HeapText(kerr_ReportFormat(outer.get(), 0)).get(),
+               "outer error: inner failed\n  inner warning: x=3\n");
 
-  Kerr_Report* copy = kerr_CopyErrorReport(outer);
-  kerr_DeleteErrorReportEx(&outer);
-  EXPECT_EQ(reportMessages(copy), (std::vector<std::string>{"inner failed", "x=3"}));
-  EXPECT_EQ(kerr_ReportLine(kerr_ReportCause(copy)), 7);
-  kerr_DeleteErrorReportEx(&copy);
+  Report copy(kerr_CopyErrorReport(outer.get()));
+  outer.reset();
+  EXPECT_EQ(reportMessages(copy.get()), (std::vector<std::string>{"inner failed", "x=3"}));
+  EXPECT_EQ(kerr_ReportLine(kerr_ReportCause(copy.get())), 7);
 
   ReportCapture capture;
   kerr_MessageLog(-1, "%s %d", "rms", 2);
@@ -106,9 +101,7 @@ TEST(KerrExceptionA, ThrowCheckAndLog) {
   } catch (KerrExceptionA& e) {
     EXPECT_STREQ(e.what(), "Can not use EPSG code 0");
     EXPECT_EQ(e.source(), "EPSGHelper");
-    Kerr_Report* report = e.releaseReport();
-    EXPECT_STREQ(kerr_ReportLabel(report), "GetProjAndUnitsFromEPSG");
-    kerr_DeleteErrorReportEx(&report);
+    EXPECT_STREQ(kerr_ReportLabel(Report(e.releaseReport()).get()), "GetProjAndUnitsFromEPSG");
   }
   EXPECT_TRUE(logged.empty()) << "a released report is not logged";
 

@@ -4,12 +4,8 @@
 #include <memory>
 #include <vector>
 
-#include "kerr.h"
-#include "kfga.h"
-#include "kgda.h"
-#include "kmsc.h"
-#include "kxfr.h"
 #include "host_owners.h"
+#include "kfga.h"
 #include "test_support.h"
 
 namespace {
@@ -64,10 +60,9 @@ TEST(Kfga, FitsKnownPolynomialsExactlyAndTransformsWithThem) {
   // The order-2 fit and an order-3 fit of the inverse map make a transform
   // that copies and inverts.
   Poly inverse = polynomial(3);
-  Kerr_Report* err = nullptr;
-  EXPECT_EQ(kxfr_XFormCreateFromPolyPair(fits[0].get(), inverse.get(), &err), nullptr);
-  EXPECT_EQ(reportMessages(err).at(0), "Args");  // the inverse is not fitted yet
-  kerr_DeleteErrorReportEx(&err);
+  Report err;
+  EXPECT_EQ(XForm(kxfr_XFormCreateFromPolyPair(fits[0].get(), inverse.get(), out(err))), nullptr);
+  EXPECT_EQ(reportMessages(err.get()).at(0), "Args");  // the inverse is not fitted yet
   ASSERT_EQ(kfga_DerivePolyCoefs(s.from.get(), s.to.get(), inverse.get(), nullptr), 1);
   XForm xform(kxfr_XFormCreateFromPolyPair(fits[0].get(), inverse.get(), nullptr));
   fits[0].reset(), inverse.reset();  // the transform holds its own copies
@@ -112,13 +107,12 @@ TEST(Kfga, ResidualsAndRmsOfNoisyData) {
   // A residual matrix of the wrong shape is refused and the outputs kept.
   Matrix wrong(kgda_BaseDataCreate(2, n - 1, KMSC_PIXEL_F64, 2, 0, nullptr));
   double kept = 42.0;
-  Kerr_Report* err = nullptr;
+  Report err;
   EXPECT_EQ(kfga_ComputePolyErrors(s.from.get(), s.to.get(), poly.get(), wrong.get(), rms.get(),
-                                   &kept, &err),
+                                   &kept, out(err)),
             0);
   EXPECT_EQ(kept, 42.0);
-  EXPECT_EQ(reportMessages(err).at(0), "Args");
-  kerr_DeleteErrorReportEx(&err);
+  EXPECT_EQ(reportMessages(err.get()).at(0), "Args");
 }
 
 TEST(Kfga, RefusesUnderdeterminedAndBadInput) {
@@ -137,21 +131,20 @@ TEST(Kfga, RefusesUnderdeterminedAndBadInput) {
       {1, three.get(), few.get(), "Args"},
       {1, nullptr, three.get(), "Args"},
   };
-  Kerr_Report* err = nullptr;
+  Report err;
   for (const Case& c : cases) {
     Poly poly = polynomial(c.order);
-    EXPECT_EQ(kfga_DerivePolyCoefs(c.to, c.from, poly.get(), &err), 0) << c.message;
-    EXPECT_EQ(reportMessages(err).at(0), c.message);
+    EXPECT_EQ(kfga_DerivePolyCoefs(c.to, c.from, poly.get(), out(err)), 0) << c.message;
+    EXPECT_EQ(reportMessages(err.get()).at(0), c.message);
     EXPECT_EQ(poly->fitted, 0);
-    kerr_DeleteErrorReportEx(&err);
   }
   // Order, input and output dimensions, pixel type.
   const int bad[][4] = {
       {-1, 2, 2, 10}, {KFGA_MAX_ORDER + 1, 2, 2, 10}, {1, 3, 2, 10}, {1, 2, 2, 3}};
   for (const auto& args : bad) {
-    EXPECT_EQ(kfga_BasePolynomialCreate(args[0], args[1], args[2], args[3], &err), nullptr);
-    EXPECT_EQ(reportMessages(err).at(0), "Args");
-    kerr_DeleteErrorReportEx(&err);
+    EXPECT_EQ(Poly(kfga_BasePolynomialCreate(args[0], args[1], args[2], args[3], out(err))),
+              nullptr);
+    EXPECT_EQ(reportMessages(err.get()).at(0), "Args");
   }
   double x = 0, y = 0;
   EXPECT_EQ(kfga_PolynomialEvaluate(nullptr, 1, 1, &x, &y), 0);

@@ -5,10 +5,18 @@
 #include <string>
 #include <unistd.h>
 
-#include "kerr.h"
+#include "host_owners.h"
 #include "kfio.h"
 
 namespace {
+
+using File = Owned<Kfio_File, kfio_Close>;
+
+// Closes the file, which flushes it; the result of the close.
+int closed(File& file) {
+  Kfio_File* raw = file.release();
+  return kfio_Close(&raw, nullptr);
+}
 
 constexpr int64_t kFourGiB = int64_t{1} << 32;
 
@@ -40,64 +48,61 @@ TEST_F(KfioTest, SeekReadAndStatBeyondFourGiB) {
   out.seekp(size - 8) << "lastbyte";
   out.close();
 
-  Kfio_File* file = kfio_Open(name.c_str(), "rb", &err_);
+  File file(kfio_Open(name.c_str(), "rb", &err_));
   ASSERT_NE(file, nullptr) << take();
   char buffer[9] = {};
-  ASSERT_EQ(kfio_fseeko(file, kFourGiB + 100, KFIO_SEEK_SET), 0);
-  EXPECT_EQ(kfio_ReadSeq(file, buffer, 8, &err_), 8);
+  ASSERT_EQ(kfio_fseeko(file.get(), kFourGiB + 100, KFIO_SEEK_SET), 0);
+  EXPECT_EQ(kfio_ReadSeq(file.get(), buffer, 8, &err_), 8);
   EXPECT_STREQ(buffer, "beyond4G");
-  ASSERT_EQ(kfio_fseeko(file, -8, KFIO_SEEK_END), 0);
-  EXPECT_EQ(kfio_ReadSeq(file, buffer, 8, &err_), 8);
+  ASSERT_EQ(kfio_fseeko(file.get(), -8, KFIO_SEEK_END), 0);
+  EXPECT_EQ(kfio_ReadSeq(file.get(), buffer, 8, &err_), 8);
   EXPECT_STREQ(buffer, "lastbyte");
-  ASSERT_EQ(kfio_fseeko(file, kFourGiB + 100 - size, KFIO_SEEK_CUR), 0);  // back past 4 GiB
-  EXPECT_EQ(kfio_ftello(file), kFourGiB + 100);
-  EXPECT_EQ(kfio_Close(&file, &err_), 0);
+  ASSERT_EQ(kfio_fseeko(file.get(), kFourGiB + 100 - size, KFIO_SEEK_CUR), 0);  // back past 4 GiB
+  EXPECT_EQ(kfio_ftello(file.get()), kFourGiB + 100);
 
-  Kfio_StatCache* cache = kfio_StatCacheCreate(name.c_str(), &err_);
+  Owned<Kfio_StatCache, kfio_StatCacheFree> cache(kfio_StatCacheCreate(name.c_str(), &err_));
   ASSERT_NE(cache, nullptr) << take();
   int64_t bytes = 0;
-  EXPECT_EQ(kfio_StatCacheGet(cache, KFIO_STAT_SIZE, &bytes, &err_), 1);
+  EXPECT_EQ(kfio_StatCacheGet(cache.get(), KFIO_STAT_SIZE, &bytes, &err_), 1);
   EXPECT_EQ(bytes, size);
-  kfio_StatCacheFree(&cache);
 }
 
 // The 32-bit offset is unsigned: a write near 4 GiB must not land before 0.
 TEST_F(KfioTest, WriteDirectAtHighOffsetsAndMixedAccess) {
   std::string name = path("direct.bin");
-  Kfio_File* file = kfio_Open(name.c_str(), "w+b", &err_);
+  File file(kfio_Open(name.c_str(), "w+b", &err_));
   ASSERT_NE(file, nullptr) << take();
   const char pattern[] = "0123456789abcdefghijklmnopqrstuv";
   char buffer[33] = {};
-  EXPECT_EQ(kfio_WriteDirect(file, 0xFFFFFFF0u, pattern, 32, &err_), 32);
-  EXPECT_EQ(kfio_ftello(file), kFourGiB + 16);
-  EXPECT_EQ(kfio_WriteDirect(file, 0, "HEAD", 4, &err_), 4);
-  EXPECT_EQ(kfio_ReadSeq(file, buffer, 4, &err_), 4);  // continues after the write
+  EXPECT_EQ(kfio_WriteDirect(file.get(), 0xFFFFFFF0u, pattern, 32, &err_), 32);
+  EXPECT_EQ(kfio_ftello(file.get()), kFourGiB + 16);
+  EXPECT_EQ(kfio_WriteDirect(file.get(), 0, "HEAD", 4, &err_), 4);
+  EXPECT_EQ(kfio_ReadSeq(file.get(), buffer, 4, &err_), 4);  // continues after the write
   EXPECT_EQ(std::string(buffer, 4), std::string(4, '\0'));
-  ASSERT_EQ(kfio_fseeko(file, 0xFFFFFFF0, KFIO_SEEK_SET), 0);
-  EXPECT_EQ(kfio_ReadSeq(file, buffer, 32, &err_), 32);
+  ASSERT_EQ(kfio_fseeko(file.get(), 0xFFFFFFF0, KFIO_SEEK_SET), 0);
+  EXPECT_EQ(kfio_ReadSeq(file.get(), buffer, 32, &err_), 32);
   EXPECT_STREQ(buffer, pattern);
-  EXPECT_EQ(kfio_Fprintf(file, "n=%d", 42), 4);  // a write straight after a read
-  ASSERT_EQ(kfio_fseeko(file, -4, KFIO_SEEK_CUR), 0);
-  EXPECT_EQ(kfio_ReadSeq(file, buffer, 4, &err_), 4);
+  EXPECT_EQ(kfio_Fprintf(file.get(), "n=%d", 42), 4);  // a write straight after a read
+  ASSERT_EQ(kfio_fseeko(file.get(), -4, KFIO_SEEK_CUR), 0);
+  EXPECT_EQ(kfio_ReadSeq(file.get(), buffer, 4, &err_), 4);
   EXPECT_EQ(std::string(buffer, 4), "n=42");
-  EXPECT_EQ(kfio_Close(&file, &err_), 0);
+  EXPECT_EQ(closed(file), 0);
 }
 
 TEST_F(KfioTest, ShortReads) {
   std::string name = path("ten.bin");
   std::ofstream(name, std::ios::binary) << "0123456789";
-  Kfio_File* file = kfio_Open(name.c_str(), "rb", nullptr);
+  File file(kfio_Open(name.c_str(), "rb", nullptr));
   ASSERT_NE(file, nullptr);
   char buffer[16] = {};
-  ASSERT_EQ(kfio_fseeko(file, 6, KFIO_SEEK_SET), 0);
-  EXPECT_EQ(kfio_ReadSeq(file, buffer, 10, &err_), 4);
+  ASSERT_EQ(kfio_fseeko(file.get(), 6, KFIO_SEEK_SET), 0);
+  EXPECT_EQ(kfio_ReadSeq(file.get(), buffer, 10, &err_), 4);
   EXPECT_STREQ(buffer, "6789");
   EXPECT_EQ(take(), "Short read: 4 of 10 bytes");
-  EXPECT_EQ(kfio_ReadSeq(file, buffer, 3, &err_), 0);
+  EXPECT_EQ(kfio_ReadSeq(file.get(), buffer, 3, &err_), 0);
   EXPECT_EQ(take(), "Short read: 0 of 3 bytes");
-  ASSERT_EQ(kfio_fseeko(file, 0, KFIO_SEEK_SET), 0);  // the end-of-file state is gone
-  EXPECT_EQ(kfio_ReadSeq(file, buffer, 10, nullptr), 10);
-  kfio_Close(&file, nullptr);
+  ASSERT_EQ(kfio_fseeko(file.get(), 0, KFIO_SEEK_SET), 0);  // the end-of-file state is gone
+  EXPECT_EQ(kfio_ReadSeq(file.get(), buffer, 10, nullptr), 10);
 }
 
 TEST_F(KfioTest, HostileArguments) {
@@ -111,15 +116,15 @@ TEST_F(KfioTest, HostileArguments) {
     std::string message = take();
     EXPECT_NE(message.find(c[2]), std::string::npos) << message;
   }
-  Kfio_File* file = kfio_Open(name.c_str(), "rb", nullptr);
+  File file(kfio_Open(name.c_str(), "rb", nullptr));
   ASSERT_NE(file, nullptr);
   char buffer[4];
-  EXPECT_EQ(kfio_ReadSeq(file, buffer, -1, nullptr), -1);
-  EXPECT_EQ(kfio_WriteDirect(file, 0, buffer, INT64_MIN, nullptr), -1);
-  EXPECT_NE(kfio_fseeko(file, 0, 3), 0);
-  EXPECT_NE(kfio_fseeko(file, -1, KFIO_SEEK_SET), 0);
-  EXPECT_EQ(kfio_ftello(file), 0);  // failed seeks do not move
-  EXPECT_EQ(kfio_Close(&file, nullptr), 0);
+  EXPECT_EQ(kfio_ReadSeq(file.get(), buffer, -1, nullptr), -1);
+  EXPECT_EQ(kfio_WriteDirect(file.get(), 0, buffer, INT64_MIN, nullptr), -1);
+  EXPECT_NE(kfio_fseeko(file.get(), 0, 3), 0);
+  EXPECT_NE(kfio_fseeko(file.get(), -1, KFIO_SEEK_SET), 0);
+  EXPECT_EQ(kfio_ftello(file.get()), 0);  // failed seeks do not move
+  EXPECT_EQ(closed(file), 0);
 
   EXPECT_EQ(kfio_StatCacheCreate(missing.c_str(), &err_), nullptr);
   EXPECT_EQ(take(), "Couldn't stat " + missing);

@@ -4,12 +4,8 @@
 #include <memory>
 #include <vector>
 
-#include "kerr.h"
-#include "kgda.h"
-#include "kmod.h"
-#include "kmsc.h"
-#include "kxfr.h"
 #include "host_owners.h"
+#include "kmod.h"
 #include "test_support.h"
 
 namespace {
@@ -101,28 +97,26 @@ TEST(Kmod, RefusesDegenerateControlPoints) {
       {&collinear, 1, "Collinear control points"}, {&flatMap, 5, "Collinear control points"},
       {&few, 1, "Too few control points"},         {&c, 3, "Args"},
   };
-  Kerr_Report* err = nullptr;
+  Report err;
   for (const Case& k : cases) {
-    EXPECT_FALSE(solve(*k.controls, k.order, &err)) << k.message;
-    EXPECT_EQ(reportMessages(err).at(0), k.message);
-    kerr_DeleteErrorReportEx(&err);
+    EXPECT_FALSE(solve(*k.controls, k.order, out(err))) << k.message;
+    EXPECT_EQ(reportMessages(err.get()).at(0), k.message);
   }
   Matrix some = points(c.rx, c.ry);
-  EXPECT_EQ(kmod_RubberSheetingSolve(nullptr, some.get(), 1, &err), nullptr);
-  EXPECT_EQ(reportMessages(err).at(0), "Args");
-  kerr_DeleteErrorReportEx(&err);
+  EXPECT_EQ(Model(kmod_RubberSheetingSolve(nullptr, some.get(), 1, out(err))), nullptr);
+  EXPECT_EQ(reportMessages(err.get()).at(0), "Args");
   double x = 0, y = 0;
   EXPECT_EQ(kmod_RubberSheetingForward(nullptr, &x, &y, 1, nullptr), 0);
   kmod_RubberSheetingDelete(nullptr, nullptr);
 
   // A transform node needs a model and a title it knows.
   Model model = solve(c, 1);
-  EXPECT_EQ(kxfr_XFormCreateFromTitleAndData(nullptr, "Rubber Sheeting", nullptr, &err), nullptr);
-  EXPECT_EQ(reportMessages(err).at(0), "Args");
-  kerr_DeleteErrorReportEx(&err);
-  EXPECT_EQ(kxfr_XFormCreateFromTitleAndData(nullptr, "Spline", model.get(), &err), nullptr);
-  EXPECT_EQ(reportMessages(err).at(0), "Unknown transform title \"Spline\"");
-  kerr_DeleteErrorReportEx(&err);
+  EXPECT_EQ(XForm(kxfr_XFormCreateFromTitleAndData(nullptr, "Rubber Sheeting", nullptr, out(err))),
+            nullptr);
+  EXPECT_EQ(reportMessages(err.get()).at(0), "Args");
+  EXPECT_EQ(XForm(kxfr_XFormCreateFromTitleAndData(nullptr, "Spline", model.get(), out(err))),
+            nullptr);
+  EXPECT_EQ(reportMessages(err.get()).at(0), "Unknown transform title \"Spline\"");
 }
 
 }  // namespace

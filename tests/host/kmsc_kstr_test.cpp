@@ -5,37 +5,32 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "kmsc.h"
-#include "kstr.h"
+#include "host_owners.h"
 #include "ktxt.h"
 #include "test_support.h"
 
 namespace {
 
+using WideText = Owned<wchar_t, kmsc_HeapFree>;
+
 TEST(Kmsc, HeapZeroFillsAndReallocKeepsAndZeroes) {
-  auto* block = static_cast<unsigned char*>(kmsc_HeapMalloc(64));
+  Owned<unsigned char, kmsc_HeapFree> block(static_cast<unsigned char*>(kmsc_HeapMalloc(64)));
   ASSERT_NE(block, nullptr);
-  for (int i = 0; i < 64; ++i) ASSERT_EQ(block[i], 0);
-  std::memset(block, 0xAB, 64);
-  block = static_cast<unsigned char*>(kmsc_HeapRealloc(block, 4096));
+  for (int i = 0; i < 64; ++i) ASSERT_EQ(block.get()[i], 0);
+  std::memset(block.get(), 0xAB, 64);
+  block.reset(static_cast<unsigned char*>(kmsc_HeapRealloc(block.release(), 4096)));
   ASSERT_NE(block, nullptr);
-  EXPECT_EQ(block[63], 0xAB);
-  for (int i = 64; i < 4096; ++i) ASSERT_EQ(block[i], 0) << i;
-  EXPECT_EQ(kmsc_HeapSize(block), 4096u);
-  kmsc_HeapFree(block);
+  EXPECT_EQ(block.get()[63], 0xAB);
+  for (int i = 64; i < 4096; ++i) ASSERT_EQ(block.get()[i], 0) << i;
+  EXPECT_EQ(kmsc_HeapSize(block.get()), 4096u);
   kmsc_HeapFree(nullptr);
   EXPECT_EQ(kmsc_HeapMalloc(SIZE_MAX - 8), nullptr);
-  Kerr_Report* err = nullptr;
-  EXPECT_EQ(kmsc_New(SIZE_MAX, &err), nullptr);
-  EXPECT_STREQ(kerr_ReportLabel(err), "kmsc_New");
-  kerr_DeleteErrorReportEx(&err);
+  Report err;
+  EXPECT_EQ(kmsc_New(SIZE_MAX, out(err)), nullptr);
+  EXPECT_STREQ(kerr_ReportLabel(err.get()), "kmsc_New");
 }
 
-TEST(Kmsc, BitsPerPixelAndConversion) {
-  const int32_t* bits = kmsc_AddressOf_kgda_NumBitsPerPixel();
-  const int32_t expected[] = {1, 2, 4, 8, 8, 16, 16, 32, 32, 32, 64};
-  for (int t = 0; t < KMSC_PIXEL_TYPE_COUNT; ++t) EXPECT_EQ(bits[t], expected[t]) << t;
-
+TEST(Kmsc, PixelConversionRoundsAndClamps) {
   Kpxm_ConvertFunc convert = kmsc_AddressOf_kpxm_Convert();
   const double in[] = {-3.6, 0.4, 300.0, NAN, 70000.5};
   uint8_t u8[5];
@@ -53,13 +48,12 @@ TEST(Kmsc, BitsPerPixelAndConversion) {
 }
 
 TEST(Kstr, SprintfGrowsAStringAndComparesIgnoreCase) {
-  Kerr_Report* err = nullptr;
-  char* text = kstr_Sprintf(nullptr, "{ %d", &err, 1);
-  for (int i = 2; i <= 3; ++i) text = kstr_Sprintf(text, "%s %d", &err, text, i);
-  text = kstr_Sprintf(text, "%s }", &err, text);
-  EXPECT_STREQ(text, "{ 1 2 3 }");
+  Report err;
+  char* raw = kstr_Sprintf(nullptr, "{ %d", out(err), 1);
+  for (int i = 2; i <= 3; ++i) raw = kstr_Sprintf(raw, "%s %d", out(err), raw, i);
+  HeapText text(kstr_Sprintf(raw, "%s }", out(err), raw));
+  EXPECT_STREQ(text.get(), "{ 1 2 3 }");
   EXPECT_EQ(err, nullptr);
-  kmsc_HeapFree(text);
 
   EXPECT_TRUE(kstr_Eqic("WGS 84", "wgs 84"));
   EXPECT_FALSE(kstr_Eqic("WGS 84", "WGS 8"));
@@ -86,49 +80,38 @@ TEST(Kstr, PathExpand) {
       {"${KTIF_TEST_DIR", nullptr},
   };
   for (const Case& c : cases) {
-    Kerr_Report* err = nullptr;
-    char* out = kstr_PathExpand(c.in, 0, &err);
-    if (c.out == nullptr) {
-      EXPECT_EQ(out, nullptr) << c.in;
-      EXPECT_NE(err, nullptr) << c.in;
-    } else {
-      EXPECT_STREQ(out, c.out);
-      EXPECT_EQ(err, nullptr);
-    }
-    kmsc_HeapFree(out);
-    kerr_DeleteErrorReportEx(&err);
+    Report err;
+    HeapText expanded(kstr_PathExpand(c.in, 0, out(err)));
+    EXPECT_STREQ(expanded.get(), c.out) << c.in;
+    EXPECT_EQ(err == nullptr, c.out != nullptr) << c.in;
   }
 }
 
 TEST(Kstr, StringListsCopyDeeply) {
   KstrStringList* list = nullptr;
-  Kerr_Report* err = nullptr;
-  ASSERT_EQ(kstr_StringListAppend(&list, "a\n", &err), 0);
-  ASSERT_EQ(kstr_StringListAppend(&list, "b", &err), 0);
-  KstrStringList* copy = kstr_StringListCopy(list, 0, &err);
-  kstr_StringListDelete(&list, &err);
-  EXPECT_EQ(list, nullptr);
+  const int appended =
+      kstr_StringListAppend(&list, "a\n", nullptr) + kstr_StringListAppend(&list, "b", nullptr);
+  StringList owner(list);
+  ASSERT_EQ(appended, 0);
+  StringList copy(kstr_StringListCopy(list, 0, nullptr));
+  owner.reset();  // the copy must not share anything
   ASSERT_NE(copy, nullptr);
   ASSERT_EQ(copy->count, 2);
   EXPECT_STREQ(copy->strings[0], "a\n");
   EXPECT_STREQ(copy->strings[1], "b");
-  kstr_StringListDelete(&copy, nullptr);
-  EXPECT_EQ(kstr_StringListAppend(nullptr, "x", &err), -1);
-  EXPECT_STREQ(kerr_ReportMessage(err), "Args");
-  kerr_DeleteErrorReportEx(&err);
-  EXPECT_EQ(kstr_StringListCopy(nullptr, 0, &err), nullptr);
+  Report err;
+  EXPECT_EQ(kstr_StringListAppend(nullptr, "x", out(err)), -1);
+  EXPECT_STREQ(kerr_ReportMessage(err.get()), "Args");
+  EXPECT_EQ(kstr_StringListCopy(nullptr, 0, out(err)), nullptr);
   EXPECT_EQ(err, nullptr);
 }
 
 TEST(Ktxt, NarrowWideRoundTrip) {
   const char* narrow = "Bogot\xC3\xA1 \xE2\x82\xAC";  // "Bogotá €"
-  wchar_t* wide = ktxt_Text_Ascii2Unicode(narrow);
+  WideText wide(ktxt_Text_Ascii2Unicode(narrow));
   ASSERT_NE(wide, nullptr);
-  EXPECT_EQ(std::wstring(wide), std::wstring(L"Bogot\u00e1 \u20ac"));
-  char* back = ktxt_Text_Unicode2Ascii(wide);
-  EXPECT_STREQ(back, narrow);
-  kmsc_HeapFree(wide);
-  kmsc_HeapFree(back);
+  EXPECT_EQ(std::wstring(wide.get()), std::wstring(L"Bogot\u00e1 \u20ac"));
+  EXPECT_STREQ(HeapText(ktxt_Text_Unicode2Ascii(wide.get())).get(), narrow);
 
   // Malformed UTF-8: one U+FFFD per truncated sequence, and one per byte of
   // what can begin no character.
@@ -146,9 +129,8 @@ TEST(Ktxt, NarrowWideRoundTrip) {
       {"\x80\xF4\x8F\xBF\xBF", L"\ufffd\U0010FFFF"},
   };
   for (const auto& [text, expected] : malformed) {
-    wchar_t* decoded = ktxt_Text_Ascii2Unicode(text);
-    EXPECT_EQ(std::wstring(decoded), expected) << testing::PrintToString(std::string(text));
-    kmsc_HeapFree(decoded);
+    WideText decoded(ktxt_Text_Ascii2Unicode(text));
+    EXPECT_EQ(std::wstring(decoded.get()), expected) << testing::PrintToString(std::string(text));
   }
   EXPECT_EQ(ktxt_Text_strcmp(nullptr, nullptr), 0);
   EXPECT_LT(ktxt_Text_strcmp(nullptr, ""), 0);

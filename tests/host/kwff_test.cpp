@@ -10,10 +10,12 @@
 #include <utility>
 #include <vector>
 
-#include "kmsc.h"
+#include "host_owners.h"
 #include "test_support.h"
 
 namespace {
+
+using MapInfo = Owned<Kprj_MapInfo, kprj_MapInfoFree>;
 
 class Kwff : public ::testing::Test {
  protected:
@@ -30,22 +32,18 @@ class Kwff : public ::testing::Test {
   }
   // The messages of a read that must fail and leave both outputs empty.
   std::vector<std::string> failure(const std::string& path, int32_t width = 10) {
-    Kprj_MapInfo* info = nullptr;
-    Kxfr_XForm* xform = nullptr;
-    Kerr_Report* err = nullptr;
-    EXPECT_EQ(kwff_Read(path.c_str(), width, 10, &info, &xform, &err), 0);
+    MapInfo info;
+    XForm xform;
+    Report err;
+    EXPECT_EQ(kwff_Read(path.c_str(), width, 10, out(info), out(xform), out(err)), 0);
     EXPECT_TRUE(info == nullptr && xform == nullptr);
-    std::vector<std::string> messages = reportMessages(err);
-    kerr_DeleteErrorReportEx(&err);
-    return messages;
+    return reportMessages(err.get());
   }
   std::string dir_;
 };
 
 std::string take(char* name) {
-  std::string text = name ? name : "(null)";
-  kmsc_HeapFree(name);
-  return text;
+  return name ? HeapText(name).get() : "(null)";
 }
 
 TEST_F(Kwff, NamesAreFoundBesideTheImage) {
@@ -65,16 +63,15 @@ TEST_F(Kwff, NamesAreFoundBesideTheImage) {
 TEST_F(Kwff, ReadGivesAMapInfoOrATransform) {
   // North-up: a map info whose corners carry the pixel directions.
   std::string plain = file("plain.tfw", " 10\n0\n\n0\n-10.0\n100\n500\ntrailing words\n");
-  Kprj_MapInfo* info = nullptr;
-  Kxfr_XForm* xform = nullptr;
-  ASSERT_EQ(kwff_Read(plain.c_str(), 10, 10, &info, &xform, nullptr), 1);
+  MapInfo info;
+  XForm xform;
+  ASSERT_EQ(kwff_Read(plain.c_str(), 10, 10, out(info), out(xform), nullptr), 1);
   ASSERT_NE(info, nullptr);
   EXPECT_EQ(xform, nullptr);
   EXPECT_EQ((std::vector<double>{info->upperLeftCenter.x, info->upperLeftCenter.y,
                                  info->lowerRightCenter.x, info->lowerRightCenter.y,
                                  info->pixelSize.x, info->pixelSize.y}),
             (std::vector<double>{100, 500, 190, 410, 10, 10}));
-  kprj_MapInfoFree(&info, nullptr);
 
   // Rotated, or one pixel wide (no corners to show the directions): a
   // transform, which writes back to the same values.
@@ -84,12 +81,11 @@ TEST_F(Kwff, ReadGivesAMapInfoOrATransform) {
                                        Case{"4\n0\n0\n-4\n1.5\n2.5\n", {4, 0, 1.5, 0, -4, 2.5}}}) {
     for (const std::string& path : {file("in.tfw", text), copy}) {
       double k[6];
-      ASSERT_EQ(kwff_Read(path.c_str(), 1, 5, &info, &xform, nullptr), 1);
+      ASSERT_EQ(kwff_Read(path.c_str(), 1, 5, out(info), out(xform), nullptr), 1);
       EXPECT_EQ(info, nullptr);
-      ASSERT_TRUE(kxfr_XFormAffineExtractIfPresent(xform, k, nullptr));
+      ASSERT_TRUE(kxfr_XFormAffineExtractIfPresent(xform.get(), k, nullptr));
       EXPECT_EQ(std::vector<double>(k, k + 6), expected) << path;
-      ASSERT_EQ(kwff_Write(copy.c_str(), nullptr, xform, nullptr), 1);
-      kxfr_XFormFree(&xform, nullptr);
+      ASSERT_EQ(kwff_Write(copy.c_str(), nullptr, xform.get(), nullptr), 1);
     }
   }
 }

@@ -2,20 +2,13 @@
 
 #include <cmath>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "kerr.h"
-#include "kxfr.h"
+#include "host_owners.h"
 #include "test_support.h"
 
 namespace {
-
-struct XFormDeleter {
-  void operator()(Kxfr_XForm* x) const { kxfr_XFormFree(&x, nullptr); }
-};
-using XForm = std::unique_ptr<Kxfr_XForm, XFormDeleter>;
 
 XForm affine(double a, double b, double c, double d, double e, double f) {
   return XForm(kxfr_XFormCreateUsingCoeffs(a, b, c, d, e, f, nullptr));
@@ -86,10 +79,9 @@ TEST(Kxfr, InverseComposedWithOriginalIsIdentityUnlessSingular) {
   Kxfr_Node oneWay = shiftNode(&shift, false);
   XForm noInverse(kxfr_XFormCreateWithNode(nullptr, &oneWay, nullptr));
   for (const Kxfr_XForm* t : {singular.get(), noInverse.get()}) {
-    Kerr_Report* err = nullptr;
-    EXPECT_EQ(kxfr_XFormInvert(t, 0, &err), nullptr);
-    EXPECT_STREQ(kerr_ReportMessage(err), "Transform is not invertible");
-    kerr_DeleteErrorReportEx(&err);
+    Report err;
+    EXPECT_EQ(XForm(kxfr_XFormInvert(t, 0, out(err))), nullptr);
+    EXPECT_STREQ(kerr_ReportMessage(err.get()), "Transform is not invertible");
   }
 }
 
@@ -106,15 +98,15 @@ TEST(Kxfr, AffineExtractionCollapsesChains) {
   for (int i = 0; i < 6; ++i) EXPECT_DOUBLE_EQ(k[i], expected[i]) << i;
 
   // Without collapsing only a single affine node counts.
-  Kerr_Report* err = nullptr;
+  Report err;
   double untouched[6] = {9, 9, 9, 9, 9, 9};
-  EXPECT_EQ(kxfr_XFormAffineExtractIfPresentX(chain.get(), untouched, 0, &err), 0);
-  EXPECT_EQ(kxfr_XFormAffineExtractIfPresentX(map.get(), k, 0, &err), 1);
+  EXPECT_EQ(kxfr_XFormAffineExtractIfPresentX(chain.get(), untouched, 0, out(err)), 0);
+  EXPECT_EQ(kxfr_XFormAffineExtractIfPresentX(map.get(), k, 0, out(err)), 1);
   // A node without affine form: not affine, and no report.
   double s = 1;
   Kxfr_Node user = shiftNode(&s, true);
   XForm mixed(kxfr_XFormCreateWithNode(chain.get(), &user, nullptr));
-  EXPECT_EQ(kxfr_XFormAffineExtractIfPresentX(mixed.get(), untouched, 1, &err), 0);
+  EXPECT_EQ(kxfr_XFormAffineExtractIfPresentX(mixed.get(), untouched, 1, out(err)), 0);
   EXPECT_EQ(err, nullptr);
   EXPECT_EQ(untouched[0], 9);
 }
@@ -130,18 +122,17 @@ TEST(Kxfr, UnitsTransforms) {
     XForm id(kxfr_XFormCreateFromUnits(0, names[0], names[1], nullptr));
     EXPECT_EQ(kxfr_XFormIsIdentity(id.get(), 0), 1);
   }
-  Kerr_Report* err = nullptr;
-  EXPECT_EQ(kxfr_XFormCreateFromUnits(0, "meters", "dd", &err), nullptr);
-  EXPECT_EQ(reportMessages(err), (std::vector<std::string>{"kcvt_UnitsConvertByName failed",
-                                                           "Incompatible units meters and dd"}));
-  kerr_DeleteErrorReportEx(&err);
+  Report err;
+  EXPECT_EQ(XForm(kxfr_XFormCreateFromUnits(0, "meters", "dd", out(err))), nullptr);
+  EXPECT_EQ(reportMessages(err.get()),
+            (std::vector<std::string>{"kcvt_UnitsConvertByName failed",
+                                      "Incompatible units meters and dd"}));
 }
 
 TEST(Kxfr, HostileInputGivesReportsNotCrashes) {
-  Kerr_Report* err = nullptr;
-  EXPECT_EQ(kxfr_XFormTranslate(nullptr, 0, INFINITY, &err), nullptr);
-  EXPECT_STREQ(kerr_ReportMessage(err), "Non-finite coefficient");
-  kerr_DeleteErrorReportEx(&err);
+  Report err;
+  EXPECT_EQ(XForm(kxfr_XFormTranslate(nullptr, 0, INFINITY, out(err))), nullptr);
+  EXPECT_STREQ(kerr_ReportMessage(err.get()), "Non-finite coefficient");
 
   XForm t = affine(1, 0, 0, 0, 1, 0);
   const Kxfr_XForm* id = t.get();
@@ -149,14 +140,13 @@ TEST(Kxfr, HostileInputGivesReportsNotCrashes) {
   Kxfr_Node noForward = shiftNode(&x, true);
   noForward.forward = nullptr;
   const std::vector<std::function<bool(Kerr_Report**)>> calls = {
-      [&](Kerr_Report** e) { return !kxfr_XFormCompose(nullptr, nullptr, 0, e); },
+      [&](Kerr_Report** e) { return !XForm(kxfr_XFormCompose(nullptr, nullptr, 0, e)); },
       [&](Kerr_Report** e) { return !kxfr_Transform(id, &x, &y, -1, e); },
-      [&](Kerr_Report** e) { return !kxfr_XFormCreateWithNode(nullptr, &noForward, e); },
+      [&](Kerr_Report** e) { return !XForm(kxfr_XFormCreateWithNode(nullptr, &noForward, e)); },
   };
   for (size_t i = 0; i < calls.size(); ++i) {
-    EXPECT_TRUE(calls[i](&err)) << "call " << i;
-    EXPECT_STREQ(kerr_ReportMessage(err), "Args") << "call " << i;
-    kerr_DeleteErrorReportEx(&err);
+    EXPECT_TRUE(calls[i](out(err))) << "call " << i;
+    EXPECT_STREQ(kerr_ReportMessage(err.get()), "Args") << "call " << i;
     EXPECT_TRUE(calls[i](nullptr)) << "call " << i;  // a null slot is allowed
   }
   EXPECT_EQ(kxfr_XFormIsIdentity(id, NAN), 0);
@@ -167,9 +157,8 @@ TEST(Kxfr, HostileInputGivesReportsNotCrashes) {
   XForm shifted(kxfr_XFormTranslate(nullptr, 10, 10, nullptr));
   XForm chain(kxfr_XFormCreateWithNode(shifted.get(), &broken, nullptr));
   double xs[2] = {1, 2}, ys[2] = {3, 4};
-  EXPECT_EQ(kxfr_Transform(chain.get(), xs, ys, 2, &err), 0);
+  EXPECT_EQ(kxfr_Transform(chain.get(), xs, ys, 2, out(err)), 0);
   EXPECT_EQ(xs[0], 1);
   EXPECT_EQ(ys[1], 4);
-  EXPECT_STREQ(kerr_ReportMessage(err), "Node 1 (kind 1000) failed");
-  kerr_DeleteErrorReportEx(&err);
+  EXPECT_STREQ(kerr_ReportMessage(err.get()), "Node 1 (kind 1000) failed");
 }

@@ -7,7 +7,7 @@
 
 #include "kgtf_internal.h"
 #include "kint.h"
-#include "kmsc.h"
+#include "library_owners.h"
 #include "test_support.h"
 
 namespace {
@@ -23,64 +23,51 @@ Point apply(const Kxfr_XForm* xform, double c, double r) {
 }
 
 // A rotated host transform, so that a wrong sign or axis shows.
-Kxfr_XForm* hostTransform() {
-  return kxfr_XFormCreateUsingCoeffs(2.0, 0.5, 1000.0, -0.25, -3.0, 5000.0, nullptr);
+XForm hostTransform() {
+  return XForm(kxfr_XFormCreateUsingCoeffs(2.0, 0.5, 1000.0, -0.25, -3.0, 5000.0, nullptr));
 }
 
-_kprj_MapProjectionEx* projectionOf(int32_t number, void (*adjust)(Kprj_ProParameters*) = nullptr) {
-  Kprj_ProParameters* pro =
-      kprj_ProParametersCreateByName(kprj_ProjectionNameByNumber(number), nullptr);
+Projection projectionOf(int32_t number, void (*adjust)(Kprj_ProParameters*) = nullptr) {
+  Pro pro(kprj_ProParametersCreateByName(kprj_ProjectionNameByNumber(number), nullptr));
   EXPECT_NE(pro, nullptr) << number;
-  if (adjust != nullptr) adjust(pro);
-  _kprj_MapProjectionEx* projection = kprj_ProjectionInit(kint_GetInit(), pro, nullptr);
-  kprj_ProParametersFree(&pro, nullptr);
-  return projection;
+  if (adjust != nullptr) adjust(pro.get());
+  return Projection(kprj_ProjectionInit(kint_GetInit(), pro.get(), nullptr));
 }
 
 TEST(GeoTIFFParams, HalfPixelRoundTrip) {
-  Kgtf_GeoTIFFParams* params = kgtf_GeoTIFFParamsAllocate();
-  Kxfr_XForm* host = hostTransform();
-  Kerr_Report* err = nullptr;
-  kgtf_GeoTIFFParamsGeoreferencingSet(params, host, "UTM", "meters", &err);
+  GeoParams params(kgtf_GeoTIFFParamsAllocate());
+  XForm host = hostTransform();
+  Report err;
+  kgtf_GeoTIFFParamsGeoreferencingSet(params.get(), host.get(), "UTM", "meters", out(err));
   ASSERT_EQ(err, nullptr);
   EXPECT_EQ(params->georeferencingChanged, 1);
 
   // Stored in pixel-is-area space: T(0, 0) is H(-0.5, -0.5).
-  Point stored = apply(params->xform, 0, 0);
-  Point expected = apply(host, -0.5, -0.5);
-  EXPECT_NEAR(stored.x, expected.x, 1e-9);
-  EXPECT_NEAR(stored.y, expected.y, 1e-9);
+  EXPECT_NEAR(apply(params->xform, 0, 0).x, apply(host.get(), -0.5, -0.5).x, 1e-9);
+  EXPECT_NEAR(apply(params->xform, 0, 0).y, apply(host.get(), -0.5, -0.5).y, 1e-9);
 
-  Kxfr_XForm* back = nullptr;
-  char* projection = nullptr;
-  char* units = nullptr;
-  kgtf_GeoTIFFParamsGeoreferencingGet(params, &back, &projection, &units, &err);
+  XForm back;
+  HeapText projection, units;
+  kgtf_GeoTIFFParamsGeoreferencingGet(params.get(), out(back), out(projection), out(units),
+                                      out(err));
   ASSERT_EQ(err, nullptr);
   for (Point q : {Point{0, 0}, Point{10, -7}, Point{1e5, 3}}) {
-    Point a = apply(back, q.x, q.y), b = apply(host, q.x, q.y);
-    EXPECT_NEAR(a.x, b.x, 1e-7);
-    EXPECT_NEAR(a.y, b.y, 1e-7);
+    EXPECT_NEAR(apply(back.get(), q.x, q.y).x, apply(host.get(), q.x, q.y).x, 1e-7);
+    EXPECT_NEAR(apply(back.get(), q.x, q.y).y, apply(host.get(), q.x, q.y).y, 1e-7);
   }
-  EXPECT_STREQ(projection, "UTM");
-  EXPECT_STREQ(units, "meters");
+  EXPECT_STREQ(projection.get(), "UTM");
+  EXPECT_STREQ(units.get(), "meters");
 
   // Pixel-is-point records store the host transform as it is.
   params->rasterType = 2;
-  kgtf_GeoTIFFParamsGeoreferencingSet(params, host, nullptr, nullptr, &err);
-  Point point = apply(params->xform, 0, 0), h0 = apply(host, 0, 0);
-  EXPECT_NEAR(point.x, h0.x, 1e-9);
+  kgtf_GeoTIFFParamsGeoreferencingSet(params.get(), host.get(), nullptr, nullptr, out(err));
+  EXPECT_NEAR(apply(params->xform, 0, 0).x, apply(host.get(), 0, 0).x, 1e-9);
   EXPECT_STREQ(params->projectionName, kprj_ProjectionNameUnknown());
   EXPECT_STREQ(params->unitsName, kprj_UnitsNameOther());
-
-  kxfr_XFormFree(&back, nullptr);
-  kxfr_XFormFree(&host, nullptr);
-  kmsc_HeapFree(projection);
-  kmsc_HeapFree(units);
-  kgtf_GeoTIFFParamsFree(&params);
 }
 
 TEST(GeoTIFFParams, NullInputsAndMissingTransform) {
-  Kgtf_GeoTIFFParams* params = kgtf_GeoTIFFParamsAllocate();
+  GeoParams params(kgtf_GeoTIFFParamsAllocate());
   ASSERT_EQ(params->rasterType, 1);
   kgtf_GeoTIFFParamsFree(nullptr);
   EXPECT_EQ(kgtf_GeoTIFFParamsCopy(nullptr), nullptr);
@@ -90,55 +77,53 @@ TEST(GeoTIFFParams, NullInputsAndMissingTransform) {
   // No transform: success, every output null even though names are stored.
   Kxfr_XForm* xform = reinterpret_cast<Kxfr_XForm*>(&params);  // stale values
   char* projection = reinterpret_cast<char*>(&params);
-  Kerr_Report* err = nullptr;
-  kgtf_GeoTIFFParamsGeoreferencingGet(params, &xform, &projection, nullptr, &err);
+  Report err;
+  kgtf_GeoTIFFParamsGeoreferencingGet(params.get(), &xform, &projection, nullptr, out(err));
   EXPECT_EQ(xform, nullptr);
   EXPECT_EQ(projection, nullptr);
   EXPECT_EQ(err, nullptr);
 
   // Setting a null transform marks the change and keeps the names.
-  kgtf_GeoTIFFParamsGeoreferencingSet(params, nullptr, "x", "y", &err);
+  kgtf_GeoTIFFParamsGeoreferencingSet(params.get(), nullptr, "x", "y", out(err));
   EXPECT_EQ(params->georeferencingChanged, 1);
   EXPECT_STREQ(params->projectionName, "Mercator");
 
   // Setting a null projection names it unknown and keeps the units.
-  kgtf_GeoTIFFParamsGeocodingSet(params, nullptr, &err);
+  kgtf_GeoTIFFParamsGeocodingSet(params.get(), nullptr, out(err));
   EXPECT_EQ(params->geocodingChanged, 1);
   EXPECT_STREQ(params->projectionName, kprj_ProjectionNameUnknown());
   EXPECT_STREQ(params->unitsName, "meters");
 
-  kgtf_GeoTIFFParamsGeoreferencingSet(nullptr, nullptr, nullptr, nullptr, &err);
-  EXPECT_STREQ(kerr_ReportMessage(err), "Args");
-  EXPECT_STREQ(kerr_ReportLabel(err), "kgtf_GeoTIFFParamsGeoreferencingSet");
-  kerr_DeleteErrorReportEx(&err);  // the next call clears the slot without deleting
-  kgtf_GeoTIFFParamsGeocodingGet(params, nullptr, &err);
-  EXPECT_STREQ(kerr_ReportMessage(err), "Args");
-  kerr_DeleteErrorReportEx(&err);
-  kgtf_GeoTIFFParamsFree(&params);
-  EXPECT_EQ(params, nullptr);
+  kgtf_GeoTIFFParamsGeoreferencingSet(nullptr, nullptr, nullptr, nullptr, out(err));
+  EXPECT_STREQ(kerr_ReportMessage(err.get()), "Args");
+  EXPECT_STREQ(kerr_ReportLabel(err.get()), "kgtf_GeoTIFFParamsGeoreferencingSet");
+  kgtf_GeoTIFFParamsGeocodingGet(params.get(), nullptr, out(err));
+  EXPECT_STREQ(kerr_ReportMessage(err.get()), "Args");
+  Kgtf_GeoTIFFParams* freed = params.release();
+  kgtf_GeoTIFFParamsFree(&freed);
+  EXPECT_EQ(freed, nullptr);
 }
 
 TEST(GeoTIFFParams, GeocodingSetGetAndDeepCopy) {
-  Kgtf_GeoTIFFParams* params = kgtf_GeoTIFFParamsAllocate();
-  _kprj_MapProjectionEx* lcc = projectionOf(4);
-  Kerr_Report* err = nullptr;
-  kgtf_GeoTIFFParamsGeocodingSet(params, lcc, &err);
+  GeoParams params(kgtf_GeoTIFFParamsAllocate());
+  Projection lcc = projectionOf(4);
+  Report err;
+  kgtf_GeoTIFFParamsGeocodingSet(params.get(), lcc.get(), out(err));
   ASSERT_EQ(err, nullptr);
   EXPECT_STREQ(params->projectionName, "Lambert Conformal Conic");
-  EXPECT_NE(params->projection, lcc) << "the record keeps its own copy";
+  EXPECT_NE(params->projection, lcc.get()) << "the record keeps its own copy";
 
-  Kxfr_XForm* host = hostTransform();
-  kgtf_GeoTIFFParamsGeoreferencingSet(params, host, "Lambert Conformal Conic", "us_survey_feet",
-                                      &err);
+  kgtf_GeoTIFFParamsGeoreferencingSet(params.get(), hostTransform().get(),
+                                      "Lambert Conformal Conic", "us_survey_feet", out(err));
   params->rasterType = 1;
   params->georeferencingChanged = 0;  // as read from a file
   params->geocodingChanged = 0;
   for (const char* piece : {"Geotiff_Information:\n", "   Version: 1\n", "End_Of_Geotiff.\n"})
     ASSERT_EQ(GeoTIFFMetaDataGet(piece, &params->metaData), 0);
 
-  Kgtf_GeoTIFFParams* copy = kgtf_GeoTIFFParamsCopy(params);
+  GeoParams copy(kgtf_GeoTIFFParamsCopy(params.get()));
   ASSERT_NE(copy, nullptr);
-  kgtf_GeoTIFFParamsFree(&params);  // the copy must not share anything
+  params.reset();  // the copy must not share anything
   EXPECT_EQ(copy->rasterType, 1);
   EXPECT_EQ(copy->georeferencingChanged, 0);
   EXPECT_EQ(copy->geocodingChanged, 0);
@@ -147,19 +132,13 @@ TEST(GeoTIFFParams, GeocodingSetGetAndDeepCopy) {
   EXPECT_STREQ(copy->metaData->strings[2], "End_Of_Geotiff.\n");
   EXPECT_STREQ(copy->unitsName, "us_survey_feet");
 
-  _kprj_MapProjectionEx* out = nullptr;
-  kgtf_GeoTIFFParamsGeocodingGet(copy, &out, &err);
+  Projection got;
+  kgtf_GeoTIFFParamsGeocodingGet(copy.get(), out(got), out(err));
   ASSERT_EQ(err, nullptr);
-  ASSERT_NE(out, nullptr);
-  const auto* pro =
-      static_cast<const Kprj_ProParameters*>(kprj_MapProjectionCSRGet(out, "Kprj_ProParameters"));
+  const auto* pro = static_cast<const Kprj_ProParameters*>(
+      kprj_MapProjectionCSRGet(got.get(), "Kprj_ProParameters"));
   ASSERT_NE(pro, nullptr);
   EXPECT_EQ(pro->number, 4);
-
-  kprj_ProjectionFree(&out, nullptr);
-  kprj_ProjectionFree(&lcc, nullptr);
-  kxfr_XFormFree(&host, nullptr);
-  kgtf_GeoTIFFParamsFree(&copy);
 }
 
 TEST(GeoTIFFParams, ProjectionIsWritable) {
@@ -182,19 +161,15 @@ TEST(GeoTIFFParams, ProjectionIsWritable) {
       {20, nullptr, 0},
       {20, [](Kprj_ProParameters* p) { p->parameters[12] = 1.0; }, 1},
   };
-  for (const Case& c : cases) {
-    _kprj_MapProjectionEx* projection = projectionOf(c.number, c.adjust);
-    EXPECT_EQ(kgtf_ProjectionIsWritable(projection), c.writable) << c.number;
-    kprj_ProjectionFree(&projection, nullptr);
-  }
+  for (const Case& c : cases)
+    EXPECT_EQ(kgtf_ProjectionIsWritable(projectionOf(c.number, c.adjust).get()), c.writable)
+        << c.number;
   for (const char* name : {"RSO", "rso Borneo"}) {
-    Kprj_ProParameters* pro = kprj_ProParametersCreateByName(name, nullptr);
+    Pro pro(kprj_ProParametersCreateByName(name, nullptr));
     ASSERT_NE(pro, nullptr) << name;
-    _kprj_MapProjectionEx* projection = kprj_ProjectionInit(kint_GetInit(), pro, nullptr);
-    EXPECT_EQ(kgtf_ProjectionIsWritable(projection), 1) << name;
-    EXPECT_EQ(ProjectionCodeGet(pro, nullptr), 999);
-    kprj_ProjectionFree(&projection, nullptr);
-    kprj_ProParametersFree(&pro, nullptr);
+    Projection projection(kprj_ProjectionInit(kint_GetInit(), pro.get(), nullptr));
+    EXPECT_EQ(kgtf_ProjectionIsWritable(projection.get()), 1) << name;
+    EXPECT_EQ(ProjectionCodeGet(pro.get(), nullptr), 999);
   }
   EXPECT_EQ(ProjectionCodeGet(nullptr, "Gauss Kruger"), 36);
   EXPECT_EQ(ProjectionCodeGet(nullptr, "no such projection"), -1);
@@ -203,31 +178,31 @@ TEST(GeoTIFFParams, ProjectionIsWritable) {
 
 TEST(GeoTIFFParams, XFormIsWritable) {
   ReportCapture capture;
-  Kxfr_XForm* affine = hostTransform();
-  Kxfr_XForm* shifted = kxfr_XFormTranslate(affine, 3, 4, nullptr);
-  EXPECT_EQ(kgtf_XFormIsWritable(shifted), 1) << "a chain of affine nodes collapses";
+  XForm shifted(kxfr_XFormTranslate(hostTransform().get(), 3, 4, nullptr));
+  EXPECT_EQ(kgtf_XFormIsWritable(shifted.get()), 1) << "a chain of affine nodes collapses";
   EXPECT_TRUE(capture.printed.empty());
   EXPECT_EQ(kgtf_XFormIsWritable(nullptr), 0);
   ASSERT_EQ(capture.printed.size(), 1u);
   EXPECT_EQ(capture.printed[0].label, "kgtf_XFormIsWritable");
   EXPECT_EQ(capture.printed[0].printer, KERR_PRINT_VSL);
   EXPECT_EQ(capture.printed[0].chainLength, 2);
-  kxfr_XFormFree(&affine, nullptr);
-  kxfr_XFormFree(&shifted, nullptr);
 }
 
 TEST(GeoTIFFMetaData, PiecesJoinIntoLines) {
-  KstrStringList* list = nullptr;
+  KstrStringList* raw = nullptr;
+  int failed = 0;
   for (const char* piece : {"Geotiff_", "Information:\n", "   Key_Set", "", ":\n", "\n", "x"})
-    ASSERT_EQ(GeoTIFFMetaDataGet(piece, &list), 0);
+    failed += GeoTIFFMetaDataGet(piece, &raw) != 0;
+  StringList list(raw);
+  ASSERT_EQ(failed, 0);
   ASSERT_NE(list, nullptr);
   std::vector<std::string> lines(list->strings, list->strings + list->count);
   // An empty piece leaves the line open; an empty entry starts a new one.
   EXPECT_EQ(lines,
             (std::vector<std::string>{"Geotiff_Information:\n", "   Key_Set:\n", "\n", "x"}));
-  EXPECT_EQ(GeoTIFFMetaDataGet(nullptr, &list), -1);
+  EXPECT_EQ(GeoTIFFMetaDataGet(nullptr, &raw), -1);
 
-  MetaDataCursor cursor{0, list};
+  MetaDataCursor cursor{0, list.get()};
   char line[kMetaDataLineSize];
   std::vector<std::string> replayed;
   for (int i = 0; i < 6; ++i) {  // two calls more than the list holds
@@ -240,14 +215,11 @@ TEST(GeoTIFFMetaData, PiecesJoinIntoLines) {
   EXPECT_EQ(cursor.index, 4);
 
   // A line longer than the buffer is cut and still terminated.
-  std::string longLine(3000, 'k');
-  KstrStringList* single = nullptr;
-  kstr_StringListAppend(&single, longLine.c_str(), nullptr);
-  MetaDataCursor longCursor{0, single};
+  StringList single;
+  kstr_StringListAppend(out(single), std::string(3000, 'k').c_str(), nullptr);
+  MetaDataCursor longCursor{0, single.get()};
   EXPECT_EQ(MetaDataLineGet(line, &longCursor), 0);
   EXPECT_EQ(std::strlen(line), size_t(kMetaDataLineSize - 1));
-  kstr_StringListDelete(&single, nullptr);
-  kstr_StringListDelete(&list, nullptr);
 }
 
 }  // namespace

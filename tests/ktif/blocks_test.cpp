@@ -38,10 +38,8 @@ std::vector<unsigned char> stripData(uint32_t y) {
 
 TEST(KtifBlocks, NumbersAndSizes) {
   TempFile tiled("tiled"), strips("strips");
-  TiffImageSpec t, s;
-  t.width = 1000, t.height = 700, t.tiled = true, t.tileWidth = t.tileHeight = 256;
-  t.samplesPerPixel = s.samplesPerPixel = 2, t.planarConfig = s.planarConfig = 2;
-  s.width = 64, s.height = 100, s.rowsPerStrip = 32;
+  TiffImageSpec t = tiffImage(1000, 700, 8, 2, 256), s = tiffImage(64, 100, 8, 2, 0, 32);
+  t.planarConfig = s.planarConfig = 2;
   tiffBuilderWrite(tiled.path(), {t});
   tiffBuilderWrite(strips.path(), {s});
   Tiff tt = tiffOpen(tiled.path(), "r"), ts = tiffOpen(strips.path(), "r");
@@ -118,10 +116,9 @@ TEST(KtifBlocks, JpegYCbCrIsDeliveredAsRgbTopRowFirst) {
     // Strips of 16 rows leave a last strip of 8; tiles stay whole, as JPEG
     // rings at the zeros that pad a partial tile.
     TempFile file("jpeg_rgb");
-    TiffImageSpec layout;
-    layout.width = 32, layout.height = tiled ? 48 : 40, layout.samplesPerPixel = 3;
-    layout.photometric = 6, layout.compression = COMPRESSION_JPEG, layout.tiled = tiled;
-    layout.rowsPerStrip = 16, layout.value = ramp;
+    TiffImageSpec layout =
+        tiffImage(32, tiled ? 48 : 40, 8, 3, tiled ? 16 : 0, 16, COMPRESSION_JPEG);
+    layout.photometric = 6, layout.value = ramp;
     tiffBuilderWrite(file.path(), {layout});
     KtifHandle h = ktifOpenOrFail(file.path());
     ASSERT_NE(h, nullptr);

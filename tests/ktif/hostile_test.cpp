@@ -98,14 +98,7 @@ TEST(KtifHostile, TilesOfAbsurdSize) {
 
 TEST(KtifHostile, TruncatedCompressedFiles) {
   TempFile whole("whole");
-  TiffImageSpec layout;
-  layout.width = 70;
-  layout.height = 50;
-  layout.samplesPerPixel = 3;
-  layout.photometric = 2;
-  layout.compression = 5;
-  layout.tiled = true;
-  tiffBuilderWrite(whole.path(), {layout});
+  tiffBuilderWrite(whole.path(), {tiffImage(70, 50, 8, 3, 16, 16, 5)});
   std::ifstream in(whole.path(), std::ios::binary);
   std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   ASSERT_GT(bytes.size(), 100u);

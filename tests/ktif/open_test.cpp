@@ -23,9 +23,7 @@ std::vector<std::string> openFailure(const std::string& path, int64_t index = 0)
 }
 
 TiffImageSpec sized(uint32_t width, uint32_t height, int64_t subfileType = -1) {
-  TiffImageSpec layout;
-  layout.width = width;
-  layout.height = height;
+  TiffImageSpec layout = tiffImage(width, height);
   layout.newSubfileType = subfileType;
   return layout;
 }
@@ -121,16 +119,10 @@ TEST(KtifOpen, ReducedResolutionDirectoriesAreNotImages) {
 
 TEST(KtifOpen, HandleListsAndNames) {
   TempFile file("lists");
-  TiffImageSpec rgb = sized(40, 30);
-  rgb.samplesPerPixel = 3;
-  rgb.photometric = 2;
+  TiffImageSpec rgb = tiffImage(40, 30, 8, 3), overview = tiffImage(20, 15, 8, 3);
   rgb.description = "Forty characters of description, exactly";
-  TiffImageSpec overview = sized(20, 15, 1);
-  overview.samplesPerPixel = 3;
-  overview.photometric = 2;
-  TiffImageSpec two = sized(10, 10);
-  two.samplesPerPixel = 2;
-  tiffBuilderWrite(file.path(), {rgb, overview, two});
+  overview.newSubfileType = 1;
+  tiffBuilderWrite(file.path(), {rgb, overview, tiffImage(10, 10, 8, 2)});
   KtifFileList images(ktif_OpenImageHandles(file.path().c_str(), "r", nullptr));
   ASSERT_NE(images, nullptr);
   ASSERT_EQ(images->count, 2);
@@ -159,11 +151,8 @@ TEST(KtifParameters, PixelTypesAndGeometry) {
                {16, 2, 6}, {16, 3, 5}, {32, 1, 7}, {32, 2, 8}, {32, 3, 9}, {64, 3, 10}};
   for (const Case& c : cases) {
     TempFile file("ptype");
-    TiffImageSpec layout = sized(1000, 700);
-    layout.bitsPerSample = c.bits;
+    TiffImageSpec layout = tiffImage(1000, 700, c.bits, 1, 256);
     layout.sampleFormat = c.format;
-    layout.tiled = true;
-    layout.tileWidth = layout.tileHeight = 256;
     tiffBuilderWrite(file.path(), {layout});
     KtifHandle h = ktifOpenOrFail(file.path());
     if (!h) continue;
@@ -174,25 +163,19 @@ TEST(KtifParameters, PixelTypesAndGeometry) {
     EXPECT_EQ(h->resolutionUnit, 2) << "absent ResolutionUnit means inch";
   }
   TempFile twoBit("ptype2");
-  TiffImageSpec layout = sized(16, 4);
-  layout.bitsPerSample = 2;
-  tiffBuilderWrite(twoBit.path(), {layout});
+  tiffBuilderWrite(twoBit.path(), {tiffImage(16, 4, 2)});
   EXPECT_EQ(openFailure(twoBit.path()),
             (std::vector<std::string>{"Error reading file parameters", "Unsupported pixel type"}));
 }
 
 TEST(KtifParameters, StripsRangesColourMapAndPartialStrips) {
   TempFile file("params");
-  TiffImageSpec strips = sized(6000, 10);
-  strips.samplesPerPixel = 3;
-  strips.photometric = 2;
-  strips.rowsPerStrip = 3;
+  TiffImageSpec strips = tiffImage(6000, 10, 8, 3, 0, 3);
   strips.writeMinMax = true;
   strips.minValue = 5;
   strips.maxValue = 200;
-  TiffImageSpec palette = sized(8, 8);
+  TiffImageSpec palette = tiffImage(8, 8, 4);
   palette.photometric = 3;
-  palette.bitsPerSample = 4;
   for (int i = 0; i < 3 * 16; ++i) palette.colorMap.push_back(static_cast<uint16_t>(i * 1000));
   TiffImageSpec narrow = strips;
   narrow.width = 5499;

@@ -24,17 +24,6 @@ KtifHandle writeAndOpen(const TempFile& file, const TiffImageSpec& layout) {
   return ktifOpenOrFail(file.path());
 }
 
-// Tiles of tileWidth x rows, or strips of `rows` rows when tileWidth is 0.
-TiffImageSpec image(uint32_t width, uint32_t height, uint16_t bits, uint16_t samples,
-                    uint32_t tileWidth, uint32_t rows, uint16_t compression = 1) {
-  TiffImageSpec layout;
-  layout.width = width, layout.height = height, layout.bitsPerSample = bits;
-  layout.samplesPerPixel = samples, layout.photometric = samples == 3 ? 2 : 1;
-  layout.tiled = tileWidth != 0, layout.tileWidth = tileWidth, layout.tileHeight = rows;
-  layout.rowsPerStrip = rows, layout.compression = compression;
-  return layout;
-}
-
 // What the host must see: the stored sample inside the image, 0 beyond it
 // (the builder stores 0 there too), complemented for WhiteIsZero.
 uint64_t expectedSample(const TiffImageSpec& layout, int layer, int64_t x, int64_t y) {
@@ -69,18 +58,18 @@ void expectWholeImage(Ktif_File* h, const TiffImageSpec& layout, const std::stri
 
 TEST(KtifRasterBuffer, BlockSizeRules) {
   // Layout, preferences, then the block width, height and partial-strip mode chosen.
-  const TiffImageSpec wide = image(5500, 10, 8, 3, 0, 1);  // read directly by default
+  const TiffImageSpec wide = tiffImage(5500, 10, 8, 3, 0, 1);  // read directly by default
   const std::tuple<TiffImageSpec, std::vector<const char*>, int32_t, int32_t, int32_t> cases[] = {
-      {image(2000, 300, 8, 1, 0, 100), {}, 2000, 60, 0},  // 65 rows, 5 pieces
-      {image(600, 600, 8, 1, 512, 512), {}, 362, 362, 0},
-      {image(600, 600, 4, 1, 512, 512), {}, 368, 356, 0},
-      {image(70000, 2, 16, 1, 0, 1, 5), {}, 35000, 1, 0},  // 2 pieces of a row
-      {image(600, 600, 8, 1, 512, 512), {"max_uncompressed_blk_size=0"}, 512, 512, 0},
+      {tiffImage(2000, 300, 8, 1, 0, 100), {}, 2000, 60, 0},  // 65 rows, 5 pieces
+      {tiffImage(600, 600, 8, 1, 512, 512), {}, 362, 362, 0},
+      {tiffImage(600, 600, 4, 1, 512, 512), {}, 368, 356, 0},
+      {tiffImage(70000, 2, 16, 1, 0, 1, 5), {}, 35000, 1, 0},  // 2 pieces of a row
+      {tiffImage(600, 600, 8, 1, 512, 512), {"max_uncompressed_blk_size=0"}, 512, 512, 0},
       {wide, {}, 1280, 256, 1},
       {wide, {"rb_block_height=100"}, 1280, 100, 1},
       {wide, {"rb_block_width=0.5"}, 256, 256, 0},  // one of them zero
       {wide, {"rb_block_width=0", "rb_block_height=0"}, 5500, 1, 0},
-      {image(16384, 40, 8, 1, 16384, 16), {}, 362, 362, 0},  // tiles are never read directly
+      {tiffImage(16384, 40, 8, 1, 16384, 16), {}, 362, 362, 0},  // tiles are never read directly
   };
   for (const auto& [layout, prefs, width, height, partialStripMode] : cases) {
     TempFile file("rb_size");
@@ -97,17 +86,17 @@ TEST(KtifRasterBuffer, BlockSizeRules) {
 }
 
 TEST(KtifRasterBuffer, ReadsMatchTheStoredImage) {
-  TiffImageSpec planes = image(130, 90, 16, 3, 64, 32), white = image(90, 60, 8, 1, 0, 8);
+  TiffImageSpec planes = tiffImage(130, 90, 16, 3, 64, 32), white = tiffImage(90, 60, 8, 1, 0, 8);
   planes.planarConfig = 2, white.photometric = 0;
   // What, layout, and the raster-buffer block size (0: as chosen at open).
   const std::tuple<const char*, TiffImageSpec, int32_t, int32_t> cases[] = {
-      {"four tiles and past the edge", image(300, 200, 8, 1, 128, 128), 256, 256},
-      {"tile passed straight through", image(150, 100, 8, 1, 64, 64), 0, 0},
-      {"interleaved RGB", image(200, 150, 8, 3, 64, 32), 100, 70},
+      {"four tiles and past the edge", tiffImage(300, 200, 8, 1, 128, 128), 256, 256},
+      {"tile passed straight through", tiffImage(150, 100, 8, 1, 64, 64), 0, 0},
+      {"interleaved RGB", tiffImage(200, 150, 8, 3, 64, 32), 100, 70},
       {"separate planes, 16 bits", planes, 100, 70},
-      {"4-bit tiles", image(200, 150, 4, 1, 64, 32), 104, 70},
-      {"4-bit interleaved, odd offsets", image(150, 100, 4, 3, 32, 16), 41, 30},
-      {"LZW strips, 16 bits", image(90, 100, 16, 1, 0, 7, 5), 50, 20},
+      {"4-bit tiles", tiffImage(200, 150, 4, 1, 64, 32), 104, 70},
+      {"4-bit interleaved, odd offsets", tiffImage(150, 100, 4, 3, 32, 16), 41, 30},
+      {"LZW strips, 16 bits", tiffImage(90, 100, 16, 1, 0, 7, 5), 50, 20},
       {"WhiteIsZero strips", white, 0, 0},
       {"WhiteIsZero strips, assembled", white, 50, 20},
   };
@@ -122,7 +111,7 @@ TEST(KtifRasterBuffer, ReadsMatchTheStoredImage) {
 
 TEST(KtifRasterBuffer, SequentialReadDecodesEachBlockOnceDespiteEviction) {
   TempFile file("rb_evict");
-  const TiffImageSpec layout = image(1280, 320, 8, 1, 64, 32, 8);  // 20 x 10 tiles
+  const TiffImageSpec layout = tiffImage(1280, 320, 8, 1, 64, 32, 8);  // 20 x 10 tiles
   KtifHandle h = writeAndOpen(file, layout);
   ASSERT_NE(h, nullptr);
   h->rbBlockWidth = 100, h->rbBlockHeight = 70;
@@ -142,7 +131,7 @@ TEST(KtifRasterBuffer, SequentialReadDecodesEachBlockOnceDespiteEviction) {
 
 TEST(KtifRasterBuffer, PerLayerBlockIsStoredToItsOwnLayer) {
   TempFile file("rb_write");
-  TiffImageSpec layout = image(128, 64, 8, 3, 64, 64);
+  TiffImageSpec layout = tiffImage(128, 64, 8, 3, 64, 64);
   layout.planarConfig = 2;
   tiffBuilderWrite(file.path(), {layout});
   {
@@ -166,7 +155,7 @@ TEST(KtifRasterBuffer, PerLayerBlockIsStoredToItsOwnLayer) {
 }
 
 TEST(KtifRasterBuffer, WideStripsReadDirectlyAndOncePerBlock) {
-  const TiffImageSpec layout = image(5500, 300, 8, 3, 0, 7);  // 5 x 2 blocks of 1280 x 256
+  const TiffImageSpec layout = tiffImage(5500, 300, 8, 3, 0, 7);  // 5 x 2 blocks of 1280 x 256
   // Whole rows of a raster-buffer row are held when they fit; taller blocks
   // are read row by row, only their own columns.
   for (bool band : {true, false}) {
@@ -243,7 +232,7 @@ TEST(KtifRasterBuffer, WideStripsReadOnlyWhatTheirByteCountsHold) {
 TEST(KtifRasterBuffer, WideYCbCrIsDeliveredAsRgbNotAsStored) {
   // Every stored byte is 200: as stored each layer would read 200, as RGB the
   // colour is far from grey.
-  TiffImageSpec layout = image(5500, 8, 8, 3, 0, 8);
+  TiffImageSpec layout = tiffImage(5500, 8, 8, 3, 0, 8);
   layout.photometric = 6;
   layout.value = [](int, uint32_t, uint32_t) { return 200.0; };
   TempFile file("rb_ycbcr");
@@ -277,7 +266,7 @@ TEST(KtifRasterBuffer, NotHandledWarningsAppearOncePerProcess) {
   // Through a read: a 4-bit raster-buffer block starting at an odd pixel
   // inside a tile gets that part zero-filled, and the warning once.
   TempFile file("rb_offset");
-  const TiffImageSpec layout = image(200, 64, 4, 1, 64, 32);
+  const TiffImageSpec layout = tiffImage(200, 64, 4, 1, 64, 32);
   KtifHandle h = writeAndOpen(file, layout);
   h->rbBlockWidth = 51, h->rbBlockHeight = 32;
   std::vector<unsigned char> buffer(51 * 32);

@@ -36,11 +36,8 @@ TEST(TiffBuilder, LibtiffReadsBackRepresentativeLayouts) {
   };
   std::vector<TiffImageSpec> layouts;
   for (const auto& k : kinds) {
-    TiffImageSpec s;
-    s.width = 37, s.height = 29, s.rowsPerStrip = s.tileHeight, s.bitsPerSample = k[0];
-    s.sampleFormat = k[1], s.samplesPerPixel = k[2], s.planarConfig = k[3], s.tiled = k[4];
-    s.compression = k[5], s.photometric = k[2] == 3 ? 2 : 1;
-    layouts.push_back(s);
+    layouts.push_back(tiffImage(37, 29, k[0], k[2], k[4] ? 16 : 0, 16, k[5]));
+    layouts.back().sampleFormat = k[1], layouts.back().planarConfig = k[3];
   }
   TempFile file("builder");
   tiffBuilderWrite(file.path(), layouts);

@@ -88,10 +88,8 @@ TEST(KtifUnpack, RasterReadDeliversTheHostLayout) {
                                {4, 2, 1, 1, 1, 1}, {1, 1, 1, 1, 0, 1},  {16, 1, 1, 0, 0, 1},
                                {32, 2, 1, 1, 1, 3}};
   for (const auto& k : kinds) {
-    TiffImageSpec layout;
-    layout.width = 37, layout.height = 20, layout.rowsPerStrip = 7, layout.bitsPerSample = k[0];
-    layout.samplesPerPixel = k[1], layout.planarConfig = k[2], layout.tiled = k[3];
-    layout.photometric = k[4], layout.sampleFormat = k[5];
+    TiffImageSpec layout = tiffImage(37, 20, k[0], k[1], k[3] ? 16 : 0, k[3] ? 16 : 7);
+    layout.planarConfig = k[2], layout.photometric = k[4], layout.sampleFormat = k[5];
     TempFile file("raster_read");
     tiffBuilderWrite(file.path(), {layout});
     KtifHandle h = ktifOpenOrFail(file.path());
@@ -112,9 +110,7 @@ TEST(KtifUnpack, RasterReadDeliversTheHostLayout) {
 
 TEST(KtifUnpack, LayersOfOneInterleavedBlockReadTheFileOnce) {
   TempFile file("interleave_cache");
-  TiffImageSpec layout;
-  layout.width = 16, layout.height = 16, layout.samplesPerPixel = 3, layout.photometric = 2;
-  tiffBuilderWrite(file.path(), {layout});
+  tiffBuilderWrite(file.path(), {tiffImage(16, 16, 8, 3)});
   KtifHandle h = ktifOpenOrFail(file.path());
   ASSERT_NE(h, nullptr);
   Bytes block(256);

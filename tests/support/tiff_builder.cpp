@@ -165,6 +165,17 @@ bool writeImage(TIFF* tif, const TiffImageSpec& layout) {
 
 }  // namespace
 
+TiffImageSpec tiffImage(uint32_t width, uint32_t height, uint16_t bits, uint16_t samples,
+                        uint32_t tileWidth, uint32_t rows, uint16_t compression) {
+  TiffImageSpec layout;
+  layout.width = width, layout.height = height, layout.bitsPerSample = bits;
+  layout.samplesPerPixel = samples, layout.photometric = samples == 3 ? 2 : 1;
+  layout.tiled = tileWidth != 0, layout.tileWidth = tileWidth;
+  layout.tileHeight = rows != 0 ? rows : tileWidth;
+  layout.rowsPerStrip = rows, layout.compression = compression;
+  return layout;
+}
+
 double tiffBuilderPattern(const TiffImageSpec& layout, int layer, uint32_t x, uint32_t y) {
   const uint64_t seed = patternSeed(layer, x, y);
   const uint16_t bits = layout.bitsPerSample;

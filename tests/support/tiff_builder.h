@@ -39,6 +39,12 @@ struct TiffImageSpec {
   std::function<double(int layer, uint32_t x, uint32_t y)> value;
 };
 
+// A layout of `samples` samples (three are RGB) in tiles of tileWidth x rows
+// (rows 0: square tiles), or in strips of `rows` rows (0: one strip) when
+// tileWidth is 0.
+TiffImageSpec tiffImage(uint32_t width, uint32_t height, uint16_t bits = 8, uint16_t samples = 1,
+                        uint32_t tileWidth = 0, uint32_t rows = 0, uint16_t compression = 1);
+
 // The pattern the default `value` uses, reduced to the bit depth.
 double tiffBuilderPattern(const TiffImageSpec& layout, int layer, uint32_t x, uint32_t y);
 

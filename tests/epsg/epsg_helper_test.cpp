@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "epsg_helper.h"
+#include "host_owners.h"
 #include "kerr_exception.h"
 #include "kint.h"
-#include "kmsc.h"
 
 namespace {
 
@@ -26,20 +26,17 @@ class LogCapture {
 };
 
 TEST(EPSGHelper, CodeToRecordAndBack) {
-  _kprj_MapProjectionEx* projection = nullptr;
-  char* units = nullptr;
-  GetProjAndUnitsFromEPSG(2193, &projection, &units);
+  Projection projection;
+  HeapText units;
+  GetProjAndUnitsFromEPSG(2193, out(projection), out(units));
   ASSERT_NE(projection, nullptr);
-  ASSERT_NE(units, nullptr);
-  EXPECT_STREQ(units, "meters");
-  EXPECT_STREQ(kprj_MapProjectionName(projection), "Transverse Mercator");
+  EXPECT_STREQ(units.get(), "meters");
+  EXPECT_STREQ(kprj_MapProjectionName(projection.get()), "Transverse Mercator");
   auto* pro = static_cast<const Kprj_ProParameters*>(
-      kprj_MapProjectionCSRGet(projection, KPRJ_FORM_PRO_PARAMETERS));
+      kprj_MapProjectionCSRGet(projection.get(), KPRJ_FORM_PRO_PARAMETERS));
   ASSERT_NE(pro, nullptr);
   EXPECT_EQ(pro->parameters[2], 0.9996);
-  EXPECT_EQ(GetEPSGCode(projection, units), 2193);
-  kprj_ProjectionFree(&projection, nullptr);
-  kmsc_HeapFree(units);
+  EXPECT_EQ(GetEPSGCode(projection.get(), units.get()), 2193);
 }
 
 TEST(EPSGHelper, FailuresFollowTheirConventions) {
@@ -54,8 +51,7 @@ TEST(EPSGHelper, FailuresFollowTheirConventions) {
     EXPECT_STREQ(e.what(), "Can not use EPSG code to get a valid mapProjection");
     EXPECT_EQ(e.source(), "EPSGHelper");
     EXPECT_EQ(e.label(), "GetProjAndUnitsFromEPSG");
-    Kerr_Report* report = e.releaseReport();
-    kerr_DeleteErrorReportEx(&report);
+    Report(e.releaseReport());
   }
   EXPECT_EQ(units, nullptr);
   EXPECT_EQ(projection, nullptr);
@@ -65,19 +61,17 @@ TEST(EPSGHelper, FailuresFollowTheirConventions) {
 
   // A projection the translator rejects (Space Oblique Mercator has no EPSG
   // form), and one the record conversion rejects (none at all).
-  Kprj_ProParameters* pro = kprj_ProParametersCreateByName("Space Oblique Mercator", nullptr);
+  Pro pro(kprj_ProParametersCreateByName("Space Oblique Mercator", nullptr));
   ASSERT_NE(pro, nullptr);
   ASSERT_TRUE(kprj_SpheroidByName(kint_GetInit(), "WGS 84", pro->spheroid, nullptr));
-  _kprj_MapProjectionEx* rejected = kprj_ProjectionInit(kint_GetInit(), pro, nullptr);
-  kprj_ProParametersFree(&pro, nullptr);
-  for (const _kprj_MapProjectionEx* input : {static_cast<const _kprj_MapProjectionEx*>(rejected),
-                                             static_cast<const _kprj_MapProjectionEx*>(nullptr)}) {
+  Projection rejected(kprj_ProjectionInit(kint_GetInit(), pro.get(), nullptr));
+  const _kprj_MapProjectionEx* inputs[] = {rejected.get(), nullptr};
+  for (const _kprj_MapProjectionEx* input : inputs) {
     log.lines.clear();
     EXPECT_EQ(GetEPSGCode(input, "meters"), 0);
     ASSERT_EQ(log.lines.size(), 1u);
     EXPECT_NE(log.lines[0].find("GetEPSGCode"), std::string::npos) << log.lines[0];
   }
-  kprj_ProjectionFree(&rejected, nullptr);
 }
 
 // Registered before the translator exists, this handler runs after the

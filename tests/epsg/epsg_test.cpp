@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "epsg_translator.h"
+#include "host_owners.h"
 #include "ktxt.h"
 
 namespace {
@@ -47,10 +48,8 @@ struct Record {
 };
 
 std::string narrow(const wchar_t* text) {
-  char* n = ktxt_Text_Unicode2Ascii(text);
-  std::string out = n ? n : "";
-  kmsc_HeapFree(n);
-  return out;
+  HeapText n(ktxt_Text_Unicode2Ascii(text));
+  return n ? n.get() : "";
 }
 
 nlohmann::json projinfo(long code) {
@@ -166,7 +165,9 @@ TEST(EPSGTranslator, RefusesWhatTheHostCannotHoldExactly) {
 // Variants converted into the host's parameter set project like the
 // registry's own definition (converted by PROJ).
 TEST(EPSGTranslator, ConvertedVariantsProjectAlike) {
-  PJ_CONTEXT* context = proj_context_create();
+  using Pj = std::unique_ptr<PJ, decltype(&proj_destroy)>;
+  std::unique_ptr<PJ_CONTEXT, decltype(&proj_context_destroy)> context(proj_context_create(),
+                                                                       proj_context_destroy);
   // Code, then a longitude and latitude inside the system's area.
   using Case = std::tuple<long, double, double>;
   for (auto [code, lon, lat] :
@@ -189,38 +190,37 @@ TEST(EPSGTranslator, ConvertedVariantsProjectAlike) {
     text << " +x_0=" << s[6] << " +y_0=" << s[7] << " +a=" << p->spheroid->semiMajor
          << " +b=" << p->spheroid->semiMinor;
     const std::string definition = text.str();
-    PJ* mine = proj_create(context, definition.c_str());
+    Pj mine(proj_create(context.get(), definition.c_str()), proj_destroy);
     ASSERT_NE(mine, nullptr) << definition;
 
-    PJ* target = proj_create_from_database(context, "EPSG", std::to_string(code).c_str(),
-                                           PJ_CATEGORY_CRS, 0, nullptr);
-    PJ* base = proj_crs_get_geodetic_crs(context, target);
-    PJ* raw = proj_create_crs_to_crs_from_pj(context, base, target, nullptr, nullptr);
-    PJ* registry = proj_normalize_for_visualization(context, raw);
-    PJ_COORD expected = proj_trans(registry, PJ_FWD, proj_coord(lon, lat, 0, 0));
-    PJ_COORD actual = proj_trans(mine, PJ_FWD, proj_coord(proj_torad(lon), proj_torad(lat), 0, 0));
+    Pj target(proj_create_from_database(context.get(), "EPSG", std::to_string(code).c_str(),
+                                        PJ_CATEGORY_CRS, 0, nullptr),
+              proj_destroy);
+    Pj base(proj_crs_get_geodetic_crs(context.get(), target.get()), proj_destroy);
+    Pj raw(
+        proj_create_crs_to_crs_from_pj(context.get(), base.get(), target.get(), nullptr, nullptr),
+        proj_destroy);
+    Pj registry(proj_normalize_for_visualization(context.get(), raw.get()), proj_destroy);
+    PJ_COORD expected = proj_trans(registry.get(), PJ_FWD, proj_coord(lon, lat, 0, 0));
+    PJ_COORD actual =
+        proj_trans(mine.get(), PJ_FWD, proj_coord(proj_torad(lon), proj_torad(lat), 0, 0));
     EXPECT_NEAR(actual.xy.x, expected.xy.x, 1e-6) << definition;
     EXPECT_NEAR(actual.xy.y, expected.xy.y, 1e-6) << definition;
-    for (PJ* object : {mine, target, base, raw, registry}) proj_destroy(object);
   }
-  proj_context_destroy(context);
 }
 
 // A conversion code (what ProjectionGeoKey holds) on the ellipsoid of a
 // system built on it gives that system's record without its geodesy; 19905
 // (Mercator A, scale 0.997) has a host form that depends on the ellipsoid.
 TEST(EPSGTranslator, ConversionsOnTheImageEllipsoid) {
-  struct ProFree {
-    void operator()(Kprj_ProParameters* pro) const { kprj_ProParametersFree(&pro, nullptr); }
-  };
   using Case = std::pair<long, long>;  // conversion, projected system
   for (auto [conversion, system] : {Case{19916, 27700}, Case{18052, 21892}, Case{16206, 28406},
                                     Case{19905, 3002}, Case{16031, 32631}}) {
     SCOPED_TRACE(conversion);
     Record r(system);
     const Kprj_ProParameters* want = r.pro();
-    std::unique_ptr<Kprj_ProParameters, ProFree> got(translator().exportConversion(
-        conversion, want->spheroid->semiMajor, want->spheroid->semiMinor));
+    Pro got(translator().exportConversion(conversion, want->spheroid->semiMajor,
+                                          want->spheroid->semiMinor));
     ASSERT_NE(got, nullptr);
     EXPECT_EQ(got->number, want->number);
     EXPECT_EQ(got->zone, want->zone);

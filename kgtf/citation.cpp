@@ -24,10 +24,14 @@ namespace {
 
 constexpr uint16_t kUserDefined = 32767;
 
-const char* const kCitationFormat =
-    "%s\n"
-    "Georeferencing recorded by ktiflib; keep these lines to preserve units\n"
-    "ktiflib %s\n"
+// The label, notice and identification lines, which every citation of ours
+// begins with (the geocoding writers' citations too).
+#define KGTF_CITATION_HEADER                                                 \
+  "%s\n"                                                                     \
+  "Georeferencing recorded by ktiflib; keep these lines to preserve units\n" \
+  "ktiflib %s\n"
+const char* const kCitationHeaderFormat = KGTF_CITATION_HEADER;
+const char* const kCitationFormat = KGTF_CITATION_HEADER
     "%s"
     "Projection Name = %s\n"
     "Units = %s\n"
@@ -48,11 +52,6 @@ Overrides overridesPreference() {
     result = Overrides::Ignore;
   if (value != pref.defaultText) kmsc_HeapFree(value);
   return result;
-}
-
-bool writeCitationPreference() {
-  const KtifPreference& pref = ktifPreferences[KTIF_PREF_WRITE_CITATION];
-  return kpmg_GetBooleanPreference(pref.group, pref.key, pref.defaultNumber != 0, nullptr) != 0;
 }
 
 uint16_t shortKey(GTIF* gtif, geokey_t key) {
@@ -136,6 +135,21 @@ bool compatible(const char* units, const char* reference) {
 
 }  // namespace
 
+bool CitationWritePreference() {
+  const KtifPreference& pref = ktifPreferences[KTIF_PREF_WRITE_CITATION];
+  return kpmg_GetBooleanPreference(pref.group, pref.key, pref.defaultNumber != 0, nullptr) != 0;
+}
+
+char* CitationHeaderCreate(Kerr_Report** err) {
+  return kstr_Sprintf(nullptr, kCitationHeaderFormat, err, kCitationLabel, ktif_Version());
+}
+
+char* CitationTextCreate(bool noGeocoding, const char* projectionName, const char* units,
+                         const char* geotiffUnits, Kerr_Report** err) {
+  return kstr_Sprintf(nullptr, kCitationFormat, err, kCitationLabel, ktif_Version(),
+                      noGeocoding ? kNoGeocodingLine : "", projectionName, units, geotiffUnits);
+}
+
 bool GeoKeyShortGet(GTIF* gtif, geokey_t key, uint16_t* value) {
   if (!gtif || !value) return false;
   int size = 0;
@@ -201,7 +215,7 @@ int UnitsAndProjectionNameSet(GTIF* gtif, const char* units, const char* geotiff
   KerrFrame frame(kLabel, err, KERR_PRINT_NOVSL);
   if (!gtif) return frame.fail(__LINE__, "Args"), 0;
 
-  bool writeCitation = writeCitationPreference();
+  bool writeCitation = CitationWritePreference();
   uint16_t modelType = shortKey(gtif, GTModelTypeGeoKey);
   if (!writeCitation && modelType != 0) return 1;
   if (!units || !projectionName) units = kprj_UnitsNameOther();
@@ -209,8 +223,7 @@ int UnitsAndProjectionNameSet(GTIF* gtif, const char* units, const char* geotiff
   if (!geotiffUnits) geotiffUnits = "?";
 
   char* text =
-      kstr_Sprintf(nullptr, kCitationFormat, frame.slot(), kCitationLabel, ktif_Version(),
-                   modelType == 0 ? kNoGeocodingLine : "", projectionName, units, geotiffUnits);
+      CitationTextCreate(modelType == 0, projectionName, units, geotiffUnits, frame.slot());
   if (!text) return frame.calleeFailed(__LINE__, "kstr_Sprintf"), 0;
 
   // Without the preference only the geocoding lines go out: they are what a

@@ -31,6 +31,20 @@ extern const char* const kCitationLabel;
 int UnitsAndProjectionNameGet(GTIF* gtif, char** units, char** geotiffUnits, char** projectionName,
                               Kerr_Report** err);
 
+/* The "write_citation" preference (default true; a failed read is the
+ * default). */
+bool CitationWritePreference();
+
+/* Our three first citation lines (label, notice, identification), each ending
+ * in "\n": a new heap string, or null with a report. */
+char* CitationHeaderCreate(Kerr_Report** err);
+
+/* Our full citation with those names (none may be null) and, when
+ * `noGeocoding`, the line "Geocoding information not available": a new heap
+ * string, or null with a report. */
+char* CitationTextCreate(bool noGeocoding, const char* projectionName, const char* units,
+                         const char* geotiffUnits, Kerr_Report** err);
+
 /* Writes the citation (null names become "other" / "Unknown"). With the
  * "write_citation" preference false, nothing is written when a model type is
  * set, and only the geocoding lines when it is not. Returns 1, or 0 with a

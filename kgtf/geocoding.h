@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include <geotiffio.h>
 
@@ -67,6 +68,58 @@ Kprj_ProParameters* kgtf_ProjectionReadStatePlane(GTIF* gtif, int32_t code, Kerr
 /* The zone and NAD code of a State Plane projection code (10101 to 15999);
  * false for a code that names no zone of the State Plane table. */
 bool statePlaneZoneOfProjection(int32_t code, int32_t* zone, int32_t* nadCode);
+
+/* ---- Writers --------------------------------------------------------- */
+
+/* The GeoKeys of a host map projection set in `gtif` (written later by the
+ * caller with GTIFWriteKeys): model type, a standard coordinate-system code
+ * where a table or the EPSG translation knows one, else a user-defined system
+ * key by key, the units key and citations. A projection that GeoTIFF cannot
+ * hold gives a warning and model type 0. Returns 1, or 0 with a report; keys
+ * set before a failure stay in the handle. */
+int GeoTIFFGeocodingSet(GTIF* gtif, const char* projectionName, const char* unitsName,
+                        const _kprj_MapProjectionEx* projection, Kerr_Report** err);
+
+/* The writers of one kind of coordinate system each. Return 1, or 0 with a
+ * report (GCSWrite, PCSWriteUTM, PCSWriteStatePlane and PCSWriteUserDefined
+ * never fail once their arguments are there). */
+int GCSWrite(GTIF* gtif, const Kprj_ProParameters* pro, Kerr_Report** err);
+int PCSWriteUTM(GTIF* gtif, const Kprj_ProParameters* pro, Kerr_Report** err);
+int PCSWriteStatePlane(GTIF* gtif, const Kprj_ProParameters* pro, const char* unitsName,
+                       Kerr_Report** err);
+int PCSWriteRSO(GTIF* gtif, const char* unitsName, const Kprj_ProParameters* pro,
+                Kerr_Report** err);
+/* With a units name outside the linear units table, ProjLinearUnitsGeoKey is
+ * 32767 (user-defined) and ProjLinearUnitSizeGeoKey gives meters per unit. */
+int PCSWriteEPSG(GTIF* gtif, const _kprj_MapProjectionEx* projection, const char* unitsName,
+                 Kerr_Report** err);
+int PCSWriteUserDefined(GTIF* gtif, const Kprj_ProParameters* pro, Kerr_Report** err);
+/* UTM, State Plane (without units) or user-defined by projection number;
+ * reports are dropped. */
+void PCSWriteByNumber(GTIF* gtif, const Kprj_ProParameters* pro);
+
+/* The spheroid's name and the datum's (null when absent or "Undefined");
+ * both null without a spheroid. Borrowed from `pro`. */
+void SpheroidAndDatumNamesGet(const Kprj_ProParameters* pro, const char** spheroidName,
+                              const char** datumName);
+
+/* One double key from a value in radians / meters, converted into every
+ * angular / linear table row carrying `unitCode` (the last row's value
+ * stands). 1 when a row matched, else 0 (nothing set). */
+int setAngularParam(GTIF* gtif, int key, int unitCode, double value);
+int setLinearParam(GTIF* gtif, int key, int unitCode, double value);
+
+/* The units of the GeoKeys written for a projection: "dd" for geographic,
+ * `fallback` for the unknown projection, "us_survey_feet" for State Plane not
+ * on NAD83, else "meters". A constant or `fallback` itself. */
+const char* GeoTIFFUnitsNameGet(const Kprj_ProParameters* pro, const char* projectionName,
+                                const char* fallback);
+
+/* Key setters of the writers: one SHORT value; a citation of the given lines,
+ * behind our three identification lines unless "write_citation" is false.
+ * Nonzero on success. */
+int shortKeySet(GTIF* gtif, geokey_t key, int value);
+int citationKeySet(GTIF* gtif, geokey_t key, const std::string& lines);
 
 /* ---- Containing the EPSG road ---------------------------------------- */
 

@@ -90,6 +90,30 @@ KTIF_API void kgtf_GeoTIFFGeoreferencingSet(TIFF* tif, GTIF* gtif, int rasterTyp
  * cannot be read leaves a usable record without them. */
 KTIF_API void kgtf_GeoTIFFParamsRead(TIFF* tif, Kgtf_GeoTIFFParams** params, Kerr_Report** err);
 
+/* Writes a record's georeferencing into the current directory of a TIFF
+ * open for writing, before that directory is written: the GeoKeys, this
+ * library's citation and the transform tags. A record whose geocoding was not
+ * changed carries over the keys it was read with (its metaData listing; the
+ * tag section of the listing is not replayed, since the transform tags follow
+ * the record's own transform). When the georeferencing was set, the
+ * transform goes out in the units of the GeoKeys, converted from the record's
+ * unitsName, and the citation keeps both unit names so that reading converts
+ * back. The key handle is libgeotiff's GTIFNewEx with its messages routed
+ * into host reports; it is written (GTIFWriteKeys) and freed here. A null
+ * params writes nothing. Warnings are shown with kerr_PrintErrorReport. */
+KTIF_API void kgtf_GeoTIFFParamsWrite(TIFF* tif, const Kgtf_GeoTIFFParams* params,
+                                      Kerr_Report** err);
+
+/* The GeoKeys of a projection record set in gtif (the caller writes them):
+ * always this library's full citation (with "Geocoding information not
+ * available" for a null pro), then, for an internal projection, a geographic
+ * system (number 0) or a projected one: UTM and State Plane by code where the
+ * tables have one, any other projection as a user-defined system. The model
+ * type is the caller's to set. Null names stand for the unknown projection
+ * and the other units. */
+KTIF_API void kgtf_ProParametersWrite(GTIF* gtif, const char* unitsName, const char* projectionName,
+                                      const Kprj_ProParameters* pro, Kerr_Report** err);
+
 /* 1 when the transform / projection can be stored in a GeoTIFF file. */
 KTIF_API int32_t kgtf_XFormIsWritable(const Kxfr_XForm* xform);
 KTIF_API int32_t kgtf_ProjectionIsWritable(const _kprj_MapProjectionEx* projection);

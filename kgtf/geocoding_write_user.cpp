@@ -1,0 +1,170 @@
+// User-defined projected systems: a host projection record spelt out as
+// ProjCoordTransGeoKey and its parameter keys, one table row per projection.
+#include <cstdint>
+#include <string>
+
+#include "geocoding.h"
+#include "tables.h"
+
+namespace {
+
+constexpr int kUserDefined = 32767;
+constexpr int kMeters = 9001;
+constexpr int kDecimalDegrees = 9102;
+constexpr int kNumberEquidistantConic = 8;
+constexpr int kNumberHotine = 20;
+constexpr int kNumberGaussKruger = 36;
+
+// How a parameter key gets its value: an angle (radians in the record,
+// written in degrees), a length (meters), a scale as stored, or a constant.
+enum class Kind { kAngle, kLength, kScale, kConstant };
+
+struct KeyParam {
+  Kind kind;
+  int key;
+  double slotOrValue;  // parameter index, or the constant
+};
+
+constexpr KeyParam A(int key, int slot) {
+  return {Kind::kAngle, key, double(slot)};
+}
+constexpr KeyParam L(int key, int slot) {
+  return {Kind::kLength, key, double(slot)};
+}
+constexpr KeyParam S(int key, int slot) {
+  return {Kind::kScale, key, double(slot)};
+}
+constexpr KeyParam C(int key, double value) {
+  return {Kind::kConstant, key, value};
+}
+
+constexpr KeyParam kAlbers[] = {A(ProjStdParallel1GeoKey, 2), A(ProjStdParallel2GeoKey, 3),
+                                A(ProjCenterLongGeoKey, 4),   A(ProjNatOriginLatGeoKey, 5),
+                                L(ProjFalseEastingGeoKey, 6), L(ProjFalseNorthingGeoKey, 7)};
+constexpr KeyParam kLambert[] = {
+    A(ProjStdParallel1GeoKey, 2),       A(ProjStdParallel2GeoKey, 3),
+    A(ProjNatOriginLongGeoKey, 4),      A(ProjFalseOriginLongGeoKey, 4),
+    A(ProjFalseOriginLatGeoKey, 5),     L(ProjFalseOriginEastingGeoKey, 6),
+    L(ProjFalseOriginNorthingGeoKey, 7)};
+constexpr KeyParam kMercator[] = {A(ProjNatOriginLongGeoKey, 4), A(ProjNatOriginLatGeoKey, 5),
+                                  C(ProjScaleAtNatOriginGeoKey, 1.0), L(ProjFalseEastingGeoKey, 6),
+                                  L(ProjFalseNorthingGeoKey, 7)};
+constexpr KeyParam kPolarStereographic[] = {
+    A(ProjStraightVertPoleLongGeoKey, 4), A(ProjNatOriginLatGeoKey, 5),
+    L(ProjFalseEastingGeoKey, 6), L(ProjFalseNorthingGeoKey, 7)};
+constexpr KeyParam kCentre[] = {A(ProjCenterLongGeoKey, 4), A(ProjCenterLatGeoKey, 5),
+                                L(ProjFalseEastingGeoKey, 6), L(ProjFalseNorthingGeoKey, 7)};
+constexpr KeyParam kEquidistantConic[] = {A(ProjCenterLongGeoKey, 4), A(ProjNatOriginLatGeoKey, 5),
+                                          L(ProjFalseEastingGeoKey, 6),
+                                          L(ProjFalseNorthingGeoKey, 7)};
+constexpr KeyParam kEquidistantConicParallels[] = {A(ProjStdParallel1GeoKey, 2),
+                                                   A(ProjStdParallel2GeoKey, 3)};
+constexpr KeyParam kTransverseMercator[] = {
+    S(ProjScaleAtNatOriginGeoKey, 2), A(ProjNatOriginLongGeoKey, 4), A(ProjNatOriginLatGeoKey, 5),
+    L(ProjFalseEastingGeoKey, 6), L(ProjFalseNorthingGeoKey, 7)};
+constexpr KeyParam kMeridian[] = {A(ProjCenterLongGeoKey, 4), L(ProjFalseEastingGeoKey, 6),
+                                  L(ProjFalseNorthingGeoKey, 7)};
+constexpr KeyParam kHotine[] = {S(ProjScaleAtCenterGeoKey, 2), A(ProjCenterLatGeoKey, 5),
+                                L(ProjCenterEastingGeoKey, 6), L(ProjCenterNorthingGeoKey, 7),
+                                A(ProjAzimuthAngleGeoKey, 3),  A(ProjCenterLongGeoKey, 4)};
+constexpr KeyParam kGaussKruger[] = {A(ProjNatOriginLongGeoKey, 4), A(ProjNatOriginLatGeoKey, 5),
+                                     L(ProjFalseEastingGeoKey, 6), L(ProjFalseNorthingGeoKey, 7)};
+
+struct Row {
+  int number;      // host projection number
+  int coordTrans;  // ProjCoordTransGeoKey value
+  const KeyParam* keys;
+  size_t keyCount;
+};
+
+template <size_t N>
+constexpr Row row(int number, int coordTrans, const KeyParam (&keys)[N]) {
+  return {number, coordTrans, keys, N};
+}
+
+constexpr Row kRows[] = {
+    row(3, CT_AlbersEqualArea, kAlbers),
+    row(4, CT_LambertConfConic_2SP, kLambert),
+    row(5, CT_Mercator, kMercator),
+    row(6, CT_PolarStereographic, kPolarStereographic),
+    row(7, CT_Polyconic, kCentre),
+    row(kNumberEquidistantConic, CT_EquidistantConic, kEquidistantConic),
+    row(9, CT_TransverseMercator, kTransverseMercator),
+    row(10, CT_Stereographic, kCentre),
+    row(11, CT_LambertAzimEqualArea, kCentre),
+    row(12, CT_AzimuthalEquidistant, kCentre),
+    row(13, CT_Gnomonic, kCentre),
+    row(14, CT_Orthographic, kCentre),
+    row(16, CT_Sinusoidal, kMeridian),
+    row(17, CT_Equirectangular, kCentre),
+    row(18, CT_MillerCylindrical, kMeridian),
+    row(19, CT_VanDerGrinten, kMeridian),
+    row(kNumberHotine, CT_ObliqueMercator, kHotine),
+    row(24, CT_Robinson, kMeridian),
+    row(kNumberGaussKruger, CT_TransverseMercator, kGaussKruger),
+};
+
+const Row* rowByNumber(int number) {
+  for (const Row& r : kRows)
+    if (r.number == number) return &r;
+  return nullptr;
+}
+
+void keysSet(GTIF* gtif, const KeyParam* keys, size_t count, const double* p) {
+  for (size_t i = 0; i < count; ++i) {
+    const KeyParam& k = keys[i];
+    const auto key = static_cast<geokey_t>(k.key);
+    const int slot = static_cast<int>(k.slotOrValue);
+    switch (k.kind) {
+      case Kind::kAngle:
+        setAngularParam(gtif, k.key, kDecimalDegrees, p[slot]);
+        break;
+      case Kind::kLength:
+        setLinearParam(gtif, k.key, kMeters, p[slot]);
+        break;
+      case Kind::kScale:
+        GTIFKeySet(gtif, key, TYPE_DOUBLE, 1, p[slot]);
+        break;
+      case Kind::kConstant:
+        GTIFKeySet(gtif, key, TYPE_DOUBLE, 1, k.slotOrValue);
+        break;
+    }
+  }
+}
+
+}  // namespace
+
+int PCSWriteUserDefined(GTIF* gtif, const Kprj_ProParameters* pro, Kerr_Report** err) {
+  static const char* kLabel = "PCSWriteUserDefined";
+  KerrFrame frame(kLabel, err, KERR_PRINT_NOVSL);
+  if (gtif == nullptr || pro == nullptr || pro->parameters == nullptr)
+    return frame.fail(__LINE__, "Args"), 0;
+  const double* p = pro->parameters;
+  shortKeySet(gtif, ProjectedCSTypeGeoKey, kUserDefined);
+  if (const Row* r = pro->type == KPRJ_PROJECTION_INTERNAL ? rowByNumber(pro->number) : nullptr) {
+    bool gaussKruger = r->number == kNumberGaussKruger;
+    // Gauss-Kruger zones carry their zone in the projection code; a zone that
+    // cannot make a 16-bit code leaves the projection user-defined.
+    int64_t zoneCode = 16200 + int64_t(pro->zone);
+    int projection = gaussKruger && zoneCode > 0 && zoneCode < kUserDefined
+                         ? static_cast<int>(zoneCode)
+                         : kUserDefined;
+    shortKeySet(gtif, ProjectionGeoKey, projection);
+    shortKeySet(gtif, ProjLinearUnitsGeoKey, kMeters);
+    // A Hotine without its azimuth (parameter 12) cannot be spelt out.
+    bool hotine = r->number == kNumberHotine;
+    if (!hotine || p[12] > 0.0) {
+      if (hotine) shortKeySet(gtif, GeogAzimuthUnitsGeoKey, kDecimalDegrees);
+      shortKeySet(gtif, ProjCoordTransGeoKey, r->coordTrans);
+      keysSet(gtif, r->keys, r->keyCount, p);
+      if (r->number == kNumberEquidistantConic && p[8] > 0.0)
+        keysSet(gtif, kEquidistantConicParallels, 2, p);
+    }
+  }
+  Kerr_Report* dropped = nullptr;
+  GCSWrite(gtif, pro, &dropped);
+  kerr_DeleteErrorReportEx(&dropped);
+  citationKeySet(gtif, PCSCitationGeoKey,
+                 std::string("Projection = ") + (pro->name != nullptr ? pro->name : "?"));
+  return 1;
+}

@@ -18,35 +18,12 @@
 // A one-pixel 8-bit TIFF written to a temporary file: `write` runs with the
 // file open for writing and a fresh key handle, which is written afterwards.
 inline void writeWithKeys(const std::string& path, const std::function<void(TIFF*, GTIF*)>& write) {
-  Tiff tif(XTIFFOpen(path.c_str(), "w"));
-  ASSERT_NE(tif, nullptr) << path;
-  TIFFSetField(tif.get(), TIFFTAG_IMAGEWIDTH, 1u);
-  TIFFSetField(tif.get(), TIFFTAG_IMAGELENGTH, 1u);
-  TIFFSetField(tif.get(), TIFFTAG_BITSPERSAMPLE, 8);
-  TIFFSetField(tif.get(), TIFFTAG_SAMPLESPERPIXEL, 1);
-  TIFFSetField(tif.get(), TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-  {
-    Gtif gtif(GTIFNew(tif.get()));
-    ASSERT_NE(gtif, nullptr);
-    write(tif.get(), gtif.get());
-    GTIFWriteKeys(gtif.get());
-  }
-  unsigned char pixel = 0;
-  TIFFWriteScanline(tif.get(), &pixel, 0, 0);
+  geoTiffWriteWith(path, true, write);
 }
 
 // The same, with a writer that makes its own key handle (the write driver).
 inline void writeWithTiff(const std::string& path, const std::function<void(TIFF*)>& write) {
-  Tiff tif(XTIFFOpen(path.c_str(), "w"));
-  ASSERT_NE(tif, nullptr) << path;
-  TIFFSetField(tif.get(), TIFFTAG_IMAGEWIDTH, 1u);
-  TIFFSetField(tif.get(), TIFFTAG_IMAGELENGTH, 1u);
-  TIFFSetField(tif.get(), TIFFTAG_BITSPERSAMPLE, 8);
-  TIFFSetField(tif.get(), TIFFTAG_SAMPLESPERPIXEL, 1);
-  TIFFSetField(tif.get(), TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-  write(tif.get());
-  unsigned char pixel = 0;
-  TIFFWriteScanline(tif.get(), &pixel, 0, 0);
+  geoTiffWriteWith(path, false, [&](TIFF* tif, GTIF*) { write(tif); });
 }
 
 // The values of a double array tag (empty when absent).

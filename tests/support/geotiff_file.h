@@ -36,24 +36,35 @@ inline void geoKeysSet(GTIF* gtif, const std::string& items) {
   }
 }
 
-// A size x size 8-bit image of zeros: `tags` sets tags directly, then `keys`
-// sets the GeoKeys written (none: no key directory is written).
-inline void geoTiffWrite(const std::string& path, const GeoKeysSet& keys,
-                         const TagsSet& tags = nullptr, uint32_t size = 1) {
+// A size x size 8-bit image of zeros: `write` sets tags and, when `keys`,
+// the GeoKeys of a key handle that is written afterwards (else it gets null).
+inline void geoTiffWriteWith(const std::string& path, bool keys,
+                             const std::function<void(TIFF*, GTIF*)>& write, uint32_t size = 1) {
   Tiff tif(XTIFFOpen(path.c_str(), "w"));
   ASSERT_NE(tif, nullptr) << path;
   TIFFSetField(tif.get(), TIFFTAG_IMAGEWIDTH, size);
   TIFFSetField(tif.get(), TIFFTAG_IMAGELENGTH, size);
   TIFFSetField(tif.get(), TIFFTAG_BITSPERSAMPLE, 8);
+  TIFFSetField(tif.get(), TIFFTAG_SAMPLESPERPIXEL, 1);
   TIFFSetField(tif.get(), TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-  if (tags) tags(tif.get());
-  if (keys) {
-    Gtif gtif(GTIFNew(tif.get()));
-    keys(gtif.get());
-    GTIFWriteKeys(gtif.get());
-  }
+  Gtif gtif(keys ? GTIFNew(tif.get()) : nullptr);
+  write(tif.get(), gtif.get());
+  if (gtif) GTIFWriteKeys(gtif.get());
   std::vector<unsigned char> row(size);
   for (uint32_t y = 0; y < size; ++y) TIFFWriteScanline(tif.get(), row.data(), y, 0);
+}
+
+// The same with tags set first (`tags`), then GeoKeys (`keys`; none: no key
+// directory is written).
+inline void geoTiffWrite(const std::string& path, const GeoKeysSet& keys,
+                         const TagsSet& tags = nullptr, uint32_t size = 1) {
+  geoTiffWriteWith(
+      path, keys != nullptr,
+      [&](TIFF* tif, GTIF* gtif) {
+        if (tags) tags(tif);
+        if (gtif) keys(gtif);
+      },
+      size);
 }
 
 // A GeoTIFF file open with its keys ("r+" to write keys back on close).

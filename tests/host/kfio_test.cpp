@@ -23,68 +23,60 @@ constexpr int64_t kFourGiB = int64_t{1} << 32;
 class KfioTest : public ::testing::Test {
  protected:
   void SetUp() override { std::filesystem::create_directories(dir_); }
-  void TearDown() override {
-    kerr_DeleteErrorReportEx(&err_);
-    std::filesystem::remove_all(dir_);
-  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
   std::string path(const char* name) const { return (dir_ / name).string(); }
-  std::string take() {  // the slot's message; the slot is emptied
-    std::string text = err_ ? kerr_ReportMessage(err_) : "";
-    kerr_DeleteErrorReportEx(&err_);
-    return text;
-  }
 
   std::filesystem::path dir_ =
       std::filesystem::temp_directory_path() / ("kfio_test_" + std::to_string(::getpid()));
-  Kerr_Report* err_ = nullptr;
+  Report err_;
 };
 
 // A sparse file past 4 GiB with markers written by the system, read with kfio.
 TEST_F(KfioTest, SeekReadAndStatBeyondFourGiB) {
   std::string name = path("big.bin");
   const int64_t size = kFourGiB + (int64_t{1} << 30);
-  std::ofstream out(name, std::ios::binary);
-  out.seekp(kFourGiB + 100) << "beyond4G";
-  out.seekp(size - 8) << "lastbyte";
-  out.close();
+  std::ofstream writer(name, std::ios::binary);
+  writer.seekp(kFourGiB + 100) << "beyond4G";
+  writer.seekp(size - 8) << "lastbyte";
+  writer.close();
 
-  File file(kfio_Open(name.c_str(), "rb", &err_));
-  ASSERT_NE(file, nullptr) << take();
+  File file(kfio_Open(name.c_str(), "rb", out(err_)));
+  ASSERT_NE(file, nullptr) << take(err_);
   char buffer[9] = {};
   ASSERT_EQ(kfio_fseeko(file.get(), kFourGiB + 100, KFIO_SEEK_SET), 0);
-  EXPECT_EQ(kfio_ReadSeq(file.get(), buffer, 8, &err_), 8);
+  EXPECT_EQ(kfio_ReadSeq(file.get(), buffer, 8, out(err_)), 8);
   EXPECT_STREQ(buffer, "beyond4G");
   ASSERT_EQ(kfio_fseeko(file.get(), -8, KFIO_SEEK_END), 0);
-  EXPECT_EQ(kfio_ReadSeq(file.get(), buffer, 8, &err_), 8);
+  EXPECT_EQ(kfio_ReadSeq(file.get(), buffer, 8, out(err_)), 8);
   EXPECT_STREQ(buffer, "lastbyte");
   ASSERT_EQ(kfio_fseeko(file.get(), kFourGiB + 100 - size, KFIO_SEEK_CUR), 0);  // back past 4 GiB
   EXPECT_EQ(kfio_ftello(file.get()), kFourGiB + 100);
 
-  Owned<Kfio_StatCache, kfio_StatCacheFree> cache(kfio_StatCacheCreate(name.c_str(), &err_));
-  ASSERT_NE(cache, nullptr) << take();
+  Owned<Kfio_StatCache, kfio_StatCacheFree> cache(kfio_StatCacheCreate(name.c_str(), out(err_)));
+  ASSERT_NE(cache, nullptr) << take(err_);
   int64_t bytes = 0;
-  EXPECT_EQ(kfio_StatCacheGet(cache.get(), KFIO_STAT_SIZE, &bytes, &err_), 1);
+  EXPECT_EQ(kfio_StatCacheGet(cache.get(), KFIO_STAT_SIZE, &bytes, out(err_)), 1);
   EXPECT_EQ(bytes, size);
 }
 
 // The 32-bit offset is unsigned: a write near 4 GiB must not land before 0.
 TEST_F(KfioTest, WriteDirectAtHighOffsetsAndMixedAccess) {
   std::string name = path("direct.bin");
-  File file(kfio_Open(name.c_str(), "w+b", &err_));
-  ASSERT_NE(file, nullptr) << take();
+  File file(kfio_Open(name.c_str(), "w+b", out(err_)));
+  ASSERT_NE(file, nullptr) << take(err_);
   const char pattern[] = "0123456789abcdefghijklmnopqrstuv";
   char buffer[33] = {};
-  EXPECT_EQ(kfio_WriteDirect(file.get(), 0xFFFFFFF0u, pattern, 32, &err_), 32);
+  EXPECT_EQ(kfio_WriteDirect(file.get(), 0xFFFFFFF0u, pattern, 32, out(err_)), 32);
   EXPECT_EQ(kfio_ftello(file.get()), kFourGiB + 16);
-  EXPECT_EQ(kfio_WriteDirect(file.get(), 0, "HEAD", 4, &err_), 4);
-  EXPECT_EQ(kfio_ReadSeq(file.get(), buffer, 4, &err_), 4);  // continues after the write
+  EXPECT_EQ(kfio_WriteDirect(file.get(), 0, "HEAD", 4, out(err_)), 4);
+  EXPECT_EQ(kfio_ReadSeq(file.get(), buffer, 4, out(err_)), 4);  // continues after the write
   EXPECT_EQ(std::string(buffer, 4), std::string(4, '\0'));
   ASSERT_EQ(kfio_fseeko(file.get(), 0xFFFFFFF0, KFIO_SEEK_SET), 0);
-  EXPECT_EQ(kfio_ReadSeq(file.get(), buffer, 32, &err_), 32);
+  EXPECT_EQ(kfio_ReadSeq(file.get(), buffer, 32, out(err_)), 32);
   EXPECT_STREQ(buffer, pattern);
   EXPECT_EQ(kfio_Fprintf(file.get(), "n=%d", 42), 4);  // a write straight after a read
   ASSERT_EQ(kfio_fseeko(file.get(), -4, KFIO_SEEK_CUR), 0);
-  EXPECT_EQ(kfio_ReadSeq(file.get(), buffer, 4, &err_), 4);
+  EXPECT_EQ(kfio_ReadSeq(file.get(), buffer, 4, out(err_)), 4);
   EXPECT_EQ(std::string(buffer, 4), "n=42");
   EXPECT_EQ(closed(file), 0);
 }
@@ -96,11 +88,11 @@ TEST_F(KfioTest, ShortReads) {
   ASSERT_NE(file, nullptr);
   char buffer[16] = {};
   ASSERT_EQ(kfio_fseeko(file.get(), 6, KFIO_SEEK_SET), 0);
-  EXPECT_EQ(kfio_ReadSeq(file.get(), buffer, 10, &err_), 4);
+  EXPECT_EQ(kfio_ReadSeq(file.get(), buffer, 10, out(err_)), 4);
   EXPECT_STREQ(buffer, "6789");
-  EXPECT_EQ(take(), "Short read: 4 of 10 bytes");
-  EXPECT_EQ(kfio_ReadSeq(file.get(), buffer, 3, &err_), 0);
-  EXPECT_EQ(take(), "Short read: 0 of 3 bytes");
+  EXPECT_EQ(take(err_), "Short read: 4 of 10 bytes");
+  EXPECT_EQ(kfio_ReadSeq(file.get(), buffer, 3, out(err_)), 0);
+  EXPECT_EQ(take(err_), "Short read: 0 of 3 bytes");
   ASSERT_EQ(kfio_fseeko(file.get(), 0, KFIO_SEEK_SET), 0);  // the end-of-file state is gone
   EXPECT_EQ(kfio_ReadSeq(file.get(), buffer, 10, nullptr), 10);
 }
@@ -112,8 +104,8 @@ TEST_F(KfioTest, HostileArguments) {
                             {missing.c_str(), "rb", "No such file or directory"},
                             {dir.c_str(), "rb", "Is a directory"}};
   for (auto& c : opens) {
-    EXPECT_EQ(kfio_Open(c[0], c[1], &err_), nullptr);
-    std::string message = take();
+    EXPECT_EQ(kfio_Open(c[0], c[1], out(err_)), nullptr);
+    std::string message = take(err_);
     EXPECT_NE(message.find(c[2]), std::string::npos) << message;
   }
   File file(kfio_Open(name.c_str(), "rb", nullptr));
@@ -126,8 +118,8 @@ TEST_F(KfioTest, HostileArguments) {
   EXPECT_EQ(kfio_ftello(file.get()), 0);  // failed seeks do not move
   EXPECT_EQ(closed(file), 0);
 
-  EXPECT_EQ(kfio_StatCacheCreate(missing.c_str(), &err_), nullptr);
-  EXPECT_EQ(take(), "Couldn't stat " + missing);
+  EXPECT_EQ(kfio_StatCacheCreate(missing.c_str(), out(err_)), nullptr);
+  EXPECT_EQ(take(err_), "Couldn't stat " + missing);
   Kfio_File* standardError = kfio_StandardError();  // closing it only flushes
   EXPECT_EQ(kfio_Close(&standardError, nullptr), 0);
   EXPECT_EQ(kfio_Fprintf(kfio_StandardError(), "%s", ""), 0);

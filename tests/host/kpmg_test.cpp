@@ -42,17 +42,11 @@ class KpmgTest : public ::testing::Test {
     unsetenv(KPMG_PREFERENCES_VARIABLE);
     kpmg_ClearPreferences();
     kpmg_Reload(nullptr);
-    kerr_DeleteErrorReportEx(&err_);
     std::filesystem::remove(path_);
   }
   const std::string& write(const std::string& text) {
     std::ofstream(path_, std::ios::binary) << text;
     return path_;
-  }
-  std::string take() {  // the slot's message; the slot is emptied
-    std::string text = err_ ? kerr_ReportMessage(err_) : "";
-    kerr_DeleteErrorReportEx(&err_);
-    return text;
   }
 
   std::string path_ =
@@ -60,7 +54,7 @@ class KpmgTest : public ::testing::Test {
   std::vector<std::string> log_;
   Kerr_LogSink previousSink_ = nullptr;
   void* previousUser_ = nullptr;
-  Kerr_Report* err_ = nullptr;
+  Report err_;
 };
 
 TEST_F(KpmgTest, DefaultFileSetterPrecedence) {
@@ -91,7 +85,7 @@ TEST_F(KpmgTest, FileFormat) {
       "padded = \"  two  blanks  \"\nequation = a=b # kept\nno equals sign\nopen = \"unclosed\n"
       " = nameless\n[unclosed\n[a.b]\nbad_utf8 = \xC3\x28\nempty =\ndup = first\n[other]\n"
       "dup = elsewhere\n[TIFF]\ndup = last");
-  ASSERT_EQ(kpmg_LoadFile(path_.c_str(), &err_), 0);
+  ASSERT_EQ(kpmg_LoadFile(path_.c_str(), out(err_)), 0);
   // clang-format off
   const char* cases[][3] = {
       {"tiff", "tfw_access", "Write"}, {"tiff", "padded", "  two  blanks  "},
@@ -113,14 +107,14 @@ TEST_F(KpmgTest, FileFormat) {
 TEST_F(KpmgTest, UnreadableFiles) {
   std::string missing = path_ + ".missing";
   setenv(KPMG_PREFERENCES_VARIABLE, missing.c_str(), 1);
-  EXPECT_EQ(kpmg_Reload(&err_), 0);
+  EXPECT_EQ(kpmg_Reload(out(err_)), 0);
   EXPECT_EQ(kpmg_PreferencesFileName(), nullptr);
   EXPECT_EQ(log_, std::vector<std::string>{"-1 Preferences file " + missing +
                                            " ignored: No such file or directory"});
   // An explicit load fails to its caller and keeps the values it had.
   ASSERT_EQ(kpmg_LoadFile(write("[g]\nk = v\n").c_str(), nullptr), 0);
-  EXPECT_EQ(kpmg_LoadFile(missing.c_str(), &err_), -1);
-  EXPECT_EQ(take(), "Cannot read preferences file " + missing + ": No such file or directory");
+  EXPECT_EQ(kpmg_LoadFile(missing.c_str(), out(err_)), -1);
+  EXPECT_EQ(take(err_), "Cannot read preferences file " + missing + ": No such file or directory");
   EXPECT_STREQ(kpmg_GetPreferenceSource("G", "K"), "file");
 }
 
@@ -134,21 +128,24 @@ TEST_F(KpmgTest, GettersGiveTheDefaultForUnsetOrMalformedValues) {
   for (const auto& [text, number, flag] : cases) {
     SCOPED_TRACE(std::string("'") + text + "'");
     ASSERT_EQ(kpmg_SetPreference("g", "v", text, nullptr), 0);
-    EXPECT_EQ(kpmg_GetNumberPreference("G", "v", 7.5, &err_), std::isnan(number) ? 7.5 : number);
-    EXPECT_EQ(take(),
+    EXPECT_EQ(kpmg_GetNumberPreference("G", "v", 7.5, out(err_)),
+              std::isnan(number) ? 7.5 : number);
+    EXPECT_EQ(take(err_),
               std::isnan(number) ? "Malformed number '" + std::string(text) + "' for G.v" : "");
     for (int fallback : {0, 1}) {
-      EXPECT_EQ(kpmg_GetBooleanPreference("g", "V", fallback, &err_), flag < 0 ? fallback : flag);
-      EXPECT_EQ(take(), flag < 0 ? "Malformed boolean '" + std::string(text) + "' for g.V" : "");
+      EXPECT_EQ(kpmg_GetBooleanPreference("g", "V", fallback, out(err_)),
+                flag < 0 ? fallback : flag);
+      EXPECT_EQ(take(err_),
+                flag < 0 ? "Malformed boolean '" + std::string(text) + "' for g.V" : "");
     }
   }
 
   // An unset enum is the default's own pointer; a set one, a heap string the
   // caller frees, even when it equals the default.
   const char* fallback = "Read";
-  EXPECT_EQ(kpmg_GetEnumPreference("tiff", "tfw_access", fallback, nullptr, &err_), fallback);
+  EXPECT_EQ(kpmg_GetEnumPreference("tiff", "tfw_access", fallback, nullptr, out(err_)), fallback);
   ASSERT_EQ(kpmg_SetPreference("tiff", "tfw_access", "Read", nullptr), 0);
-  HeapText value(kpmg_GetEnumPreference("tiff", "tfw_access", fallback, nullptr, &err_));
+  HeapText value(kpmg_GetEnumPreference("tiff", "tfw_access", fallback, nullptr, out(err_)));
   EXPECT_EQ(kmsc_HeapSize(value.get()), 5u);  // not the default's pointer
 
   // Against accepted values: any case and blanks, spelt back as listed;
@@ -160,13 +157,14 @@ TEST_F(KpmgTest, GettersGiveTheDefaultForUnsetOrMalformedValues) {
                                                        {"Read|Write", nullptr}};
   for (const auto& [text, accepted] : enums) {
     ASSERT_EQ(kpmg_SetPreference("tiff", "tfw_access", text.c_str(), nullptr), 0);
-    EXPECT_EQ(enumText("Tiff", "tfw_access", fallback, "Read|Write|Read/Write", &err_),
+    EXPECT_EQ(enumText("Tiff", "tfw_access", fallback, "Read|Write|Read/Write", out(err_)),
               accepted ? accepted : fallback)
         << text;
-    EXPECT_EQ(kerr_ReportSeverity(err_), accepted ? -1 : KERR_WARNING) << text;
-    EXPECT_EQ(take(), accepted ? ""
-                               : "Unknown value '" + text +
-                                     "' for Tiff.tfw_access (allowed: Read, Write, Read/Write)");
+    EXPECT_EQ(kerr_ReportSeverity(err_.get()), accepted ? -1 : KERR_WARNING) << text;
+    EXPECT_EQ(take(err_), accepted
+                              ? ""
+                              : "Unknown value '" + text +
+                                    "' for Tiff.tfw_access (allowed: Read, Write, Read/Write)");
   }
 }
 
@@ -180,8 +178,8 @@ TEST_F(KpmgTest, AssignmentParsing) {
       {"tiff.x"}, {"x=1.5"}, {".k=1"}, {"g. =1"}, {"g.k=\"open"}};
   // clang-format on
   for (auto& c : cases) {
-    EXPECT_EQ(kpmg_SetPreferenceAssignment(c[0], &err_), c[1] ? 0 : -1) << c[0];
-    EXPECT_EQ(take(), c[1] ? "" : "Malformed preference '" + std::string(c[0]) + "'");
+    EXPECT_EQ(kpmg_SetPreferenceAssignment(c[0], out(err_)), c[1] ? 0 : -1) << c[0];
+    EXPECT_EQ(take(err_), c[1] ? "" : "Malformed preference '" + std::string(c[0]) + "'");
     if (c[1]) {
       EXPECT_EQ(enumText(c[1], c[2], nullptr), c[3]) << c[0];
     }

@@ -4,6 +4,7 @@
 #define KTIF_HOST_OWNERS_H
 
 #include <memory>
+#include <string>
 #include <type_traits>
 #include <vector>
 
@@ -48,7 +49,7 @@ class OutParameter {
   ~OutParameter() { owner_.reset(raw_); }
   OutParameter(const OutParameter&) = delete;
   OutParameter& operator=(const OutParameter&) = delete;
-  operator typename Owner::pointer*() { return &raw_; }
+  operator typename Owner::pointer *() { return &raw_; }
 
  private:
   Owner& owner_;
@@ -57,6 +58,13 @@ class OutParameter {
 template <typename Owner>
 OutParameter<Owner> out(Owner& owner) {
   return OutParameter<Owner>(owner);
+}
+
+// The outermost message of the report held ("" when none); the slot is emptied.
+inline std::string take(Report& report) {
+  const std::string text = report ? kerr_ReportMessage(report.get()) : "";
+  report.reset();
+  return text;
 }
 
 // A 2 x n matrix of doubles: row 0 the xs, row 1 the ys.

@@ -12,6 +12,7 @@
 #include "geocoding.h"
 #include "kgtf.h"
 #include "kint.h"
+#include "kmsc.h"
 #include "kpmg.h"
 #include "test_support.h"
 #include "write_support.h"
@@ -356,6 +357,40 @@ TEST(GeocodingWrite, UnitParamsConvertThroughEveryRowOfTheCode) {
   EXPECT_STREQ(GeoTIFFUnitsNameGet(sp27.get(), "State Plane", "other"), "us_survey_feet");
   EXPECT_STREQ(GeoTIFFUnitsNameGet(nullptr, "Geographic (Lat/Lon)", "other"), "dd");
   EXPECT_STREQ(GeoTIFFUnitsNameGet(sp27.get(), "unknown", "fathom"), "fathom");
+}
+
+// Records no host would build on purpose still give keys or a report.
+TEST(GeocodingWrite, HostileRecordsNeverCrash) {
+  ReportCapture quiet;
+  auto mutate = [](int number, int zone, const std::function<void(Kprj_ProParameters*)>& f) {
+    Pro pro = record(number, zone, {{0, 2.0}, {3, 1.0}, {12, 1.0}});
+    f(pro.get());
+    return pro;
+  };
+  Pro cases[] = {
+      mutate(1, 99999, [](Kprj_ProParameters*) {}),
+      mutate(2, -2147483647 - 1, [](Kprj_ProParameters*) {}),
+      mutate(36, 2147483647, [](Kprj_ProParameters*) {}),
+      mutate(9, 0, [](Kprj_ProParameters* p) { p->parameters[4] = NAN; }),
+      mutate(2, 101, [](Kprj_ProParameters* p) { p->parameters[0] = INFINITY; }),
+      mutate(1, 31,
+             [](Kprj_ProParameters* p) { kmsc_HeapFree(p->parameters), p->parameters = nullptr; }),
+      mutate(0, 0, [](Kprj_ProParameters* p) { kprj_SpheroidFree(&p->spheroid, nullptr); }),
+      mutate(4, 0, [](Kprj_ProParameters* p) { p->number = 999; }),
+      mutate(4, 0, [](Kprj_ProParameters* p) { p->type = KPRJ_PROJECTION_EXTERNAL; }),
+  };
+  for (const Pro& pro : cases) {
+    Keys keys([&](GTIF* gtif) {
+      Report err;
+      kgtf_ProParametersWrite(gtif, "meters", pro->name, pro.get(), out(err));
+      PCSWriteByNumber(gtif, pro.get());
+      GCSWrite(gtif, pro.get(), out(err));
+      PCSWriteRSO(gtif, "sears_foot", pro.get(), out(err));
+      PCSWriteStatePlane(gtif, pro.get(), "meters", out(err));
+      PCSWriteUTM(gtif, pro.get(), out(err));
+    });
+    EXPECT_NE(keys.text(GTCitationGeoKey).find("Projection Name = "), std::string::npos);
+  }
 }
 
 }  // namespace

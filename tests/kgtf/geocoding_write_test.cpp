@@ -351,12 +351,6 @@ TEST(GeocodingWrite, UnitParamsConvertThroughEveryRowOfTheCode) {
   EXPECT_NEAR(keys.number(ProjFalseEastingGeoKey), 3937.0, 1e-9);
   EXPECT_NEAR(keys.number(ProjNatOriginLongGeoKey), 45.0, 1e-12);
   EXPECT_TRUE(std::isnan(keys.number(ProjFalseNorthingGeoKey)));
-
-  Pro sp83 = record(2, 101, {{0, 2.0}}, nullptr), sp27 = record(2, 101, {{0, 1.0}}, nullptr);
-  EXPECT_STREQ(GeoTIFFUnitsNameGet(sp83.get(), "State Plane", "other"), "meters");
-  EXPECT_STREQ(GeoTIFFUnitsNameGet(sp27.get(), "State Plane", "other"), "us_survey_feet");
-  EXPECT_STREQ(GeoTIFFUnitsNameGet(nullptr, "Geographic (Lat/Lon)", "other"), "dd");
-  EXPECT_STREQ(GeoTIFFUnitsNameGet(sp27.get(), "unknown", "fathom"), "fathom");
 }
 
 // Records no host would build on purpose still give keys or a report.

@@ -13,7 +13,6 @@
 #include "kgtf.h"
 #include "kgtf_internal.h"
 #include "kint.h"
-#include "kmsc.h"
 #include "kstr.h"
 #include "ktxt.h"
 #include "tables.h"
@@ -84,7 +83,7 @@ int setParam(GTIF* gtif, int key, int unitCode, double value, const KgtfCodeName
   return matched;
 }
 
-const char* natName(int32_t nadCode) {
+const char* nadName(int32_t nadCode) {
   switch (nadCode) {
     case 1:
       return "27";
@@ -237,7 +236,7 @@ int PCSWriteStatePlane(GTIF* gtif, const Kprj_ProParameters* pro, const char* un
   if (code == 0) return 1;
   shortKeySet(gtif, ProjectedCSTypeGeoKey, code);
   citationKeySet(gtif, PCSCitationGeoKey,
-                 "State Plane Zone " + std::to_string(zone) + "\nNAD = " + natName(nadCode));
+                 "State Plane Zone " + std::to_string(zone) + "\nNAD = " + nadName(nadCode));
   return 1;
 }
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "host_owners.h"
 #include "tiff_builder.h"
 
 struct GtifFree {
@@ -73,6 +74,23 @@ struct GeoTiffOpen {
       : tif(XTIFFOpen(path.c_str(), mode)), gtif(tif ? GTIFNew(tif.get()) : nullptr) {
     EXPECT_NE(tif, nullptr) << path;
   }
+  // A SHORT key, -1 when absent.
+  int key(geokey_t key) const {
+    uint16_t value = 0;
+    return GTIFKeyGet(gtif.get(), key, &value, 0, 1) == 1 ? value : -1;
+  }
+  std::string text(geokey_t key) const {
+    char buffer[2048] = {0};
+    GTIFKeyGet(gtif.get(), key, buffer, 0, sizeof buffer - 1);
+    return buffer;
+  }
+  // The values of a double array tag (empty when absent).
+  std::vector<double> doubles(uint32_t tag) const {
+    uint16_t count = 0;
+    double* values = nullptr;
+    if (!TIFFGetField(tif.get(), tag, &count, &values) || values == nullptr) return {};
+    return std::vector<double>(values, values + count);
+  }
   Tiff tif;
   Gtif gtif;  // null for a key directory libgeotiff refuses; freed before the file closes
 };
@@ -83,6 +101,19 @@ struct GeoTiffFile {
       : in((geoTiffWrite(file.path(), keys, tags), file.path())) {}
   GTIF* gtif() const { return in.gtif.get(); }
   TempFile file{"geotiff"};
+  GeoTiffOpen in;
+};
+
+// A file written by a library writer, open again for reading: `write` gets
+// the file, a fresh key handle when `keys` (written afterwards), and `err`.
+struct GeoTiffWritten {
+  using Write = std::function<void(TIFF*, GTIF*, Kerr_Report**)>;
+  GeoTiffWritten(bool keys, const Write& write)
+      : in((geoTiffWriteWith(file.path(), keys,
+                             [&](TIFF* tif, GTIF* gtif) { write(tif, gtif, out(err)); }),
+            file.path())) {}
+  Report err;
+  TempFile file{"written"};
   GeoTiffOpen in;
 };
 

@@ -247,18 +247,19 @@ int PCSWriteRSO(GTIF* gtif, const char* unitsName, const Kprj_ProParameters* pro
   int32_t unitCode = unitsCodeByName(unitsName);
   if (gtif == nullptr || pro == nullptr || pro->parameters == nullptr)
     return frame.fail(__LINE__, "Args"), 0;
-  // Parameter 2 tells West Malaysia's grid (0.0) from East Malaysia's.
-  bool peninsular = pro->parameters[2] == 0.0;
+  // Parameter 2 is 0.0 on the Borneo grids (Timbalai 1948) and 1.0 on West
+  // Malaysia's (Kertau 1948), as the readers build them.
+  bool borneo = pro->parameters[2] == 0.0;
   int32_t code = kUserDefined;
   switch (unitCode) {
     case kMeters:
-      code = peninsular ? 29873 : 3168;
+      code = borneo ? 29873 : 3168;
       break;
     case kSearsChain:
-      code = peninsular ? 29871 : 3167;
+      code = borneo ? 29871 : 3167;
       break;
     case kSearsFoot:
-      code = peninsular ? 29872 : kUserDefined;
+      code = borneo ? 29872 : kUserDefined;
       break;
     default:
       break;
@@ -272,7 +273,7 @@ int PCSWriteRSO(GTIF* gtif, const char* unitsName, const Kprj_ProParameters* pro
     unitsConvert(&northing, unitsName, "meters");
     unitCode = kMeters;
   }
-  shortKeySet(gtif, ProjectionGeoKey, peninsular ? 19958 : 19935);
+  shortKeySet(gtif, ProjectionGeoKey, borneo ? 19958 : 19935);
   shortKeySet(gtif, ProjLinearUnitsGeoKey, unitCode);
   const char *spheroid = nullptr, *datum = nullptr;
   SpheroidAndDatumNamesGet(pro, &spheroid, &datum);

@@ -22,8 +22,6 @@ const char* const kCitationLabel = "ktiflib GeoTIFF Support";
 
 namespace {
 
-constexpr uint16_t kUserDefined = 32767;
-
 // The label, notice and identification lines, which every citation of ours
 // begins with (the geocoding writers' citations too).
 #define KGTF_CITATION_HEADER                                                 \

@@ -16,8 +16,6 @@
 namespace {
 
 // Unit codes assumed when the file names none.
-constexpr int kDefaultLinearUnit = 9001;
-constexpr int kDefaultAngularUnit = 9102;
 
 // One key that must hold a double; false when it is absent or of another
 // type, so a hostile directory never copies a wider or narrower value.
@@ -212,8 +210,8 @@ class ParamReader {
  public:
   ParamReader(GTIF* gtif, Kprj_ProParameters* pro, KerrFrame& frame, bool callerSlot)
       : gtif_(gtif), pro_(pro), frame_(frame), callerSlot_(callerSlot) {
-    linearUnit_ = unitCodeGet(gtif, ProjLinearUnitsGeoKey, kDefaultLinearUnit);
-    angularUnit_ = unitCodeGet(gtif, GeogAngularUnitsGeoKey, kDefaultAngularUnit);
+    linearUnit_ = unitCodeGet(gtif, ProjLinearUnitsGeoKey, kMeters);
+    angularUnit_ = unitCodeGet(gtif, GeogAngularUnitsGeoKey, kDecimalDegrees);
   }
 
   bool run(const Transformation& t) {

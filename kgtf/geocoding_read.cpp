@@ -19,10 +19,6 @@
 
 namespace {
 
-constexpr int kUserDefined = 32767;
-constexpr int kGreenwich = 8901;
-constexpr int kDefaultLinearUnit = 9001;
-constexpr int kDefaultAngularUnit = 9102;
 constexpr int kNumberUTM = 1;
 constexpr int kNumberStatePlane = 2;
 constexpr int kSlotHemisphere = 3;
@@ -247,12 +243,12 @@ int kgtf_GCSReadUserDefined(GTIF* gtif, Kprj_ProParameters* pro, Kerr_Report** e
   if (pro == nullptr) return frame.fail(__LINE__, "Args"), 0;
   int32_t datumCode = shortKeyOr(gtif, GeogGeodeticDatumGeoKey, -1);
   int32_t ellipsoidCode = shortKeyOr(gtif, GeogEllipsoidGeoKey, -1);
-  int32_t angularUnit = shortKeyOr(gtif, GeogAngularUnitsGeoKey, kDefaultAngularUnit);
-  int32_t linearUnit = shortKeyOr(gtif, GeogLinearUnitsGeoKey, kDefaultLinearUnit);
+  int32_t angularUnit = shortKeyOr(gtif, GeogAngularUnitsGeoKey, kDecimalDegrees);
+  int32_t linearUnit = shortKeyOr(gtif, GeogLinearUnitsGeoKey, kMeters);
   int32_t meridian = shortKeyOr(gtif, GeogPrimeMeridianGeoKey, kGreenwich);
   // The host's geographic systems are on Greenwich in degrees; others are
   // left as they are.
-  if (meridian != kGreenwich || angularUnit != kDefaultAngularUnit) return 1;
+  if (meridian != kGreenwich || angularUnit != kDecimalDegrees) return 1;
   if (!ensureSpheroid(pro, frame)) return 0;
   Kprj_Spheroid* spheroid = pro->spheroid;
   Kint_Init* init = kint_GetInit();

@@ -19,13 +19,9 @@
 
 namespace {
 
-constexpr int kUserDefined = 32767;
-constexpr int kGreenwich = 8901;
-constexpr int kMeters = 9001;
 constexpr int kUsSurveyFeet = 9003;
 constexpr int kSearsChain = 9011;
 constexpr int kSearsFoot = 9041;
-constexpr int kDecimalDegrees = 9102;
 constexpr int kNumberGeographic = 0;
 constexpr int kNumberUTM = 1;
 constexpr int kNumberStatePlane = 2;

@@ -8,9 +8,6 @@
 
 namespace {
 
-constexpr int kUserDefined = 32767;
-constexpr int kMeters = 9001;
-constexpr int kDecimalDegrees = 9102;
 constexpr int kNumberEquidistantConic = 8;
 constexpr int kNumberHotine = 20;
 constexpr int kNumberGaussKruger = 36;

@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr int32_t kUserDefined = 32767;
-
 int32_t codeByName(const KgtfCodeName* table, size_t size, const char* name) {
   if (!name) return -1;
   for (size_t i = 0; i < size; ++i)

@@ -19,6 +19,12 @@
 #include "kprj.h"
 
 /* A code and its name (datums, spheroids, units). */
+/* GeoKey values that the readers, the writers and the tables share. */
+constexpr int32_t kUserDefined = 32767;   /* the file defines the system itself */
+constexpr int32_t kGreenwich = 8901;      /* PrimeMeridianGeoKey */
+constexpr int32_t kMeters = 9001;         /* the default linear unit */
+constexpr int32_t kDecimalDegrees = 9102; /* the default angular unit */
+
 struct KgtfCodeName {
   int32_t code;
   const char* name;

@@ -29,7 +29,6 @@
 namespace {
 
 enum : int32_t { kUtm = 1, kStatePlane = 2, kTransverseMercator = 9, kGaussKruger = 36 };
-enum : int32_t { kUserDefined = 32767 };
 
 constexpr double kDegree = M_PI / 180.0;
 

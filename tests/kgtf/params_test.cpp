@@ -4,6 +4,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "kgtf_internal.h"
 #include "kint.h"
@@ -16,10 +19,12 @@ struct Point {
   double x, y;
 };
 
-Point apply(const Kxfr_XForm* xform, double c, double r) {
-  Point p{c, r};
-  EXPECT_EQ(kxfr_Transform(xform, &p.x, &p.y, 1, nullptr), 1);
-  return p;
+// a(pa) == b(pb) within `tolerance`.
+void expectSame(const Kxfr_XForm* a, Point pa, const Kxfr_XForm* b, Point pb, double tolerance) {
+  ASSERT_EQ(kxfr_Transform(a, &pa.x, &pa.y, 1, nullptr), 1);
+  ASSERT_EQ(kxfr_Transform(b, &pb.x, &pb.y, 1, nullptr), 1);
+  EXPECT_NEAR(pa.x, pb.x, tolerance);
+  EXPECT_NEAR(pa.y, pb.y, tolerance);
 }
 
 // A rotated host transform, so that a wrong sign or axis shows.
@@ -27,10 +32,13 @@ XForm hostTransform() {
   return XForm(kxfr_XFormCreateUsingCoeffs(2.0, 0.5, 1000.0, -0.25, -3.0, 5000.0, nullptr));
 }
 
-Projection projectionOf(int32_t number, void (*adjust)(Kprj_ProParameters*) = nullptr) {
+// Projection `number` with "slot=value" parameters set.
+Projection projectionOf(int32_t number, const std::string& set = "") {
   Pro pro(kprj_ProParametersCreateByName(kprj_ProjectionNameByNumber(number), nullptr));
   EXPECT_NE(pro, nullptr) << number;
-  if (adjust != nullptr) adjust(pro.get());
+  std::istringstream in(set);
+  for (std::string item; in >> item;)
+    pro->parameters[std::stoi(item)] = std::stod(item.substr(item.find('=') + 1));
   return Projection(kprj_ProjectionInit(kint_GetInit(), pro.get(), nullptr));
 }
 
@@ -43,32 +51,28 @@ TEST(GeoTIFFParams, HalfPixelRoundTrip) {
   EXPECT_EQ(params->georeferencingChanged, 1);
 
   // Stored in pixel-is-area space: T(0, 0) is H(-0.5, -0.5).
-  EXPECT_NEAR(apply(params->xform, 0, 0).x, apply(host.get(), -0.5, -0.5).x, 1e-9);
-  EXPECT_NEAR(apply(params->xform, 0, 0).y, apply(host.get(), -0.5, -0.5).y, 1e-9);
+  expectSame(params->xform, {0, 0}, host.get(), {-0.5, -0.5}, 1e-9);
 
   XForm back;
   HeapText projection, units;
   kgtf_GeoTIFFParamsGeoreferencingGet(params.get(), out(back), out(projection), out(units),
                                       out(err));
   ASSERT_EQ(err, nullptr);
-  for (Point q : {Point{0, 0}, Point{10, -7}, Point{1e5, 3}}) {
-    EXPECT_NEAR(apply(back.get(), q.x, q.y).x, apply(host.get(), q.x, q.y).x, 1e-7);
-    EXPECT_NEAR(apply(back.get(), q.x, q.y).y, apply(host.get(), q.x, q.y).y, 1e-7);
-  }
+  for (Point q : {Point{0, 0}, Point{10, -7}, Point{1e5, 3}})
+    expectSame(back.get(), q, host.get(), q, 1e-7);
   EXPECT_STREQ(projection.get(), "UTM");
   EXPECT_STREQ(units.get(), "meters");
 
   // Pixel-is-point records store the host transform as it is.
   params->rasterType = 2;
   kgtf_GeoTIFFParamsGeoreferencingSet(params.get(), host.get(), nullptr, nullptr, out(err));
-  EXPECT_NEAR(apply(params->xform, 0, 0).x, apply(host.get(), 0, 0).x, 1e-9);
+  expectSame(params->xform, {3, 4}, host.get(), {3, 4}, 1e-9);
   EXPECT_STREQ(params->projectionName, kprj_ProjectionNameUnknown());
   EXPECT_STREQ(params->unitsName, kprj_UnitsNameOther());
 }
 
 TEST(GeoTIFFParams, NullInputsAndMissingTransform) {
   GeoParams params(kgtf_GeoTIFFParamsAllocate());
-  ASSERT_EQ(params->rasterType, 1);
   kgtf_GeoTIFFParamsFree(nullptr);
   EXPECT_EQ(kgtf_GeoTIFFParamsCopy(nullptr), nullptr);
   params->projectionName = kstr_Duplicate("Mercator");
@@ -115,7 +119,7 @@ TEST(GeoTIFFParams, GeocodingSetGetAndDeepCopy) {
 
   kgtf_GeoTIFFParamsGeoreferencingSet(params.get(), hostTransform().get(),
                                       "Lambert Conformal Conic", "us_survey_feet", out(err));
-  params->rasterType = 1;
+  params->rasterType = 2;
   params->georeferencingChanged = 0;  // as read from a file
   params->geocodingChanged = 0;
   for (const char* piece : {"Geotiff_Information:\n", "   Version: 1\n", "End_Of_Geotiff.\n"})
@@ -124,7 +128,7 @@ TEST(GeoTIFFParams, GeocodingSetGetAndDeepCopy) {
   GeoParams copy(kgtf_GeoTIFFParamsCopy(params.get()));
   ASSERT_NE(copy, nullptr);
   params.reset();  // the copy must not share anything
-  EXPECT_EQ(copy->rasterType, 1);
+  EXPECT_EQ(copy->rasterType, 2);
   EXPECT_EQ(copy->georeferencingChanged, 0);
   EXPECT_EQ(copy->geocodingChanged, 0);
   ASSERT_NE(copy->metaData, nullptr);
@@ -143,26 +147,18 @@ TEST(GeoTIFFParams, GeocodingSetGetAndDeepCopy) {
 
 TEST(GeoTIFFParams, ProjectionIsWritable) {
   EXPECT_EQ(kgtf_ProjectionIsWritable(nullptr), 1);
+  // Geographic and Gauss Kruger are, Space Oblique Mercator, 15 and 25 are not.
+  // Equidistant Conic needs one parallel (p5 == p2) or a second one (p8 != 0);
+  // Oblique Mercator a positive parameter 12.
   struct Case {
     int32_t number;
-    void (*adjust)(Kprj_ProParameters*);
+    const char* set;
     int32_t writable;
-  } cases[] = {
-      {0, nullptr, 1},
-      {36, nullptr, 1},  // Gauss Kruger
-      {21, nullptr, 0},  // Space Oblique Mercator
-      {15, nullptr, 0},
-      {25, nullptr, 0},
-      // Equidistant Conic: one parallel (p5 == p2) or a second one (p8 != 0).
-      {8, [](Kprj_ProParameters* p) { p->parameters[2] = 0.5, p->parameters[5] = 0.7; }, 0},
-      {8, [](Kprj_ProParameters* p) { p->parameters[2] = p->parameters[5] = 0.5; }, 1},
-      {8, [](Kprj_ProParameters* p) { p->parameters[2] = 0.5, p->parameters[8] = 1.0; }, 1},
-      // Oblique Mercator needs a positive parameter 12.
-      {20, nullptr, 0},
-      {20, [](Kprj_ProParameters* p) { p->parameters[12] = 1.0; }, 1},
-  };
+  } cases[] = {{0, "", 1},  {36, "", 1},           {21, "", 0},           {15, "", 0},
+               {25, "", 0}, {8, "2=0.5 5=0.7", 0}, {8, "2=0.5 5=0.5", 1}, {8, "2=0.5 8=1", 1},
+               {20, "", 0}, {20, "12=1", 1}};
   for (const Case& c : cases)
-    EXPECT_EQ(kgtf_ProjectionIsWritable(projectionOf(c.number, c.adjust).get()), c.writable)
+    EXPECT_EQ(kgtf_ProjectionIsWritable(projectionOf(c.number, c.set).get()), c.writable)
         << c.number;
   for (const char* name : {"RSO", "rso Borneo"}) {
     Pro pro(kprj_ProParametersCreateByName(name, nullptr));

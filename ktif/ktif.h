@@ -163,6 +163,39 @@ KTIF_API int64_t ktif_BlockRead(TIFF* tiff, void* buffer, uint32_t x, uint32_t y
 KTIF_API int64_t ktif_BlockWrite(TIFF* tiff, void* buffer, uint32_t x, uint32_t y, uint16_t sample,
                                  int64_t size);
 
+/* ---- Creation and tag writing ----------------------------------------- */
+
+/* Creates a baseline TIFF described by `templ` and returns the handle that
+ * writes it, its parameters read back; null with a report on failure.
+ * - With a path: a new handle, made from a copy of the template (which is
+ *   left as it was), on a new file at that path. Never BigTIFF.
+ * - With a null path: the template itself, a handle on an empty file (see
+ *   ktif_Open), becomes the created file, in BigTIFF form when `bigTIFF` is
+ *   set; "File already created" when it has a TIFF already.
+ * Every file carries the Software text "ktiflib TIFF Support". Compression
+ * KTIF_COMPRESSION_JPEG_AS_RGB stores JPEG in YCbCr (a 3-sample RGB image is
+ * marked YCbCr) and takes RGB blocks; JPEG quality is `jpegQuality`.
+ * Blocks written stay in the handle's cache until it is flushed: the file is
+ * complete only after ktif_Close. A raster-buffer block size left 0 becomes
+ * the TIFF block size. */
+KTIF_API Ktif_File* ktif_CreateBaseLineTIFF(Ktif_File* templ, const char* path, Kerr_Report** err);
+/* Writes the library's tags (range, colour map, GeoTIFF keys, world file)
+ * again. A file being created has its directory checkpointed (writing goes
+ * on); an existing directory is rewritten (open with "r+"). */
+KTIF_API void ktif_UpdateTIFFTags(Ktif_File* handle, Kerr_Report** err);
+/* Collects one layer of one block (`bytes` bytes, one value a byte below 8
+ * bits); once all layers are there the block is packed and written. Returns
+ * the bytes of one layer written, `bytes` while collecting, 0 with nothing to
+ * write to, negative on a failed write. Layers of interleaved images must
+ * come in order 0, 1, 2...; images with separate planes write each layer to
+ * its own plane at once. After the last layer of the last block the file is
+ * finished and *handle is replaced by a handle on it ("r+", else "r"; null
+ * when neither opens). */
+KTIF_API int32_t ktif_BlockWriteOneLayer(Ktif_File** handle, void* data, uint32_t x, uint32_t y,
+                                         int32_t layer, int64_t bytes);
+/* 1 for a file written by this library, or a handle still to be created. */
+KTIF_API int32_t ktif_IsKORVOCreatedTIFF(Ktif_File* handle);
+
 /* ---- Unpacking and conversions ---------------------------------------- */
 
 KTIF_API unsigned char* ktif_HandleUnpackTo8BufferGet(Ktif_File* handle, Kerr_Report** err);
@@ -193,6 +226,14 @@ KTIF_API void ktif_RBRasterRead(Ktif_File* handle, int32_t layer, int32_t rbRow,
                                 void* buffer, Kerr_Report** err);
 KTIF_API void ktif_ReadPartialStrip(Ktif_File* handle, int32_t layer, int32_t rbRow,
                                     int32_t rbColumn, void* buffer, Kerr_Report** err);
+/* Stores one raster-buffer block of a layer in host layout into the image
+ * being written. With `rbWrite` set, the pieces are merged into the TIFF
+ * blocks held by the cache, which stores them on eviction and close; with it
+ * clear, the raster-buffer block is one TIFF block handed to
+ * ktif_BlockWriteOneLayer, which may replace *handle. WhiteIsZero data is
+ * complemented in the caller's buffer, which stays complemented. */
+KTIF_API void ktif_RBRasterWrite(Ktif_File** handle, int32_t layer, int32_t rbRow, int32_t rbColumn,
+                                 void* buffer, Kerr_Report** err);
 /* Releases the block cache of a compressed image early. */
 KTIF_API void ktif_RBBufferClose(Ktif_File* handle, Kerr_Report** err);
 

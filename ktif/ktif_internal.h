@@ -21,6 +21,11 @@ int readParameters(Ktif_File* handle, Kerr_Report** err);
 /* The closing step of readParameters: geoParams from the GeoTIFF tags, or
  * from a world file under tfwRead. Problems are shown and dropped. */
 void georeferencingRead(Ktif_File* handle);
+/* Writes the library's additions (sample range, colour map, GeoTIFF keys,
+ * world file under tfwWrite) into the current directory of `tiff`. The
+ * GeoTIFF keys and the world file never fail it: their failures are shown as
+ * notices. */
+void ktif_WriteTIFFTags(Ktif_File* handle, TIFF* tiff, Kerr_Report** err);
 /* Releases everything the handle owns but the record itself. */
 void handleRelease(Ktif_File* handle);
 /* Releases the CCITT decoding state of the handle, if any. */
@@ -56,6 +61,14 @@ void RBWriteFunc(int32_t index, void* data, void* client, Kerr_Report** err);
 void RBTransfer(int32_t w, int32_t h, int32_t layer, int32_t layers, int64_t sourceStride,
                 unsigned char* destination, int64_t destinationStride, int32_t bits,
                 const unsigned char* source, int32_t bitOffset);
+/* The write side's mirror of RBTransfer: w x h samples of layer `layer` from
+ * the caller's rows (one element of bits / 8 bytes, or one byte per sample
+ * below 8 bits) into a block of `layers` interleaved samples, at `bitOffset`
+ * bits into the destination row. Every other sample of the block is kept;
+ * a null source stores zeros. */
+void RBTransferReverse(int32_t w, int32_t h, int32_t layer, int32_t layers, int64_t sourceStride,
+                       unsigned char* destination, int64_t destinationStride, int32_t bits,
+                       const unsigned char* source, int32_t bitOffset);
 /* Lets the two once-per-process warnings of RBTransfer appear again (tests). */
 void RBTransferWarningsReset();
 

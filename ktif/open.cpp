@@ -3,6 +3,7 @@
 #include "ktif_internal.h"
 
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <tiffio.h>
 #include <xtiffio.h>
@@ -235,8 +236,32 @@ int ktif_SetImageInfo(Ktif_File* handle, int64_t imageIndex, Kerr_Report** err) 
   return 0;
 }
 
+namespace {
+
+// What a handle writes is in the file only once the cache has stored its
+// blocks and the TIFF its directory; ktif_Close reports nothing, so a failure
+// of either is logged as a failure.
+void writtenDataStore(Ktif_File* handle) {
+  Kerr_Report* report = nullptr;
+  kdms_CacheDestroy(&handle->cache, &report);  // stores what it holds while the TIFF is open
+  if (report != nullptr) {
+    const Kerr_Report* cause = kerr_ReportCause(report) ? kerr_ReportCause(report) : report;
+    kerr_MessageLog(-1, "ktif_Close: blocks of %s not stored: %s", handle->path ? handle->path : "",
+                    kerr_ReportMessage(cause));
+    kerr_DeleteErrorReportEx(&report);
+  }
+  if (handle->tiff == nullptr || TIFFGetMode(handle->tiff) == O_RDONLY) return;
+  if (TIFFFlush(handle->tiff) == 1) return;
+  ktifTiffErrorTake(handle->tiff, &report);
+  kerr_MessageLog(-1, "ktif_Close: writing %s failed: %s", handle->path ? handle->path : "",
+                  report ? kerr_ReportMessage(report) : "directory not written");
+  kerr_DeleteErrorReportEx(&report);
+}
+
+}  // namespace
+
 void handleRelease(Ktif_File* handle) {
-  kdms_CacheDestroy(&handle->cache, nullptr);  // stores what it holds while the TIFF is open
+  writtenDataStore(handle);
   ktifTiffClose(handle->tiff);
   handle->tiff = nullptr;
   if (handle->interleaveCache != nullptr) kmsc_HeapFree(handle->interleaveCache->data);

@@ -263,6 +263,16 @@ void RBReadFunc(int32_t index, void** data, void* client, Kerr_Report** err) {
     std::memset(block, 0, static_cast<size_t>(bytes));
     return;
   }
+  /* A block never stored (a file being written, or a sparse file) is all
+   * zeros; there is nothing to decode. */
+  const uint32_t strile = ktif_BlockNum(handle->tiff, x, y, sample);
+  int missing = 0;
+  if (strile < TIFFNumberOfStrips(handle->tiff) &&
+      TIFFGetStrileByteCountWithErr(handle->tiff, strile, &missing) == 0 && missing == 0 &&
+      TIFFGetStrileOffset(handle->tiff, strile) == 0) {
+    std::memset(block, 0, static_cast<size_t>(bytes));
+    return;
+  }
   int64_t got = ktif_HandleBlockRead(handle, block, x, y, sample, bytes);
   if (got < 0 || (got == 0 && handle->rgbaRead)) {
     std::memset(block, 0, static_cast<size_t>(bytes));
@@ -292,8 +302,13 @@ void RBWriteFunc(int32_t index, void* data, void* client, Kerr_Report** err) {
   uint32_t x = 0, y = 0;
   uint16_t sample = 0;
   if (!cacheIndexLocate(handle, index, &x, &y, &sample)) return;
-  if (ktif_BlockWrite(handle->tiff, data, x, y, sample, handle->cacheBlockBytes) < 0)
-    kerr_MessageLog(-1, "ktif_HandleBlockWrite failed");
+  if (ktif_BlockWrite(handle->tiff, data, x, y, sample, handle->cacheBlockBytes) >= 0) return;
+  Kerr_Report* cause = nullptr;
+  ktifTiffErrorTake(handle->tiff, &cause);
+  kerr_MessageLog(-1, "ktif_HandleBlockWrite failed: block at column %u, row %u: %s%s%s", x, y,
+                  cause ? kerr_ReportLabel(cause) : "", cause ? ": " : "",
+                  cause ? kerr_ReportMessage(cause) : "write refused");
+  kerr_DeleteErrorReportEx(&cause);
 }
 
 void ktif_RBBufferClose(Ktif_File* handle, Kerr_Report** err) {

@@ -55,6 +55,27 @@ int readWorldFile(Ktif_File* handle, Kerr_Report** err) {
   return ok;
 }
 
+int writeWorldFile(Ktif_File* handle, Kerr_Report** err) {
+  static const char* kLabel = "writeWorldFile";
+  KerrFrame frame(kLabel, err);
+  if (!handle) return frame.fail(__LINE__, "Args"), 0;
+  char* name = kwff_FileNameCreate(handle->path);
+  if (!name) return frame.fail(__LINE__, "kwff_FileNameCreate failed"), 0;
+  Kxfr_XForm* xform = nullptr;
+  int ok = 1;
+  kgtf_GeoTIFFParamsGeoreferencingGet(handle->geoParams, &xform, nullptr, nullptr, frame.slot());
+  if (frame.hasReport()) {
+    frame.calleeFailed(__LINE__, "kgtf_GeoTIFFParamsGeoreferencingGet");
+    ok = 0;
+  } else if (xform && !kwff_Write(name, nullptr, xform, frame.slot())) {
+    frame.calleeFailed(__LINE__, "kwff_Write");
+    ok = 0;
+  }
+  kmsc_HeapFree(name);
+  kxfr_XFormFree(&xform, nullptr);
+  return ok;
+}
+
 void ktif_MapInformationFromResolutionAndOrientationGet(Ktif_File* handle, Kxfr_XForm** xform,
                                                         char** projectionName, char** unitsName,
                                                         Kerr_Report** err) {

@@ -214,7 +214,14 @@ bool createRun(KerrFrame& frame, Ktif_File* h) {
   readParameters(h, quiet.slot());
   quiet.drop();
   ktif_SetImageInfo(h, 0, quiet.slot());
+  quiet.drop();
   writingStateSet(h);
+  // The block tables exist from here on, so that a block not yet written is
+  // known as such (offset and byte count 0) by reads before the first write.
+  if (TIFFWriteCheck(h->tiff, h->isTiled, "ktif_CreateBaseLineTIFF") != 1) {
+    ktifTiffErrorTake(h->tiff, frame.slot());
+    return frame.fail(__LINE__, "Invalid image layout"), false;
+  }
   return true;
 }
 

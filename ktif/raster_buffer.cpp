@@ -267,9 +267,10 @@ void RBReadFunc(int32_t index, void** data, void* client, Kerr_Report** err) {
    * zeros; there is nothing to decode. */
   const uint32_t strile = ktif_BlockNum(handle->tiff, x, y, sample);
   int missing = 0;
-  if (strile < TIFFNumberOfStrips(handle->tiff) &&
-      TIFFGetStrileByteCountWithErr(handle->tiff, strile, &missing) == 0 && missing == 0 &&
-      TIFFGetStrileOffset(handle->tiff, strile) == 0) {
+  const uint32_t striles = TIFFIsTiled(handle->tiff) ? TIFFNumberOfTiles(handle->tiff)
+                                                     : TIFFNumberOfStrips(handle->tiff);
+  if (strile < striles && TIFFGetStrileByteCountWithErr(handle->tiff, strile, &missing) == 0 &&
+      missing == 0 && TIFFGetStrileOffset(handle->tiff, strile) == 0) {
     std::memset(block, 0, static_cast<size_t>(bytes));
     return;
   }

@@ -24,38 +24,6 @@ KtifHandle writeAndOpen(const TempFile& file, const TiffImageSpec& layout) {
   return ktifOpenOrFail(file.path());
 }
 
-// What the host must see: the stored sample inside the image, 0 beyond it
-// (the builder stores 0 there too), complemented for WhiteIsZero.
-uint64_t expectedSample(const TiffImageSpec& layout, int layer, int64_t x, int64_t y) {
-  uint64_t v = 0;
-  if (x < layout.width && y < layout.height)
-    v = uint64_t(std::llround(tiffBuilderPattern(layout, layer, uint32_t(x), uint32_t(y))));
-  if (layout.photometric == 0) v = ((uint64_t(1) << layout.bitsPerSample) - 1) - v;
-  return v;
-}
-
-// Reads every raster-buffer block of every layer, one block row and column
-// beyond the image too, and compares each element with the pattern.
-void expectWholeImage(Ktif_File* h, const TiffImageSpec& layout, const std::string& what) {
-  const int64_t w = h->rbBlockWidth, rbh = h->rbBlockHeight, bytes = h->bytesPerSample;
-  std::vector<unsigned char> buffer(size_t(w * rbh * bytes));
-  for (int layer = 0; layer < layout.samplesPerPixel; ++layer)
-    for (int64_t r = 0; r * rbh <= layout.height; ++r)
-      for (int64_t c = 0; c * w <= layout.width; ++c) {
-        Report err;
-        std::memset(buffer.data(), 0xEE, buffer.size());
-        ktif_RBRasterRead(h, layer, int32_t(r), int32_t(c), buffer.data(), out(err));
-        ASSERT_EQ(err, nullptr) << what << ": " << kerr_ReportMessage(err.get());
-        for (int64_t i = 0; i < w * rbh; ++i) {
-          uint64_t got = 0;
-          std::memcpy(&got, buffer.data() + i * bytes, size_t(bytes));
-          const int64_t x = c * w + i % w, y = r * rbh + i / w;
-          ASSERT_EQ(got, expectedSample(layout, layer, x, y))
-              << what << " layer " << layer << " at " << x << "," << y;
-        }
-      }
-}
-
 TEST(KtifRasterBuffer, BlockSizeRules) {
   // Layout, preferences, then the block width, height and partial-strip mode chosen.
   const TiffImageSpec wide = tiffImage(5500, 10, 8, 3, 0, 1);  // read directly by default

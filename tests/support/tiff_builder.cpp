@@ -190,6 +190,11 @@ double tiffBuilderPattern(const TiffImageSpec& layout, int layer, uint32_t x, ui
   return double(v);
 }
 
+uint64_t tiffBuilderStored(const TiffImageSpec& layout, int layer, uint32_t x, uint32_t y) {
+  return encodeSample(
+      layout, layout.value ? layout.value(layer, x, y) : tiffBuilderPattern(layout, layer, x, y));
+}
+
 void tiffBuilderWrite(const std::string& path, const std::vector<TiffImageSpec>& images,
                       bool bigTiff) {
   Tiff tif(TIFFOpen(path.c_str(), bigTiff ? "w8" : "w"));

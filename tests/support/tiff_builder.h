@@ -48,6 +48,10 @@ TiffImageSpec tiffImage(uint32_t width, uint32_t height, uint16_t bits = 8, uint
 // The pattern the default `value` uses, reduced to the bit depth.
 double tiffBuilderPattern(const TiffImageSpec& layout, int layer, uint32_t x, uint32_t y);
 
+// The bits the builder stores for (layer, x, y): the pattern encoded in the
+// layout's sample format and bit depth.
+uint64_t tiffBuilderStored(const TiffImageSpec& layout, int layer, uint32_t x, uint32_t y);
+
 // Writes the images as consecutive directories of one file (BigTIFF when
 // `bigTiff`). Fails the current test on a libtiff error.
 void tiffBuilderWrite(const std::string& path, const std::vector<TiffImageSpec>& images,

@@ -107,9 +107,12 @@ Ktif_File* templateCopy(KerrFrame& frame, const Ktif_File* templ, const char* pa
   raw->partialStripBuffer = nullptr;
   raw->partialStripOpen = 0;
   raw->cacheCapacity = raw->cacheBlockBytes = raw->cacheBlockLayers = raw->cacheBlockCount = 0;
-  const bool mapOk =
-      duplicate(&raw->colorMapRed) & duplicate(&raw->colorMapGreen) & duplicate(&raw->colorMapBlue);
-  const bool rangeOk = duplicate(&raw->minValues) & duplicate(&raw->maxValues);
+  // Each copy is made even after one failed, so that no pointer stays shared.
+  const bool redOk = duplicate(&raw->colorMapRed), greenOk = duplicate(&raw->colorMapGreen),
+             blueOk = duplicate(&raw->colorMapBlue);
+  const bool mapOk = redOk && greenOk && blueOk;
+  const bool minOk = duplicate(&raw->minValues), maxOk = duplicate(&raw->maxValues);
+  const bool rangeOk = minOk && maxOk;
   const bool bitsOk = duplicate(&raw->bitsPerSampleList);
   HandleOwner handle(raw);
   if (templ->geoParams != nullptr) {

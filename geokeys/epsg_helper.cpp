@@ -9,6 +9,9 @@
 
 #include "epsg_translator.h"
 #include "kerr_exception.h"
+#include "kerr_frame.h"
+#include "kerr_guard.h"
+#include "kgtf.h"
 #include "kprj_legacy.h"
 #include "ktxt.h"
 
@@ -97,4 +100,14 @@ int32_t GetEPSGCode(const _kprj_MapProjectionEx* projection, const char* units) 
     frame.Log(__LINE__);
   }
   return code > 0 && code <= INT32_MAX ? static_cast<int32_t>(code) : 0;
+}
+
+extern "C" void kgtf_ProjectionFromEPSG(int32_t code, _kprj_MapProjectionEx** projection,
+                                        char** unitsName, Kerr_Report** err) {
+  kerrGuardVoid(__func__, err, [&] {
+    KerrFrame frame("kgtf_ProjectionFromEPSG", err);
+    if (projection == nullptr || unitsName == nullptr) return frame.fail(__LINE__, "Args");
+    // The helper reports by exception; the guard turns it into this report.
+    GetProjAndUnitsFromEPSG(code, projection, unitsName);
+  });
 }

@@ -118,6 +118,14 @@ KTIF_API void kgtf_ProParametersWrite(GTIF* gtif, const char* unitsName, const c
 KTIF_API int32_t kgtf_XFormIsWritable(const Kxfr_XForm* xform);
 KTIF_API int32_t kgtf_ProjectionIsWritable(const _kprj_MapProjectionEx* projection);
 
+/* The host projection of an EPSG coordinate system and the name of its units
+ * (both new: kprj_ProjectionFree, kmsc_HeapFree), through the EPSG
+ * translator. Codes the host projections cannot represent exactly (3857, the
+ * spherical Pseudo-Mercator, among them) fail with the translator's reason;
+ * both outputs are then null. */
+KTIF_API void kgtf_ProjectionFromEPSG(int32_t code, _kprj_MapProjectionEx** projection,
+                                      char** unitsName, Kerr_Report** err);
+
 /* Geodetic code lookups. Names compare without regard to case; the first
  * matching table row wins. */
 /* The GeogGeodeticDatumGeoKey code of a datum name; -1 for null or unknown. */

@@ -29,6 +29,9 @@ CommandRunner infoCommandAdd(CLI::App& app, const ToolOptions& options);
 // Adds `ktif read`; returns the code that runs it.
 CommandRunner readCommandAdd(CLI::App& app, const ToolOptions& options);
 
+// Adds `ktif copy`; returns the code that runs it.
+CommandRunner copyCommandAdd(CLI::App& app, const ToolOptions& options);
+
 // Applies --pref options to the preference store; false (with a message on
 // stderr) when one is malformed.
 bool toolPrefsApply(const ToolOptions& options);

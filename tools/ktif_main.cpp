@@ -7,7 +7,7 @@
 #include "ktif.h"
 
 int main(int argc, char** argv) {
-  CLI::App app{"ktif: read and inspect TIFF and GeoTIFF images"};
+  CLI::App app{"ktif: read, inspect and copy TIFF and GeoTIFF images"};
   app.set_version_flag("--version", std::string("ktif ") + ktif_Version());
   app.require_subcommand(1);
   app.fallthrough();
@@ -23,6 +23,8 @@ int main(int argc, char** argv) {
   runners[app.get_subcommand("info")] = info;
   CommandRunner read = readCommandAdd(app, options);
   runners[app.get_subcommand("read")] = read;
+  CommandRunner copy = copyCommandAdd(app, options);
+  runners[app.get_subcommand("copy")] = copy;
   CommandRunner prefs = prefsCommandAdd(app, options);
   runners[app.get_subcommand("prefs")] = prefs;
 

@@ -120,6 +120,12 @@ void paramsWrite(KerrFrame& frame, TIFF* tif, const Kgtf_GeoTIFFParams* params) 
     }
   }
 
+  // A record without keys leaves the image a plain TIFF: an empty key
+  // directory would only mark it as a GeoTIFF without georeferencing.
+  int versions[3] = {0, 0, 0};
+  int keyCount = 0;
+  GTIFDirectoryInfo(state.gtif, versions, &keyCount);
+  if (keyCount == 0) return;
   if (!GTIFWriteKeys(state.gtif)) return frame.fail(__LINE__, "GTIFWriteKeys failed");
 }
 

@@ -54,8 +54,8 @@ struct ToolLog {
 };
 ToolLog toolLogTake();
 
-// Prints "ktif: <message>" and, when there is one, the report chain on stderr,
-// then deletes the report.
+// Prints "ktif: <message>" on one line of stderr, followed by the report
+// chain in parentheses when there is one, then deletes the report.
 void toolFail(const std::string& message, Kerr_Report** report);
 
 #endif

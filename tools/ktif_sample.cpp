@@ -1,60 +1,89 @@
-// ktif-sample PATH: writes a small demonstration TIFF with libtiff alone: a
-// 512 x 384 RGB image in 256 x 256 LZW tiles with one half-size overview, so
-// that `ktif info` and `ktif read` have something to show without data files.
-#include <tiffio.h>
-
-#include <algorithm>
+// ktif-sample PATH: writes a small demonstration GeoTIFF through the library
+// itself: a 512 x 384 RGB image in 256 x 256 LZW tiles, 10 m pixels in UTM
+// zone 31N (WGS 84), so that `ktif info` and `ktif read` have something to
+// show without data files.
 #include <cmath>
 #include <cstdio>
-#include <cstring>
+#include <fstream>
 #include <vector>
+
+#include "kgtf.h"
+#include "kmsc.h"
+#include "ktif.h"
+#include "kxfr.h"
 
 namespace {
 
-constexpr uint32_t kWidth = 512, kHeight = 384, kTile = 256;
+constexpr int32_t kWidth = 512, kHeight = 384, kTile = 256;
+constexpr int32_t kUtm31North = 32631;
+// Centre of the upper-left pixel, and the pixel size in metres.
+constexpr double kEasting = 500005, kNorthing = 5000995, kPixel = 10;
 
 // Colour bands across, a brightness ramp down, and a ring in the middle.
-void samplePixel(uint32_t x, uint32_t y, unsigned char* rgb) {
+unsigned char sampleValue(int layer, int32_t x, int32_t y) {
   const double dx = x - kWidth / 2.0, dy = y - kHeight / 2.0;
-  const bool ring = std::fabs(std::sqrt(dx * dx + dy * dy) - 120.0) < 6.0;
-  const double shade = 0.35 + 0.65 * (1.0 - static_cast<double>(y) / kHeight);
-  rgb[0] = static_cast<unsigned char>(ring ? 255 : shade * (255.0 * x / (kWidth - 1)));
-  rgb[1] = static_cast<unsigned char>(ring ? 255 : shade * (((x / 64) % 2) ? 200 : 90));
-  rgb[2] = static_cast<unsigned char>(ring ? 255 : shade * (255.0 - 255.0 * x / (kWidth - 1)));
+  if (std::fabs(std::sqrt(dx * dx + dy * dy) - 120.0) < 6.0) return 255;
+  const double shade = 0.35 + 0.65 * (1.0 - double(y) / kHeight);
+  const double across = 255.0 * x / (kWidth - 1);
+  const double value = layer == 0 ? across : layer == 1 ? ((x / 64) % 2 ? 200 : 90) : 255 - across;
+  return static_cast<unsigned char>(shade * value);
 }
 
-bool writeLevel(TIFF* tif, const std::vector<unsigned char>& pixels, uint32_t width,
-                uint32_t height, bool overview) {
-  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
-  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
-  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
-  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-  TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
-  TIFFSetField(tif, TIFFTAG_TILEWIDTH, kTile);
-  TIFFSetField(tif, TIFFTAG_TILELENGTH, kTile);
-  TIFFSetField(tif, TIFFTAG_XRESOLUTION, 72.0f);
-  TIFFSetField(tif, TIFFTAG_YRESOLUTION, 72.0f);
-  TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-  if (overview)
-    TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_REDUCEDIMAGE);
-  else
-    TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, "ktif sample image");
-  std::vector<unsigned char> tile(static_cast<size_t>(kTile) * kTile * 3);
-  for (uint32_t ty = 0; ty < height; ty += kTile) {
-    for (uint32_t tx = 0; tx < width; tx += kTile) {
-      std::fill(tile.begin(), tile.end(), 0);
-      for (uint32_t y = ty; y < height && y < ty + kTile; ++y) {
-        const uint32_t columns = std::min(kTile, width - tx);
-        std::memcpy(&tile[((y - ty) * kTile) * 3],
-                    &pixels[(static_cast<size_t>(y) * width + tx) * 3], columns * 3);
+bool failed(const char* what, Kerr_Report** err) {
+  if (*err == nullptr) return false;
+  char* text = kerr_ReportFormat(*err, 0);
+  std::fprintf(stderr, "ktif-sample: %s\n%s", what, text ? text : "");
+  kmsc_HeapFree(text);
+  kerr_DeleteErrorReportEx(err);
+  return true;
+}
+
+// UTM zone 31N by its EPSG code, and the pixel-centre transform.
+bool georeferencingSet(Kgtf_GeoTIFFParams* params, Kerr_Report** err) {
+  _kprj_MapProjectionEx* projection = nullptr;
+  char* units = nullptr;
+  kgtf_ProjectionFromEPSG(kUtm31North, &projection, &units, err);
+  if (failed("no projection for EPSG:32631", err)) return false;
+  kgtf_GeoTIFFParamsGeocodingSet(params, projection, err);
+  Kxfr_XForm* xform =
+      kxfr_XFormCreateUsingCoeffs(kPixel, 0, kEasting, 0, -kPixel, kNorthing, nullptr);
+  if (*err == nullptr)
+    kgtf_GeoTIFFParamsGeoreferencingSet(params, xform, kprj_MapProjectionName(projection), units,
+                                        err);
+  kxfr_XFormFree(&xform, nullptr);
+  kprj_ProjectionFree(&projection, nullptr);
+  kmsc_HeapFree(units);
+  return !failed("georeferencing not set", err);
+}
+
+void describe(Ktif_File* h) {
+  h->width = kWidth;
+  h->height = kHeight;
+  h->samplesPerPixel = 3;
+  h->bitsPerSample = 8;
+  h->bytesPerSample = 1;
+  h->pixelType = KTIF_PIXEL_U8;
+  h->photometric = 2;  // RGB
+  h->compression = 5;  // LZW
+  h->blockWidth = h->blockHeight = kTile;
+  h->rbBlockWidth = h->rbBlockHeight = kTile;
+  h->rbWrite = 1;
+  h->xResolution = h->yResolution = 72;
+  h->resolutionUnit = 2;
+}
+
+bool pixelsWrite(Ktif_File** h, Kerr_Report** err) {
+  std::vector<unsigned char> block(size_t(kTile) * kTile);
+  for (int32_t row = 0; row * kTile < kHeight; ++row)
+    for (int32_t column = 0; column * kTile < kWidth; ++column)
+      for (int layer = 0; layer < 3; ++layer) {
+        for (int32_t i = 0; i < kTile * kTile; ++i)
+          block[size_t(i)] =
+              sampleValue(layer, column * kTile + i % kTile, row * kTile + i / kTile);
+        ktif_RBRasterWrite(h, layer, row, column, block.data(), err);
+        if (failed("writing a block failed", err)) return false;
       }
-      if (TIFFWriteTile(tif, tile.data(), tx, ty, 0, 0) < 0) return false;
-    }
-  }
-  return TIFFWriteDirectory(tif) != 0;
+  return true;
 }
 
 }  // namespace
@@ -64,35 +93,26 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: ktif-sample PATH\n");
     return 2;
   }
-  std::vector<unsigned char> image(static_cast<size_t>(kWidth) * kHeight * 3);
-  for (uint32_t y = 0; y < kHeight; ++y)
-    for (uint32_t x = 0; x < kWidth; ++x) samplePixel(x, y, &image[(y * kWidth + x) * 3]);
-  // The overview averages 2 x 2 blocks.
-  const uint32_t halfW = kWidth / 2, halfH = kHeight / 2;
-  std::vector<unsigned char> half(static_cast<size_t>(halfW) * halfH * 3);
-  for (uint32_t y = 0; y < halfH; ++y)
-    for (uint32_t x = 0; x < halfW; ++x)
-      for (int c = 0; c < 3; ++c) {
-        unsigned sum = 0;
-        for (uint32_t k = 0; k < 4; ++k)
-          sum += image[((2 * y + k / 2) * kWidth + 2 * x + k % 2) * 3 + c];
-        half[(y * halfW + x) * 3 + c] = static_cast<unsigned char>((sum + 2) / 4);
-      }
-
-  TIFF* tif = TIFFOpen(argv[1], "w");
-  if (tif == nullptr) {
-    std::fprintf(stderr, "ktif-sample: cannot create %s\n", argv[1]);
+  const char* path = argv[1];
+  // The library creates a file from a handle opened on an empty one.
+  if (!std::ofstream(path, std::ios::trunc)) {
+    std::fprintf(stderr, "ktif-sample: cannot create %s\n", path);
     return 1;
   }
-  const bool ok =
-      writeLevel(tif, image, kWidth, kHeight, false) && writeLevel(tif, half, halfW, halfH, true);
-  TIFFClose(tif);
+  Kerr_Report* err = nullptr;
+  Ktif_File* h = ktif_Open(path, "w", &err);
+  if (failed("cannot open the new file", &err)) return 1;
+  describe(h);
+  h->geoParams = kgtf_GeoTIFFParamsAllocate();
+  bool ok = h->geoParams != nullptr && georeferencingSet(h->geoParams, &err);
+  ok = ok && ktif_CreateBaseLineTIFF(h, nullptr, &err) != nullptr;
+  ok = ok && !failed("creation failed", &err) && pixelsWrite(&h, &err);
+  ktif_Close(h, nullptr);
   if (!ok) {
-    std::fprintf(stderr, "ktif-sample: writing %s failed\n", argv[1]);
-    std::remove(argv[1]);
+    std::remove(path);
     return 1;
   }
-  std::printf("%s: %u x %u RGB, LZW, %u x %u tiles, one %u x %u overview\n", argv[1], kWidth,
-              kHeight, kTile, kTile, halfW, halfH);
+  std::printf("%s: %d x %d RGB, LZW, %d x %d tiles, UTM zone 31N (WGS 84), %g m pixels\n", path,
+              kWidth, kHeight, kTile, kTile, kPixel);
   return 0;
 }

@@ -6,13 +6,15 @@
 #include "kmsc.h"
 
 void toolFail(const std::string& message, Kerr_Report** report) {
-  std::fprintf(stderr, "ktif: %s\n", message.c_str());
-  if (report != nullptr && *report != nullptr) {
-    char* text = kerr_ReportFormat(*report, 0);
-    if (text != nullptr) std::fprintf(stderr, "%s", text);
-    kmsc_HeapFree(text);
-    kerr_DeleteErrorReportEx(report);
-  }
+  // One line: the message, then each report of the chain from the outermost
+  // to its root cause, so that scripts can take the reason from one line.
+  std::string line = "ktif: " + message;
+  for (const Kerr_Report* r = report ? *report : nullptr; r != nullptr; r = kerr_ReportCause(r))
+    line += std::string(r == *report ? " (" : "; ") + kerr_ReportLabel(r) + ": " +
+            kerr_ReportMessage(r);
+  if (report != nullptr && *report != nullptr) line += ")";
+  std::fprintf(stderr, "%s\n", line.c_str());
+  if (report != nullptr) kerr_DeleteErrorReportEx(report);
 }
 
 Ktif_File* toolImageOpen(const std::string& path, int64_t image, int32_t* imageCount) {

@@ -7,8 +7,10 @@
 
 #include <cstring>
 #include <fstream>
+#include <iterator>
 
 #include "kmsc.h"
+#include "kxfr.h"
 #include "ktif_internal.h"
 #include "raster_read.h"
 #include "test_support.h"
@@ -287,6 +289,34 @@ TEST(KtifWrite, UpdateRewritesTheTagsOfAnExistingFile) {
   EXPECT_EQ(t.maxShort, 99);
   ktif_UpdateTIFFTags(nullptr, out(err));
   EXPECT_STREQ(kerr_ReportMessage(err.get()), "NULL kfh pointer");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(KtifWrite, WorldFileWrittenOnlyForAGeoreferencedImage) {
+  for (bool georeferenced : {true, false}) {
+    TempFile file("create_world");
+    const std::string world = file.path().substr(0, file.path().rfind('.')) + ".tfw";
+    KtifHandle h = emptyHandle(file.path(), tiffImage(8, 8, 8));
+    h->tfwWrite = 1;
+    h->geoParams = kgtf_GeoTIFFParamsAllocate();
+    if (georeferenced) {
+      Owned<Kxfr_XForm, kxfr_XFormFree> xform(
+          kxfr_XFormCreateUsingCoeffs(2, 0, 100, 0, -2, 500, nullptr));
+      kgtf_GeoTIFFParamsGeoreferencingSet(h->geoParams, xform.get(), nullptr, nullptr, nullptr);
+    }
+    Report err;
+    ASSERT_NE(ktif_CreateBaseLineTIFF(h.get(), nullptr, out(err)), nullptr);
+    std::ifstream in(world);
+    std::vector<double> values{std::istream_iterator<double>(in), {}};
+    std::remove(world.c_str());
+    if (georeferenced)
+      EXPECT_EQ(values, (std::vector<double>{2, 0, 0, -2, 100, 500}));
+    else
+      EXPECT_FALSE(in.is_open()) << "no transform, no world file";
+  }
 }
 
 }  // namespace

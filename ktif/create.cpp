@@ -11,6 +11,7 @@
 #include "kerr_guard.h"
 #include "kmsc.h"
 #include "kstr.h"
+#include "kxfr.h"
 #include "ktif_internal.h"
 #include "tiff_diagnostics.h"
 #include "world_file.h"
@@ -198,6 +199,23 @@ void writingStateSet(Ktif_File* h) {
   }
 }
 
+// A record read from a file keeps its transform in that file's tags, which
+// the key replay leaves behind; a new file gets it only as a changed
+// georeferencing, written from the record.
+void georeferencingCarry(Kgtf_GeoTIFFParams* params) {
+  if (params == nullptr || params->georeferencingChanged || params->xform == nullptr) return;
+  Kxfr_XForm* xform = nullptr;
+  char *projection = nullptr, *units = nullptr;
+  Kerr_Report* report = nullptr;
+  kgtf_GeoTIFFParamsGeoreferencingGet(params, &xform, &projection, &units, &report);
+  if (xform != nullptr)
+    kgtf_GeoTIFFParamsGeoreferencingSet(params, xform, projection, units, &report);
+  kerr_DeleteErrorReportEx(&report);
+  kxfr_XFormFree(&xform, nullptr);
+  kmsc_HeapFree(projection);
+  kmsc_HeapFree(units);
+}
+
 // The common steps of creation; false with a report.
 bool createRun(KerrFrame& frame, Ktif_File* h) {
   h->tiff = ktifTiffOpen(h->path, h->bigTIFF ? "w8" : "w", frame.slot());
@@ -212,6 +230,7 @@ bool createRun(KerrFrame& frame, Ktif_File* h) {
   // What the tag writer and the read-back find is theirs to show: the
   // creation has succeeded once the baseline tags are set.
   KerrFrame quiet("ktif_CreateBaseLineTIFF", nullptr);
+  georeferencingCarry(h->geoParams);
   ktif_WriteTIFFTags(h, h->tiff, quiet.slot());
   quiet.drop();
   readParameters(h, quiet.slot());

@@ -184,9 +184,13 @@ void ktif_RBRasterWrite(Ktif_File** variable, int32_t layer, int32_t rbRow, int3
     const int64_t bytesPerSample = handle->bytesPerSample;
     if (!handle->rbWrite) {
       complementIfWhiteIsZero(handle, buffer, int64_t(handle->blockWidth) * handle->blockHeight);
-      ktif_BlockWriteOneLayer(variable, buffer, uint32_t(int64_t(handle->blockWidth) * rbColumn),
-                              uint32_t(int64_t(handle->blockHeight) * rbRow), layer,
-                              bytesPerSample * handle->blockHeight * handle->blockWidth);
+      // The block writer has no report of its own; a refused block is this
+      // call's failure.
+      if (ktif_BlockWriteOneLayer(variable, buffer,
+                                  uint32_t(int64_t(handle->blockWidth) * rbColumn),
+                                  uint32_t(int64_t(handle->blockHeight) * rbRow), layer,
+                                  bytesPerSample * handle->blockHeight * handle->blockWidth) < 0)
+        frame.fail(__LINE__, "ktif_BlockWriteOneLayer failed");
       return;
     }
 

@@ -320,3 +320,32 @@ TEST(KtifWrite, WorldFileWrittenOnlyForAGeoreferencedImage) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(KtifWrite, ACopyKeepsTheTransformOfARecordReadFromAFile) {
+  TempFile first("georef_first"), second("georef_second");
+  KtifHandle h = emptyHandle(first.path(), tiffImage(8, 8, 8));
+  h->geoParams = kgtf_GeoTIFFParamsAllocate();
+  Owned<Kxfr_XForm, kxfr_XFormFree> xform(
+      kxfr_XFormCreateUsingCoeffs(2, 0, 101, 0, -2, 499, nullptr));
+  kgtf_GeoTIFFParamsGeoreferencingSet(h->geoParams, xform.get(), nullptr, nullptr, nullptr);
+  ASSERT_NE(ktif_CreateBaseLineTIFF(h.get(), nullptr, nullptr), nullptr);
+  h.reset();
+  KtifHandle read = ktifOpenOrFail(first.path());
+  ASSERT_EQ(read->geoParams->georeferencingChanged, 0);
+  KtifHandle copy(ktif_CreateBaseLineTIFF(read.get(), second.path().c_str(), nullptr));
+  ASSERT_NE(copy, nullptr);
+  copy.reset();
+  KtifHandle back = ktifOpenOrFail(second.path());
+  Kxfr_XForm* got = nullptr;
+  kgtf_GeoTIFFParamsGeoreferencingGet(back->geoParams, &got, nullptr, nullptr, nullptr);
+  Owned<Kxfr_XForm, kxfr_XFormFree> owner(got);
+  ASSERT_NE(got, nullptr) << "the copy lost its transform";
+  double x = 3, y = 4;
+  ASSERT_EQ(kxfr_Transform(got, &x, &y, 1, nullptr), 1);
+  EXPECT_DOUBLE_EQ(x, 107);
+  EXPECT_DOUBLE_EQ(y, 491);
+}
+
+}  // namespace

@@ -86,11 +86,17 @@ void paramsWrite(KerrFrame& frame, TIFF* tif, const Kgtf_GeoTIFFParams* params) 
                                 kprj_MapProjectionCSRGet(params->projection, kProParametersForm))
                           : nullptr;
     Kerr_Report* optional = nullptr;
-    if (params->geocodingChanged == 0) {
+    // Without a host projection the replayed keys are all there is to the
+    // system: a model type they give stays.
+    uint16_t replayedModelType = 0;
+    if (params->geocodingChanged == 0 &&
+        (pro != nullptr || !GeoKeyShortGet(state.gtif, GTModelTypeGeoKey, &replayedModelType))) {
       int32_t code = ProjectionCodeGet(pro, nullptr);
       int modelType = code == 0 ? ModelTypeGeographic : code > 0 ? ModelTypeProjected : 0;
       if (!ModelTypeSet(state.gtif, modelType, frame.slot()))
         return frame.calleeFailed(__LINE__, "ModelTypeSet");
+    }
+    if (params->geocodingChanged == 0) {
       kgtf_UnitsNameSet(state.gtif, params->unitsName, &optional);
       showAndDrop(&optional);
     }

@@ -326,6 +326,18 @@ class Progress {
 
 constexpr int64_t kMaxBlockBytes = int64_t{1} << 31;
 
+// JPEG codes every tile whole: the part of an edge block outside the image
+// repeats the last column and row, where a hard edge would ring into the
+// image. `block` holds one layer of one-byte samples.
+void edgesRepeat(unsigned char* block, int64_t width, int64_t height, int64_t inWidth,
+                 int64_t inHeight) {
+  for (int64_t y = 0; y < inHeight && inWidth < width; ++y)
+    std::memset(block + y * width + inWidth, block[y * width + inWidth - 1],
+                size_t(width - inWidth));
+  for (int64_t y = inHeight; y < height; ++y)
+    std::memcpy(block + y * width, block + (inHeight - 1) * width, size_t(width));
+}
+
 std::optional<Failure> pixelsCopy(Ktif_File* in, Ktif_File** out) {
   const int64_t rbw = (*out)->rbBlockWidth, rbh = (*out)->rbBlockHeight;
   const int64_t bytes = (*out)->bytesPerSample, layers = (*out)->samplesPerPixel;
@@ -337,6 +349,7 @@ std::optional<Failure> pixelsCopy(Ktif_File* in, Ktif_File** out) {
   std::vector<unsigned char> buffer(size_t(rbw * rbh * bytes));
   const int64_t rows = (in->height + rbh - 1) / rbh, columns = (in->width + rbw - 1) / rbw;
   Progress progress(rows * columns * layers, rbw * rbh * bytes);
+  const bool jpeg = (*out)->compression == 7 || (*out)->compression == KTIF_COMPRESSION_JPEG_AS_RGB;
   for (int64_t r = 0; r < rows; ++r)
     for (int64_t c = 0; c < columns; ++c)
       for (int32_t layer = 0; layer < layers; ++layer) {
@@ -349,6 +362,9 @@ std::optional<Failure> pixelsCopy(Ktif_File* in, Ktif_File** out) {
           progress.abandon();
           return Failure{"cannot read " + where + ": " + (err ? reportText(&err) : log.first)};
         }
+        if (jpeg)
+          edgesRepeat(buffer.data(), rbw, rbh, std::min(rbw, in->width - c * rbw),
+                      std::min(rbh, in->height - r * rbh));
         ktif_RBRasterWrite(out, layer, int32_t(r), int32_t(c), buffer.data(), &err);
         const ToolLog written = toolLogTake();
         if (err || written.failures > 0) {

@@ -16,24 +16,11 @@ import subprocess
 import sys
 import tempfile
 
-try:
-    from osgeo import gdal
-    import numpy as np
-except ImportError:
-    print("skipped: this Python cannot import osgeo (install python3-gdal python3-numpy)")
-    sys.exit(77)
-
-gdal.UseExceptions()
+from interop_support import KINDS, compare, gdal, np, run, stderr, summary
 
 # Read blocks this small (in bytes) split the 32 x 32 tiles and 16-row strips
 # of the matrix into pieces that do not line up with them.
 SMALL_BLOCKS = ["--pref", "tiff.max_uncompressed_blk_size=600"]
-
-# GDAL type and numpy type of each sample kind of the matrix.
-KINDS = {"u8": (gdal.GDT_Byte, np.uint8), "s8": (gdal.GDT_Byte, np.int8),
-         "u16": (gdal.GDT_UInt16, np.uint16), "s16": (gdal.GDT_Int16, np.int16),
-         "u32": (gdal.GDT_UInt32, np.uint32), "s32": (gdal.GDT_Int32, np.int32),
-         "f32": (gdal.GDT_Float32, np.float32), "f64": (gdal.GDT_Float64, np.float64)}
 
 # numpy type of each ktif pixel type.
 PIXEL_DTYPES = dict({kind.upper(): types[1] for kind, types in KINDS.items()},
@@ -150,14 +137,6 @@ def matrix():
     ]
 
 
-def run(tool, args):
-    return subprocess.run([tool] + args, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-
-
-def stderr(result):
-    return result.stderr.decode(errors="replace").strip()
-
-
 def gdal_images(path):
     """Pages GDAL sees as images: its subdatasets, or the file itself."""
     subdatasets = gdal.Open(path).GetMetadata("SUBDATASETS")
@@ -170,20 +149,6 @@ def expected_layer(case, stored):
     if case.photometric != "MINISWHITE":
         return stored
     return (1 - stored).astype(np.uint8) if case.nbits == 1 else np.invert(stored)
-
-
-def compare(got, want):
-    """Exact comparison, floats bit for bit; returns (equal, detail)."""
-    if got.shape != want.shape:
-        return False, "shape %s vs %s" % (got.shape, want.shape)
-    bits = "u%d" % got.itemsize  # floats bit for bit: NaN is NaN, -0 is not 0
-    differ = got.view(bits) != want.astype(got.dtype).view(bits)
-    if not differ.any():
-        return True, ""
-    y, x = np.argwhere(differ)[0]
-    diff = np.abs(got.astype(np.float64) - want.astype(np.float64))
-    return False, "%d pixels differ, first at (%d,%d): %r vs %r, max abs diff %g" % (
-        differ.sum(), x, y, got[y, x], want[y, x], np.nanmax(diff))
 
 
 def check_image(tool, case, image_index, image_path, label):
@@ -294,14 +259,7 @@ def main():
         with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 2) as pool:
             results = [r for rs in pool.map(lambda c: list(check_case(tool, c)), cases) for r in rs]
         results += check_tool_edges(tool, directory, named["u16_rgb_strip_lzw"])
-    for name, ok, detail in results:
-        if not ok:
-            print("FAIL " + name + (": " + detail if detail else ""))
-        elif verbose:
-            print("ok   " + name)
-    failed = sum(1 for _, ok, _ in results if not ok)
-    print("%d passed, %d failed" % (len(results) - failed, failed))
-    return 0 if failed == 0 else 1
+    return summary(results, verbose)
 
 
 if __name__ == "__main__":

@@ -10,15 +10,8 @@ import subprocess
 import sys
 import tempfile
 
-try:
-    from osgeo import gdal
-except ImportError:
-    print("skipped: this Python cannot import osgeo (install python3-gdal)")
-    sys.exit(77)
+from interop_support import close, gdal, osr
 
-gdal.UseExceptions()
-
-REL = 1e-9
 UNIT_NAMES = {"metre": "meters", "US survey foot": "us_survey_feet", "foot": "feet",
               "degree": "dd"}
 # Host projection numbers of the methods the checked systems use.
@@ -45,10 +38,6 @@ def expect(ok, what):
     if VERBOSE or not ok:
         print(("ok   " if ok else "FAIL ") + what)
     return ok
-
-
-def close(got, expected, scale=0.0):
-    return got is not None and abs(got - expected) <= REL * max(abs(expected), scale, 1e-300)
 
 
 def write_and_read(ktif, path, source, **options):
@@ -203,7 +192,6 @@ def check_projections(ktif, folder):
 # slots: 4 central meridian, 5 latitude of true scale, 6, 7 false easting and
 # northing) must land where GDAL's reading of the file puts it, to 1 mm.
 def check_true_scale(ktif, folder):
-    from osgeo import osr
     cases = [("merc", 5, "+proj=merc +lat_ts=40 +lon_0=10 +x_0=1000 +y_0=2000 +datum=WGS84"),
              ("eqc", 17, "+proj=eqc +lat_ts=30 +lat_0=0 +lon_0=15 +x_0=300 +y_0=400 "
               "+ellps=GRS80")]

@@ -1,5 +1,5 @@
-// The write driver: the key replay of an unchanged record, and a units
-// override that a read undoes.
+// The write driver: the key replay of an unchanged record, keys the host
+// cannot read, and a units override that a read undoes.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -67,6 +67,23 @@ TEST(GeoTIFFParamsWrite, AnUnchangedRecordReplaysItsKeysAndNoTransform) {
   EXPECT_EQ(moved.in.doubles(TIFFTAG_GEOTIEPOINTS),
             (std::vector<double>{0, 0, 0, 600000, 5000000, 0}));
   EXPECT_EQ(moved.in.key(ProjectedCSTypeGeoKey), 32631);
+}
+
+// Pseudo-Mercator, which the host cannot hold, lives on in the replayed keys
+// alone: setting the transform must not reset their model type.
+TEST(GeoTIFFParamsWrite, KeysWithoutAHostProjectionKeepTheirModelType) {
+  GeoTiffFile source([](GTIF* g) { geoKeysSet(g, "1024:1 1025:1 3072:3857"); });
+  GeoParams params;
+  kgtf_GeoTIFFParamsRead(source.in.tif.get(), out(params), nullptr);
+  ASSERT_NE(params, nullptr);
+  ASSERT_EQ(params->projection, nullptr);
+  XForm host(kxfr_XFormCreateUsingCoeffs(10, 0, 600000, 0, -10, 5000000, nullptr));
+  kgtf_GeoTIFFParamsGeoreferencingSet(params.get(), host.get(), nullptr, nullptr, nullptr);
+  DriverWritten moved(params.get());
+  EXPECT_EQ(moved.err, nullptr);
+  EXPECT_EQ(moved.in.key(GTModelTypeGeoKey), ModelTypeProjected);
+  EXPECT_EQ(moved.in.key(ProjectedCSTypeGeoKey), 3857);
+  EXPECT_EQ(moved.in.doubles(TIFFTAG_GEOTIEPOINTS).size(), 6u);
 }
 
 TEST(GeoTIFFParamsWrite, UnitsOverrideInSurveyFeetReadsBack) {

@@ -1,0 +1,64 @@
+"""What the GDAL cross-check scripts share: the import guard (exit 77 when this
+Python lacks GDAL's bindings), running the tool, exact and relative
+comparisons, and the summary of (check name, passed, detail) results."""
+import subprocess
+import sys
+
+try:
+    from osgeo import gdal, osr
+    import numpy as np
+except ImportError:
+    print("skipped: this Python cannot import osgeo (install python3-gdal python3-numpy)")
+    sys.exit(77)
+
+gdal.UseExceptions()
+osr.UseExceptions()
+
+# GDAL type and numpy type of each sample kind.
+KINDS = {"u8": (gdal.GDT_Byte, np.uint8), "s8": (gdal.GDT_Byte, np.int8),
+         "u16": (gdal.GDT_UInt16, np.uint16), "s16": (gdal.GDT_Int16, np.int16),
+         "u32": (gdal.GDT_UInt32, np.uint32), "s32": (gdal.GDT_Int32, np.int32),
+         "f32": (gdal.GDT_Float32, np.float32), "f64": (gdal.GDT_Float64, np.float64)}
+
+REL = 1e-9
+
+
+def run(tool, args):
+    return subprocess.run([tool] + args, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+
+def stderr(result):
+    return result.stderr.decode(errors="replace").strip()
+
+
+def compare(got, want):
+    """Exact comparison, floats bit for bit; returns (equal, detail)."""
+    if got.shape != want.shape:
+        return False, "shape %s vs %s" % (got.shape, want.shape)
+    bits = "u%d" % got.itemsize  # floats bit for bit: NaN is NaN, -0 is not 0
+    differ = got.view(bits) != want.astype(got.dtype).view(bits)
+    if not differ.any():
+        return True, ""
+    y, x = np.argwhere(differ)[0]
+    diff = np.abs(got.astype(np.float64) - want.astype(np.float64))
+    return False, "%d pixels differ, first at (%d,%d): %r vs %r, max abs diff %g" % (
+        differ.sum(), x, y, got[y, x], want[y, x], np.nanmax(diff))
+
+
+def close(got, expected, scale=0.0):
+    """Within REL of `expected`, or of `scale` when that is larger."""
+    return got is not None and abs(got - expected) <= REL * max(abs(expected), scale, 1e-300)
+
+
+def summary(results, verbose):
+    """Prints the failures (every result with `verbose`) and a count; the exit
+    code."""
+    failed = 0
+    for name, ok, detail in results:
+        failed += not ok
+        if not ok:
+            print("FAIL " + name + (": " + detail if detail else ""))
+        elif verbose:
+            print("ok   " + name)
+    print("%d passed, %d failed" % (len(results) - failed, failed))
+    return 0 if failed == 0 else 1

@@ -114,7 +114,9 @@ Ktif_File* templateCopy(KerrFrame& frame, const Ktif_File* templ, const char* pa
   const bool mapOk = redOk && greenOk && blueOk;
   const bool minOk = duplicate(&raw->minValues), maxOk = duplicate(&raw->maxValues);
   const bool rangeOk = minOk && maxOk;
-  const bool bitsOk = duplicate(&raw->bitsPerSampleList);
+  const bool listOk = duplicate(&raw->bitsPerSampleList),
+             kindsOk = duplicate(&raw->extraSampleKinds);
+  const bool bitsOk = listOk && kindsOk;
   HandleOwner handle(raw);
   if (templ->geoParams != nullptr) {
     handle->geoParams = kgtf_GeoTIFFParamsCopy(templ->geoParams);
@@ -182,6 +184,10 @@ bool extraSamplesSet(KerrFrame& frame, Ktif_File* h) {
   if (extra <= 0) return true;
   auto* kinds = static_cast<uint16_t*>(kmsc_HeapMalloc(size_t(extra) * sizeof(uint16_t)));
   if (kinds == nullptr) return frame.fail(__LINE__, "No memory"), false;
+  // The kinds the handle knows (an image read from a file), else unspecified.
+  const size_t known = kmsc_HeapSize(h->extraSampleKinds) / sizeof(uint16_t);
+  for (size_t i = 0; i < std::min(known, size_t(extra)); ++i)
+    kinds[i] = h->extraSampleKinds[i] <= EXTRASAMPLE_UNASSALPHA ? h->extraSampleKinds[i] : 0;
   const bool ok =
       tagSet(frame, h->tiff, TIFFTAG_EXTRASAMPLES, "ExtraSamples", uint16_t(extra), kinds);
   kmsc_HeapFree(kinds);

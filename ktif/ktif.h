@@ -118,6 +118,11 @@ typedef struct Ktif_File {
   char* imageName;
   char* imageType; /* "MONO", "RGB" or "MULTI" */
   int32_t bigTIFF;
+  /* ExtraSamples kinds of the samples beyond the colour ones (0 unspecified,
+   * 1 associated alpha, 2 unassociated alpha), samplesPerPixel minus the
+   * colour samples entries; null when the file has none. Written back on
+   * creation; without it every extra sample is unspecified. */
+  uint16_t* extraSampleKinds;
 } Ktif_File;
 
 typedef struct Ktif_FileList {

@@ -275,7 +275,7 @@ void handleRelease(Ktif_File* handle) {
   void* owned[] = {handle->minValues,         handle->maxValues,    handle->colorMapRed,
                    handle->colorMapGreen,     handle->colorMapBlue, handle->path,
                    handle->bitsPerSampleList, handle->unpackBuffer, handle->layerAssemblyBuffer,
-                   handle->imageName,         handle->imageType};
+                   handle->imageName,         handle->imageType,    handle->extraSampleKinds};
   for (void* block : owned) kmsc_HeapFree(block);
 }
 

@@ -170,6 +170,17 @@ bool colorMapRead(KerrFrame& frame, Ktif_File* h) {
   return true;
 }
 
+// The kinds of the extra samples, so that a copy keeps its alpha.
+void extraSamplesRead(Ktif_File* h) {
+  kmsc_HeapFree(h->extraSampleKinds);
+  h->extraSampleKinds = nullptr;
+  uint16_t count = 0;
+  uint16_t* kinds = nullptr;
+  if (!TIFFGetField(h->tiff, TIFFTAG_EXTRASAMPLES, &count, &kinds) || count == 0 || !kinds) return;
+  h->extraSampleKinds =
+      static_cast<uint16_t*>(kmsc_MemDup(kinds, size_t(count) * sizeof(uint16_t)));
+}
+
 void compressionAndResolutionRead(Ktif_File* h) {
   uint16_t compression = 0;
   if (TIFFGetField(h->tiff, TIFFTAG_COMPRESSION, &compression)) h->compression = compression;
@@ -239,6 +250,7 @@ int readParameters(Ktif_File* h, Kerr_Report** err) {
   if (h->pixelType < 0) return frame.fail(__LINE__, "Unsupported pixel type"), -1;
 
   rangeRead(h);
+  extraSamplesRead(h);
   if (!colorMapRead(frame, h)) return -1;
   compressionAndResolutionRead(h);
   rgbDeliverySet(h);

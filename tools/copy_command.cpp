@@ -285,6 +285,7 @@ void outputDescribe(Ktif_File* out, const Ktif_File* in, ParamsOwner params) {
   out->colorMapRed = heapCopy(in->colorMapRed);
   out->colorMapGreen = heapCopy(in->colorMapGreen);
   out->colorMapBlue = heapCopy(in->colorMapBlue);
+  out->extraSampleKinds = heapCopy(in->extraSampleKinds);
   out->minValues = heapCopy(in->minValues);
   out->maxValues = heapCopy(in->maxValues);
   out->minCount = out->minValues ? in->minCount : 0;

@@ -3,6 +3,8 @@
 #ifndef KGTF_INTERNAL_H
 #define KGTF_INTERNAL_H
 
+#include <vector>
+
 #include "kgtf.h"
 
 /* Replay position in a GeoKey listing. */
@@ -24,6 +26,15 @@ int32_t ProjectionCodeGet(const Kprj_ProParameters* pro, const char* name);
 int GeoTIFFMetaDataGet(const char* text, KstrStringList** list);
 /* Delivers the next listing line to GTIFImport. */
 int MetaDataLineGet(char* line, MetaDataCursor* cursor);
+/* The lines of key entries a replay must leave out, one flag per listing
+ * line. libgeotiff's importer and key writer trust the listing, and the
+ * listing of a hostile file can make them free a short value as text, overrun
+ * their buffers of doubles or lose memory. Each key is replayed once, from its
+ * last entry (the one a reader of the file sees), and only when that entry
+ * parses whole: text for the citation keys alone (the only keys written as
+ * text later, so no key changes between text and number), one short, or at
+ * most 100 doubles, 500 over all keys. */
+std::vector<bool> MetaDataUnsafeKeyLines(const KstrStringList* list);
 
 /* The same two callbacks in the shapes libgeotiff calls them
  * (GTIFPrintMethod with a KstrStringList** and GTIFReadMethod with a

@@ -2,6 +2,7 @@
 // citation and the transform tags of a TIFF image being written, with the
 // transform moved from the host's units into the units of the GeoKeys.
 #include <cstring>
+#include <vector>
 
 #include <geotiffio.h>
 #include <tiffio.h>
@@ -23,9 +24,11 @@ const char* const kProParametersForm = "Kprj_ProParameters";
 
 // Replays a key listing without its tag section. The transform tags belong to
 // the record, written only when its georeferencing says so; a listing must
-// not bring back a transform the host removed or moved.
+// not bring back a transform the host removed or moved. Key entries that are
+// unsafe to import are left out too.
 struct KeysOnlyCursor {
   MetaDataCursor listing;
+  std::vector<bool> skipped;
   bool inTags = false;
 };
 
@@ -35,8 +38,12 @@ int keysOnlyLineRead(char* line, void* data) {
     int32_t before = cursor->listing.index;
     MetaDataLineGet(line, &cursor->listing);
     // Past the end the cursor stands still; libgeotiff stops on the empty line.
-    if (cursor->listing.index == before || !cursor->inTags) break;
-    if (std::strncmp(line, "End_Of_Tags.", 12) == 0) break;
+    if (cursor->listing.index == before) break;
+    if (cursor->inTags) {
+      if (std::strncmp(line, "End_Of_Tags.", 12) == 0) break;
+      continue;
+    }
+    if (size_t(before) >= cursor->skipped.size() || !cursor->skipped[size_t(before)]) break;
   }
   if (std::strncmp(line, "Tagged_Information:", 19) == 0) cursor->inTags = true;
   if (std::strncmp(line, "End_Of_Tags.", 12) == 0) cursor->inTags = false;
@@ -70,7 +77,7 @@ void paramsWrite(KerrFrame& frame, TIFF* tif, const Kgtf_GeoTIFFParams* params) 
   if (state.gtif == nullptr) return frame.fail(__LINE__, "GTIFNew failed");
 
   if (params->geocodingChanged == 0 && params->metaData != nullptr) {
-    KeysOnlyCursor cursor{{0, params->metaData}};
+    KeysOnlyCursor cursor{{0, params->metaData}, MetaDataUnsafeKeyLines(params->metaData)};
     GTIFImport(state.gtif, keysOnlyLineRead, &cursor);
   }
   if (params->geocodingChanged != 0 && params->projection != nullptr &&

@@ -86,6 +86,70 @@ TEST(GeoTIFFParamsWrite, KeysWithoutAHostProjectionKeepTheirModelType) {
   EXPECT_EQ(moved.in.doubles(TIFFTAG_GEOTIEPOINTS).size(), 6u);
 }
 
+// Double values in listing lines of three, as GTIFPrint writes them.
+std::string doubleLines(int count, double value) {
+  std::string lines;
+  for (int i = 0; i < count; ++i)
+    lines += std::to_string(value) + (i % 3 == 2 || i + 1 == count ? "\n" : " ");
+  return lines;
+}
+
+TEST(GeoTIFFParamsWrite, AHostileListingReplaysOnlyWhatImportsSafely) {
+  // Each bad entry once crashed, overran or leaked in libgeotiff's importer
+  // or key writer; the good keys around them still go out.
+  const int kBudgetKeys[] = {ProjStdParallel1GeoKey, ProjStdParallel2GeoKey,
+                             ProjNatOriginLongGeoKey, ProjNatOriginLatGeoKey, ProjCenterLongGeoKey};
+  std::string listing =
+      "Geotiff_Information:\n   Version: 1\n   Key_Revision: 1.0\n"
+      "   Tagged_Information:\n      End_Of_Tags.\n   Keyed_Information:\n"
+      "      GTModelTypeGeoKey (Short,1): ModelTypeProjected\n"
+      "      GTRasterTypeGeoKey (Short,1): RasterPixelIsArea\n"
+      // Set again as text: the short value would be freed as a pointer.
+      "      GTRasterTypeGeoKey (Ascii,5): \"abcd\"\n"
+      "      GTCitationGeoKey (Ascii,22): \"WGS 84 / UTM zone 31N\"\n"
+      // Longer than its text: the importer stops and loses its copy.
+      "      PCSCitationGeoKey (Ascii,40): \"short\"\n"
+      "      GeogCitationGeoKey (Double,1): 5\n"
+      "      ProjectedCSTypeGeoKey (Short,1): PCS_WGS84_UTM_zone_31N\n"
+      "      ProjFalseEastingGeoKey (Double,1): 500000.25\n"
+      // Past the importer's buffer of 100 doubles.
+      "      ProjFalseNorthingGeoKey (Double,150): " +
+      doubleLines(150, 1);
+  // With the easting, four of these fit in the 500 doubles a replay may take
+  // of the directory's 1000; the fifth would leave too few for the keys
+  // written later.
+  for (int key : kBudgetKeys)
+    listing += "      " + std::string(GTIFKeyName(geokey_t(key))) +
+               " (Double,100): " + doubleLines(100, 2);
+  listing += "      End_Of_Keys.\n   End_Of_Geotiff.\n";
+
+  GeoParams params(kgtf_GeoTIFFParamsAllocate());
+  ASSERT_NE(params, nullptr);
+  for (size_t at = 0, end; at < listing.size(); at = end + 1) {
+    end = listing.find('\n', at);
+    ASSERT_EQ(
+        kstr_StringListAppend(&params->metaData, listing.substr(at, end - at + 1).c_str(), nullptr),
+        0);
+  }
+  DriverWritten w(params.get());
+  EXPECT_EQ(w.err, nullptr);
+  ASSERT_NE(w.in.gtif, nullptr);
+  EXPECT_EQ(w.in.key(GTModelTypeGeoKey), ModelTypeProjected);
+  EXPECT_EQ(w.in.key(ProjectedCSTypeGeoKey), 32631);
+  EXPECT_EQ(w.in.text(GTCitationGeoKey), "WGS 84 / UTM zone 31N");
+  double easting = 0;
+  EXPECT_EQ(GTIFKeyGet(w.in.gtif.get(), ProjFalseEastingGeoKey, &easting, 0, 1), 1);
+  EXPECT_EQ(easting, 500000.25);
+  // The last entry of a key is the one a reader sees: text for the raster
+  // type, which is no value for it, so the key is left out altogether.
+  for (geokey_t absent : {GTRasterTypeGeoKey, PCSCitationGeoKey, GeogCitationGeoKey,
+                          ProjFalseNorthingGeoKey, geokey_t(kBudgetKeys[4])})
+    EXPECT_EQ(GTIFKeyInfo(w.in.gtif.get(), absent, nullptr, nullptr), 0) << GTIFKeyName(absent);
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(GTIFKeyInfo(w.in.gtif.get(), geokey_t(kBudgetKeys[i]), nullptr, nullptr), 100)
+        << GTIFKeyName(geokey_t(kBudgetKeys[i]));
+}
+
 TEST(GeoTIFFParamsWrite, UnitsOverrideInSurveyFeetReadsBack) {
   // Host coordinates in US survey feet over UTM, whose GeoKeys are in meters.
   const double c = 1640416.6667, f = 13123333.3333, size = 98.4252;

@@ -1,54 +1,31 @@
 #include "bench_images.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include <tiffio.h>
+
+#include "kmsc.h"
 
 namespace {
 
 // Written into every image; an older image without it is rebuilt.
 const char* kMarker = "ktif read benchmark image, scene 1";
 
-// Smooth waves along rows and columns plus a little noise: compresses like a
-// photographed scene rather than like a constant.
-class Scene {
- public:
-  Scene(int32_t width, int32_t height, int sample) : columnWave_(width), rowWave_(height) {
-    const double kTwoPi = 6.283185307179586;
-    for (int32_t x = 0; x < width; ++x)
-      columnWave_[x] = static_cast<int16_t>(std::lround(
-          55.0 * std::sin(kTwoPi * x / 1700.0 + sample) + 10.0 * std::sin(kTwoPi * x / 97.0)));
-    for (int32_t y = 0; y < height; ++y)
-      rowWave_[y] = static_cast<int16_t>(std::lround(
-          50.0 * std::cos(kTwoPi * y / 2300.0 + 2 * sample) + 8.0 * std::cos(kTwoPi * y / 131.0)));
-  }
-
-  // 8-bit values of row y, columns x0 .. x0 + count - 1.
-  void row(int32_t y, int32_t x0, int32_t count, uint64_t& random, uint8_t* out) const {
-    const int base = 128 + rowWave_[y];
-    uint64_t bits = 0;
-    for (int32_t i = 0; i < count; ++i) {
-      if ((i & 15) == 0) bits = next(random);
-      int value = base + columnWave_[x0 + i] + static_cast<int>(bits & 3) - 1;
-      bits >>= 4;
-      out[i] = static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
-    }
-  }
-
- private:
-  static uint64_t next(uint64_t& state) {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return state;
-  }
-  std::vector<int16_t> columnWave_;
-  std::vector<int16_t> rowWave_;
-};
+uint64_t xorshift(uint64_t& state) {
+  state ^= state << 13;
+  state ^= state >> 7;
+  state ^= state << 17;
+  return state;
+}
 
 // One row of the block in the file's sample size: 8 bits as they are, 4 bits
 // packed two to a byte, high nibble first.
@@ -125,7 +102,7 @@ bool write(const BenchImage& image, std::string* message) {
   std::vector<uint8_t> values(blockWidth);
   bool ok = true;
   for (uint16_t sample = 0; ok && sample < image.samples; ++sample) {
-    Scene scene(image.width, image.height, sample);
+    BenchScene scene(image.width, image.height, sample);
     for (int64_t y0 = 0; ok && y0 < image.height; y0 += blockHeight)
       for (int64_t x0 = 0; ok && x0 < image.width; x0 += blockWidth) {
         std::fill(block.begin(), block.end(), 0);
@@ -192,4 +169,187 @@ bool benchImagesPrepare(std::vector<BenchImage>& images, std::string* message) {
     warm(image);
   }
   return true;
+}
+
+BenchScene::BenchScene(int32_t width, int32_t height, int sample)
+    : columnWave_(width), rowWave_(height), sample_(sample) {
+  const double kTwoPi = 6.283185307179586;
+  for (int32_t x = 0; x < width; ++x)
+    columnWave_[x] = static_cast<int16_t>(std::lround(
+        55.0 * std::sin(kTwoPi * x / 1700.0 + sample) + 10.0 * std::sin(kTwoPi * x / 97.0)));
+  for (int32_t y = 0; y < height; ++y)
+    rowWave_[y] = static_cast<int16_t>(std::lround(
+        50.0 * std::cos(kTwoPi * y / 2300.0 + 2 * sample) + 8.0 * std::cos(kTwoPi * y / 131.0)));
+}
+
+void BenchScene::row(int32_t y, int32_t x0, int32_t count, uint64_t& random, uint8_t* out) const {
+  const int base = 128 + rowWave_[y];
+  uint64_t bits = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    if ((i & 15) == 0) bits = xorshift(random);
+    int value = base + columnWave_[x0 + i] + static_cast<int>(bits & 3) - 1;
+    bits >>= 4;
+    out[i] = static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
+  }
+}
+
+void BenchScene::wholeRow(int32_t y, uint8_t* out) const {
+  uint64_t random = 0x9E3779B97F4A7C15ull ^ (static_cast<uint64_t>(y) << 32) ^
+                    (static_cast<uint64_t>(sample_) << 60);
+  row(y, 0, static_cast<int32_t>(columnWave_.size()), random, out);
+}
+
+std::string benchDirectory() {
+  const char* directory = std::getenv("KTIF_BENCH_DIR");
+  std::string root = directory && *directory ? directory : "/tmp/ktif-bench";
+  mkdir(root.c_str(), 0777);
+  return root;
+}
+
+bool benchBigWanted() {
+  const char* big = std::getenv("KTIF_BENCH_BIG");
+  return big != nullptr && std::strcmp(big, "1") == 0;
+}
+
+std::string benchReportText(Kerr_Report** report) {
+  char* text = *report ? kerr_ReportFormat(*report, 0) : nullptr;
+  std::string result = text ? text : "(no report)";
+  kmsc_HeapFree(text);
+  kerr_DeleteErrorReportEx(report);
+  return result;
+}
+
+// ---- rates ----------------------------------------------------------------
+
+namespace {
+
+// Bytes per second of every finished run by benchmark name: single runs, and
+// the medians of repetitions when only aggregates are reported.
+std::map<std::string, std::vector<double>>& rates() {
+  static std::map<std::string, std::vector<double>> table;
+  return table;
+}
+std::map<std::string, std::vector<double>>& medianRates() {
+  static std::map<std::string, std::vector<double>> table;
+  return table;
+}
+std::map<std::string, double>& peaks() {
+  static std::map<std::string, double> table;
+  return table;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+}  // namespace
+
+double benchSeconds(clockid_t clock) {
+  timespec now;
+  clock_gettime(clock, &now);
+  return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
+double benchRateOf(const std::string& name) {
+  for (auto* table : {&medianRates(), &rates()}) {
+    auto found = table->find(name);
+    if (found != table->end() && !found->second.empty()) return median(found->second);
+  }
+  return 0;
+}
+
+std::string benchPartnerOf(const std::string& name) {
+  std::string partner = name;
+  size_t at = partner.find("/ktif/");
+  if (at != std::string::npos) partner.replace(at, 6, "/libtiff/");
+  return partner;
+}
+
+void benchRatioSet(benchmark::State& state, const std::string& partner, int64_t bytes,
+                   double elapsed) {
+  const double rate = benchRateOf(partner);
+  if (rate <= 0 || elapsed <= 0) return;
+  state.counters["ratio"] = static_cast<double>(bytes) / elapsed / rate;
+}
+
+const std::map<std::string, double>& benchPeaks() {
+  return peaks();
+}
+
+BenchReporter::BenchReporter() : ConsoleReporter(isatty(1) ? OO_Color : OO_None) {}
+
+void BenchReporter::ReportRuns(const std::vector<Run>& runs) {
+  for (const Run& run : runs) {
+    bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+    if (run.error_occurred || (run.run_type != Run::RT_Iteration && !median)) continue;
+    auto found = run.counters.find("bytes_per_second");
+    if (found != run.counters.end())
+      (median ? medianRates() : rates())[run.run_name.function_name].push_back(found->second.value);
+    auto peak = run.counters.find("peak_rss_MiB");
+    if (peak != run.counters.end()) peaks()[run.run_name.function_name] = peak->second.value;
+  }
+  ConsoleReporter::ReportRuns(runs);
+}
+
+// ---- peak memory ------------------------------------------------------------
+
+namespace {
+
+long statusKiB(const char* field) {
+  std::FILE* file = std::fopen("/proc/self/status", "r");
+  if (file == nullptr) return -1;
+  char line[256];
+  long value = -1;
+  size_t length = std::strlen(field);
+  while (std::fgets(line, sizeof line, file))
+    if (std::strncmp(line, field, length) == 0 && line[length] == ':') {
+      value = std::atol(line + length + 1);
+      break;
+    }
+  std::fclose(file);
+  return value;
+}
+
+}  // namespace
+
+long benchResidentKiB() {
+  return statusKiB("VmRSS");
+}
+
+void benchPeakPrint(long startKiB) {
+  struct rusage usage;
+  getrusage(RUSAGE_SELF, &usage);
+  std::printf("%ld %ld %ld\n", usage.ru_maxrss, statusKiB("VmHWM"), startKiB);
+}
+
+bool benchPeakRun(const char* road, const std::string& path, BenchPeak* peak, std::string* error) {
+  int channel[2];
+  if (pipe(channel) != 0) return *error = "pipe failed", false;
+  pid_t child = fork();
+  if (child == 0) {
+    dup2(channel[1], 1);
+    close(channel[0]);
+    close(channel[1]);
+    execl("/proc/self/exe", "ktif-bench-child", "--peak-child", road, path.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(channel[1]);
+  char text[128] = {};
+  ssize_t got = child > 0 ? read(channel[0], text, sizeof text - 1) : -1;
+  close(channel[0]);
+  int status = 0;
+  if (child > 0) waitpid(child, &status, 0);
+  if (child < 0 || got <= 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
+      std::sscanf(text, "%ld %ld %ld", &peak->maxRss, &peak->highWater, &peak->start) != 3)
+    return *error = std::string("peak child (") + road + ") failed", false;
+  return true;
+}
+
+void benchPeakCountersSet(benchmark::State& state, const BenchPeak& peak) {
+  state.counters["peak_rss_MiB"] = peak.maxRss / 1024.0;
+  state.counters["vm_hwm_MiB"] = peak.highWater / 1024.0;
+  state.counters["start_rss_MiB"] = peak.start / 1024.0;
 }

@@ -17,24 +17,18 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <random>
 #include <string>
-#include <ctime>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 #include <tiffio.h>
 
 #include "bench_images.h"
 #include "kerr.h"
-#include "kmsc.h"
 #include "kpmg.h"
 #include "ktif.h"
 
@@ -48,14 +42,6 @@ struct Window {
   int32_t x0;
   int32_t y0;
 };
-
-std::string reportText(Kerr_Report* report) {
-  char* text = kerr_ReportFormat(report, 0);
-  std::string result = text ? text : "(no report)";
-  kmsc_HeapFree(text);
-  kerr_DeleteErrorReportEx(&report);
-  return result;
-}
 
 std::vector<Window> windowsFor(const BenchImage& image) {
   std::mt19937 random(kWindowSeed);
@@ -78,7 +64,7 @@ int64_t deliveredBytes(const BenchImage& image, int64_t pixels) {
 Ktif_File* ktifOpen(const BenchImage& image, std::string* error) {
   Kerr_Report* err = nullptr;
   Ktif_File* handle = ktif_Open(image.path.c_str(), "r", &err);
-  if (handle == nullptr) *error = "ktif_Open: " + reportText(err);
+  if (handle == nullptr) *error = "ktif_Open: " + benchReportText(&err);
   kerr_DeleteErrorReportEx(&err);
   return handle;
 }
@@ -93,7 +79,7 @@ bool ktifBlock(Ktif_File* handle, int32_t layer, int32_t row, int32_t column, un
   Kerr_Report* err = nullptr;
   ktif_RBRasterRead(handle, layer, row, column, buffer, &err);
   if (err == nullptr) return true;
-  *error = "ktif_RBRasterRead: " + reportText(err);
+  *error = "ktif_RBRasterRead: " + benchReportText(&err);
   return false;
 }
 
@@ -241,80 +227,11 @@ bool plainWindows(const PlainTiff& t, const std::vector<Window>& windows, unsign
 
 // ---- rates and the summary ------------------------------------------------
 
-// Bytes per second of every finished run, by benchmark name; the ktif runs
-// read their libtiff partner's rate from here for the "ratio" counter.
-std::map<std::string, std::vector<double>>& rates() {
-  static std::map<std::string, std::vector<double>> table;
-  return table;
-}
-std::map<std::string, std::vector<double>>& medianRates() {
-  static std::map<std::string, std::vector<double>> table;
-  return table;
-}
+// The raster-buffer block of each ktif run, for the summary.
 std::map<std::string, std::string>& rbSizes() {
   static std::map<std::string, std::string> table;
   return table;
 }
-std::map<std::string, double>& peaks() {
-  static std::map<std::string, double> table;
-  return table;
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-// Bytes per second of a finished benchmark, 0 when it did not run.
-double rateOf(const std::string& name) {
-  for (auto* table : {&medianRates(), &rates()}) {
-    auto found = table->find(name);
-    if (found != table->end() && !found->second.empty()) return median(found->second);
-  }
-  return 0;
-}
-
-std::string partnerOf(const std::string& name) {
-  std::string partner = name;
-  size_t at = partner.find("/ktif/");
-  if (at != std::string::npos) partner.replace(at, 6, "/libtiff/");
-  return partner;
-}
-
-// Time on the clock the framework reports (this thread's CPU time, or wall
-// time for the peak runs), so that the ratio matches the reported rates.
-double seconds(clockid_t clock) {
-  timespec now;
-  clock_gettime(clock, &now);
-  return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
-}
-
-void ratioSet(benchmark::State& state, const std::string& name, int64_t bytes, double elapsed) {
-  const double partner = rateOf(partnerOf(name));
-  if (partner <= 0 || elapsed <= 0) return;
-  state.counters["ratio"] = static_cast<double>(bytes) / elapsed / partner;
-}
-
-class CapturingReporter : public benchmark::ConsoleReporter {
- public:
-  explicit CapturingReporter(OutputOptions options) : ConsoleReporter(options) {}
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      // Single runs, or the median of repetitions when only aggregates are
-      // reported.
-      bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-      if (run.error_occurred || (run.run_type != Run::RT_Iteration && !median)) continue;
-      auto found = run.counters.find("bytes_per_second");
-      if (found != run.counters.end())
-        (median ? medianRates() : rates())[run.run_name.function_name].push_back(
-            found->second.value);
-      auto peak = run.counters.find("peak_rss_MiB");
-      if (peak != run.counters.end()) peaks()[run.run_name.function_name] = peak->second.value;
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-};
 
 void summaryPrint(const std::vector<BenchImage>& images) {
   std::printf(
@@ -324,7 +241,7 @@ void summaryPrint(const std::vector<BenchImage>& images) {
     for (const BenchImage& image : images) {
       std::string plain = std::string(workload) + "/libtiff/" + image.name;
       std::string ours = std::string(workload) + "/ktif/" + image.name;
-      double p = rateOf(plain) / 1e6, k = rateOf(ours) / 1e6;
+      double p = benchRateOf(plain) / 1e6, k = benchRateOf(ours) / 1e6;
       if (p <= 0 || k <= 0) continue;
       double target = image.compression == COMPRESSION_NONE ? 0.5 : 0.95;
       // The peak runs read the big image whole in a child process, timed by the wall clock.
@@ -332,7 +249,8 @@ void summaryPrint(const std::vector<BenchImage>& images) {
       std::printf("| %s | %s | %s | %.0f | %.0f | %.2f | %.2f %s |\n", label, image.name.c_str(),
                   rbSizes()[ours].c_str(), p, k, k / p, target, k / p >= target ? "met" : "MISSED");
     }
-  for (const auto& [name, mib] : peaks()) std::printf("peak RSS %s: %.1f MiB\n", name.c_str(), mib);
+  for (const auto& [name, mib] : benchPeaks())
+    std::printf("peak RSS %s: %.1f MiB\n", name.c_str(), mib);
 }
 
 // ---- benchmarks -------------------------------------------------------------
@@ -365,7 +283,7 @@ void ktifBench(benchmark::State& state, const BenchImage* image, bool window,
   ktif_Close(probe, nullptr);
   const std::vector<Window> windows = windowsFor(*image);
   int64_t bytes = 0;
-  const double start = seconds(CLOCK_THREAD_CPUTIME_ID);
+  const double start = benchSeconds(CLOCK_THREAD_CPUTIME_ID);
   for (auto _ : state) {
     Ktif_File* handle = ktifOpen(*image, &error);
     bool ok = handle != nullptr &&
@@ -379,9 +297,9 @@ void ktifBench(benchmark::State& state, const BenchImage* image, bool window,
     bytes += window ? deliveredBytes(*image, int64_t{kWindowSide} * kWindowSide * kWindowCount)
                     : deliveredBytes(*image, int64_t{image->width} * image->height);
   }
-  const double elapsed = seconds(CLOCK_THREAD_CPUTIME_ID) - start;
+  const double elapsed = benchSeconds(CLOCK_THREAD_CPUTIME_ID) - start;
   state.SetBytesProcessed(bytes);
-  ratioSet(state, name, bytes, elapsed);
+  benchRatioSet(state, benchPartnerOf(name), bytes, elapsed);
 }
 
 void plainBench(benchmark::State& state, const BenchImage* image, bool window) {
@@ -411,26 +329,11 @@ void plainBench(benchmark::State& state, const BenchImage* image, bool window) {
 
 // ---- peak memory ------------------------------------------------------------
 
-long statusKiB(const char* field) {
-  std::FILE* file = std::fopen("/proc/self/status", "r");
-  if (file == nullptr) return -1;
-  char line[256];
-  long value = -1;
-  size_t length = std::strlen(field);
-  while (std::fgets(line, sizeof line, file))
-    if (std::strncmp(line, field, length) == 0 && line[length] == ':') {
-      value = std::atol(line + length + 1);
-      break;
-    }
-  std::fclose(file);
-  return value;
-}
-
 // The child of a peak-memory run: a fresh process reads the image whole and
-// prints ru_maxrss, VmHWM and the resident size before the open, in KiB.
+// prints its peak.
 int peakChild(const char* road, const char* path) {
   BenchImage image{"", 0, 0, 1, 8, 1, 1, 0, 0, true, path};
-  long base = statusKiB("VmRSS");
+  long start = benchResidentKiB();
   std::string error;
   bool ok = false;
   if (std::strcmp(road, "ktif") == 0) {
@@ -449,52 +352,24 @@ int peakChild(const char* road, const char* path) {
     }
   }
   if (!ok) return std::fprintf(stderr, "%s\n", error.c_str()), 1;
-  struct rusage usage;
-  getrusage(RUSAGE_SELF, &usage);
-  std::printf("%ld %ld %ld\n", usage.ru_maxrss, statusKiB("VmHWM"), base);
+  benchPeakPrint(start);
   return 0;
 }
 
-bool peakRun(const char* road, const BenchImage& image, long values[3], std::string* error) {
-  int channel[2];
-  if (pipe(channel) != 0) return *error = "pipe failed", false;
-  pid_t child = fork();
-  if (child == 0) {
-    dup2(channel[1], 1);
-    close(channel[0]);
-    close(channel[1]);
-    execl("/proc/self/exe", "bench_read", "--peak-child", road, image.path.c_str(),
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(channel[1]);
-  char text[128] = {};
-  ssize_t got = child > 0 ? read(channel[0], text, sizeof text - 1) : -1;
-  close(channel[0]);
-  int status = 0;
-  if (child > 0) waitpid(child, &status, 0);
-  if (child < 0 || got <= 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
-      std::sscanf(text, "%ld %ld %ld", &values[0], &values[1], &values[2]) != 3)
-    return *error = std::string("peak child (") + road + ") failed", false;
-  return true;
-}
-
 void peakBench(benchmark::State& state, const BenchImage* image, const char* road) {
-  long values[3] = {0, 0, 0};
+  BenchPeak peak;
   std::string error;
   int64_t bytes = 0;
-  const double start = seconds(CLOCK_MONOTONIC);
+  const double start = benchSeconds(CLOCK_MONOTONIC);
   for (auto _ : state) {
-    if (!peakRun(road, *image, values, &error)) return state.SkipWithError(error.c_str());
+    if (!benchPeakRun(road, image->path, &peak, &error)) return state.SkipWithError(error.c_str());
     bytes += deliveredBytes(*image, int64_t{image->width} * image->height);
   }
   state.SetBytesProcessed(bytes);
-  state.counters["peak_rss_MiB"] = values[0] / 1024.0;
-  state.counters["vm_hwm_MiB"] = values[1] / 1024.0;
-  state.counters["start_rss_MiB"] = values[2] / 1024.0;
+  benchPeakCountersSet(state, peak);
   if (std::strcmp(road, "ktif") != 0) return;
   std::string name = std::string("peak/ktif/") + image->name;
-  ratioSet(state, name, bytes, seconds(CLOCK_MONOTONIC) - start);
+  benchRatioSet(state, benchPartnerOf(name), bytes, benchSeconds(CLOCK_MONOTONIC) - start);
   if (Ktif_File* probe = ktifOpen(*image, &error)) {
     rbSizes()[name] =
         std::to_string(probe->rbBlockWidth) + " x " + std::to_string(probe->rbBlockHeight);
@@ -535,12 +410,7 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
 
-  const char* directory = std::getenv("KTIF_BENCH_DIR");
-  std::string root = directory && *directory ? directory : "/tmp/ktif-bench";
-  mkdir(root.c_str(), 0777);
-  const char* big = std::getenv("KTIF_BENCH_BIG");
-  static std::vector<BenchImage> images =
-      benchImagesDescribe(root, big != nullptr && std::strcmp(big, "1") == 0);
+  static std::vector<BenchImage> images = benchImagesDescribe(benchDirectory(), benchBigWanted());
   std::string message;
   if (!benchImagesPrepare(images, &message)) {
     std::fprintf(stderr, "%s\n", message.c_str());
@@ -548,8 +418,7 @@ int main(int argc, char** argv) {
   }
   benchmarksRegister(images);
 
-  CapturingReporter reporter(isatty(1) ? benchmark::ConsoleReporter::OO_Color
-                                       : benchmark::ConsoleReporter::OO_None);
+  BenchReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   summaryPrint(images);
   benchmark::Shutdown();

@@ -1,9 +1,14 @@
 #include "tiff_diagnostics.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <xtiffio.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <set>
 #include <string>
 
@@ -98,6 +103,29 @@ bool errorMove(Diagnostics& d, Kerr_Report** slot) {
   return true;
 }
 
+// Files to be created usually exist already, empty (a host makes one for
+// the image handle). Opening them truncated, as libtiff's "w" does, costs on
+// filesystems that treat a file truncated to nothing as one being replaced
+// (ext4 flushes it at close): an empty file is written as it is.
+TIFF* createOpen(const char* path, const char* mode, TIFFOpenOptions* options, Diagnostics& d) {
+  const int fd = path ? open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666) : -1;
+  if (fd < 0) {
+    d.errorModule = "open";
+    d.error = std::strerror(errno);
+    return nullptr;
+  }
+  struct stat status;
+  if (fstat(fd, &status) != 0 || (status.st_size != 0 && ftruncate(fd, 0) != 0)) {
+    d.errorModule = "ftruncate";
+    d.error = std::strerror(errno);
+    close(fd);
+    return nullptr;
+  }
+  TIFF* tiff = TIFFFdOpenExt(fd, path, mode, options);
+  if (tiff == nullptr) close(fd);
+  return tiff;
+}
+
 }  // namespace
 
 TIFF* ktifTiffOpen(const char* path, const char* mode, Kerr_Report** err) {
@@ -112,7 +140,8 @@ TIFF* ktifTiffOpen(const char* path, const char* mode, Kerr_Report** err) {
   TIFFOpenOptionsSetErrorHandlerExtR(options, tiffError, d);
   TIFFOpenOptionsSetWarningHandlerExtR(options, tiffWarning, d);
   XTIFFInitialize();  // registers the GeoTIFF tags, as XTIFFOpen does
-  TIFF* tiff = TIFFOpenExt(path, mode, options);
+  TIFF* tiff = mode != nullptr && mode[0] == 'w' ? createOpen(path, mode, options, *d)
+                                                 : TIFFOpenExt(path, mode, options);
   TIFFOpenOptionsFree(options);
   if (tiff != nullptr) {
     TIFFSetClientInfo(tiff, d, kClientInfo);

@@ -77,7 +77,13 @@ Kprj_ProParameters* GetProParametersFromEPSGConversion(int32_t code, double semi
   return translator().exportConversion(code, semiMajor, semiMinor);
 }
 
-int32_t GetEPSGCode(const _kprj_MapProjectionEx* projection, const char* units) {
+Kprj_Spheroid* GetSpheroidFromEPSGDatum(int32_t code, bool geographicSystem) {
+  return geographicSystem ? translator().exportGeographicDatum(code)
+                          : translator().exportDatum(code);
+}
+
+int32_t GetEPSGCode(const _kprj_MapProjectionEx* projection, const char* units,
+                    bool projectedOnly) {
   KerrExceptionA frame(kSource, "GetEPSGCode");
   long code = 0;
   long verticalCode = 0;
@@ -88,7 +94,8 @@ int32_t GetEPSGCode(const _kprj_MapProjectionEx* projection, const char* units) 
     KtxtTextU wideUnits;
     wideUnits.adopt(ktxt_Text_Ascii2Unicode(units));
     LegacyHelperTemplate<_kprj_ElevationInfo, KtxtTextU> noElevation;
-    translator().importFromEPRJ(wideProjection, wideUnits, noElevation, code, verticalCode, true);
+    translator().importFromEPRJ(wideProjection, wideUnits, noElevation, code, verticalCode,
+                                projectedOnly);
   } catch (const KorvoLog::Exception& e) {
     resetFloatingPoint();
     e.Log(__LINE__);

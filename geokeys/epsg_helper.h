@@ -25,8 +25,16 @@ void GetProjAndUnitsFromEPSG(int32_t code, _kprj_MapProjectionEx** projection, c
 Kprj_ProParameters* GetProParametersFromEPSGConversion(int32_t code, double semiMajor,
                                                        double semiMinor);
 
-/* The EPSG projected-system code of a narrow map projection in `units`; 0
- * when there is none. Never throws: a failure is logged once and gives 0. */
-int32_t GetEPSGCode(const _kprj_MapProjectionEx* projection, const char* units);
+/* A new spheroid record (kprj_SpheroidFree) with the ellipsoid and datum of
+ * an EPSG geodetic datum code, or of the datum of an EPSG geographic system
+ * code (`geographicSystem`). Reports by exception only: whatever the
+ * translator throws for a code the registry does not know. */
+Kprj_Spheroid* GetSpheroidFromEPSGDatum(int32_t code, bool geographicSystem);
+
+/* The EPSG projected-system code of a narrow map projection in `units` (with
+ * `projectedOnly` clear, a geographic system's code too); 0 when there is
+ * none. Never throws: a failure is logged once and gives 0. */
+int32_t GetEPSGCode(const _kprj_MapProjectionEx* projection, const char* units,
+                    bool projectedOnly = true);
 
 #endif

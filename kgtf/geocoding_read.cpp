@@ -8,6 +8,7 @@
 #include <string>
 
 #include "citation.h"
+#include "epsg_helper.h"
 #include "geocoding.h"
 #include "kerr_exception.h"
 #include "kgtf.h"
@@ -85,6 +86,23 @@ bool applyGeodesy(Kprj_Spheroid* spheroid, const char* spheroidName, const char*
   if (datumName != nullptr &&
       !kprj_DatumByName(kint_GetInit(), spheroidName, datumName, spheroid->datum, frame.slot()))
     return frame.calleeFailed(__LINE__, "kprj_DatumByName"), false;
+  return true;
+}
+
+// The geodesy of an EPSG geographic system or datum that the tables lack,
+// from the registry, in place of the record's spheroid. False, with the
+// record as it was, for a code PROJ does not know either.
+bool registryGeodesyApply(Kprj_ProParameters* pro, int32_t code, bool geographicSystem) {
+  if (code <= 0 || code == kUserDefined) return false;
+  Kprj_Spheroid* spheroid = nullptr;
+  try {
+    spheroid = GetSpheroidFromEPSGDatum(code, geographicSystem);
+  } catch (...) {
+    return false;  // the code keeps the road it had: user-defined keys
+  }
+  if (spheroid == nullptr) return false;
+  kprj_SpheroidFree(&pro->spheroid, nullptr);
+  pro->spheroid = spheroid;
   return true;
 }
 
@@ -232,6 +250,7 @@ int kgtf_GCSRead(GTIF* gtif, Kprj_ProParameters* pro, Kerr_Report** err) {
     if (ensureSpheroid(pro, frame)) applyGeodesy(pro->spheroid, row->spheroid, row->datum, frame);
     return 1;
   }
+  if (registryGeodesyApply(pro, code, true)) return 1;
   kgtf_GCSReadUserDefined(gtif, pro, frame.slot());
   if (frame.hasReport()) frame.fail(__LINE__, "kgtf_GCSReadUserDefined failed!");
   return 1;
@@ -265,6 +284,8 @@ int kgtf_GCSReadUserDefined(GTIF* gtif, Kprj_ProParameters* pro, Kerr_Report** e
       return frame.calleeFailed(__LINE__, "kprj_SpheroidByName"), 0;
     if (!kprj_DatumByName(init, spheroidName.get(), datumName.get(), spheroid->datum, frame.slot()))
       return frame.calleeFailed(__LINE__, "kprj_DatumByName"), 0;
+  } else if (registryGeodesyApply(pro, datumCode, false)) {
+    spheroid = pro->spheroid;
   } else {
     unknownDatum = datumCode != kUserDefined;
     if (ellipsoidCode != -1 && ellipsoidCode != kUserDefined) {

@@ -106,6 +106,22 @@ int32_t statePlaneCode(int32_t nadCode, int32_t zone, const char* unitsName) {
   return row != nullptr ? row->code : 0;
 }
 
+// The EPSG geographic system of the record's spheroid and datum; 0 when the
+// registry has none.
+int32_t registryGeographicCode(const Kprj_ProParameters* pro) {
+  Kprj_ProParameters* geographic = kgtf_ProParametersCreate(kNumberGeographic, 0);
+  if (geographic == nullptr) return 0;
+  Kerr_Report* report = nullptr;
+  geographic->spheroid = kprj_SpheroidCopy(pro->spheroid, &report);
+  _kprj_MapProjectionEx* projection =
+      geographic->spheroid ? kprj_ProjectionInit(kint_GetInit(), geographic, &report) : nullptr;
+  const int32_t code = projection ? GetEPSGCode(projection, "dd", false) : 0;
+  kprj_ProjectionFree(&projection, nullptr);
+  kprj_ProParametersFree(&geographic, nullptr);
+  kerr_DeleteErrorReportEx(&report);
+  return code;
+}
+
 }  // namespace
 
 int citationKeySet(GTIF* gtif, geokey_t key, const std::string& lines) {
@@ -169,9 +185,21 @@ int GCSWrite(GTIF* gtif, const Kprj_ProParameters* pro, Kerr_Report** err) {
     shortKeySet(gtif, GeographicTypeGeoKey, row->code);
     return 1;
   }
+  // A datum the registry knows: its geographic system's code, or at least
+  // the datum's and the ellipsoid's codes, which readers resolve the same way.
+  const int32_t datumCode = pro->spheroid->datum ? pro->spheroid->datum->epsgCode : 0;
+  if (datumCode > 0 && datumCode < kUserDefined) {
+    if (int32_t code = registryGeographicCode(pro); code > 0 && code < kUserDefined) {
+      shortKeySet(gtif, GeographicTypeGeoKey, code);
+      return 1;
+    }
+  }
   shortKeySet(gtif, GeographicTypeGeoKey, kUserDefined);
-  shortKeySet(gtif, GeogGeodeticDatumGeoKey, kUserDefined);
-  shortKeySet(gtif, GeogEllipsoidGeoKey, kUserDefined);
+  const bool datumKnown = datumCode > 0 && datumCode < kUserDefined;
+  const int32_t ellipsoidCode = pro->spheroid->epsgCode;
+  shortKeySet(gtif, GeogGeodeticDatumGeoKey, datumKnown ? datumCode : kUserDefined);
+  shortKeySet(gtif, GeogEllipsoidGeoKey,
+              ellipsoidCode > 0 && ellipsoidCode < kUserDefined ? ellipsoidCode : kUserDefined);
   shortKeySet(gtif, GeogPrimeMeridianGeoKey, kGreenwich);
   shortKeySet(gtif, GeogLinearUnitsGeoKey, kMeters);
   shortKeySet(gtif, GeogAngularUnitsGeoKey, kDecimalDegrees);

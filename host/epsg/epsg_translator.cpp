@@ -185,11 +185,11 @@ bool applyHostDatum(Kprj_Spheroid& spheroid, int code) {
   return false;
 }
 
-// Spheroid and datum of a geodetic system into a host spheroid record.
-void applyGeodesy(PJ_CONTEXT* context, const PJ* geodetic, Kprj_Spheroid& spheroid) {
+// Spheroid and datum of a geodetic datum into a host spheroid record.
+void applyDatum(PJ_CONTEXT* context, const PJ* datum, Kprj_Spheroid& spheroid) {
   double a = 0.0, b = 0.0;
   int ellipsoidCode = 0;
-  ellipsoidAxes(context, geodetic, a, b, ellipsoidCode);
+  ellipsoidAxes(context, datum, a, b, ellipsoidCode);
   const Kprj_SpheroidEntry* known = nullptr;
   for (int32_t i = 0; known == nullptr; ++i) {
     const Kprj_SpheroidEntry* entry = kprj_SpheroidEntryByIndex(i);
@@ -206,12 +206,10 @@ void applyGeodesy(PJ_CONTEXT* context, const PJ* geodetic, Kprj_Spheroid& sphero
   else
     call.check(kprj_SpheroidByAxes(a, b, &spheroid, call.slot()), "kprj_SpheroidByAxes");
 
-  PjPtr datum(proj_crs_get_datum_forced(context, geodetic));
-  if (!datum) fail("PROJ gives no datum for %s", proj_get_name(geodetic));
-  int datumCode = epsgCodeOf(datum.get());
+  int datumCode = epsgCodeOf(datum);
   if (applyHostDatum(spheroid, datumCode)) return;
   // The host tables do not know the datum: keep PROJ's name and the code.
-  char* name = kstr_Duplicate(proj_get_name(datum.get()) ? proj_get_name(datum.get()) : "");
+  char* name = kstr_Duplicate(proj_get_name(datum) ? proj_get_name(datum) : "");
   if (name == nullptr || spheroid.datum == nullptr) {
     kmsc_HeapFree(name);
     fail("Out of memory");
@@ -219,6 +217,27 @@ void applyGeodesy(PJ_CONTEXT* context, const PJ* geodetic, Kprj_Spheroid& sphero
   kmsc_HeapFree(spheroid.datum->name);
   spheroid.datum->name = name;
   spheroid.datum->epsgCode = datumCode;
+}
+
+// Spheroid and datum of a geodetic system into a host spheroid record.
+void applyGeodesy(PJ_CONTEXT* context, const PJ* geodetic, Kprj_Spheroid& spheroid) {
+  PjPtr datum(proj_crs_get_datum_forced(context, geodetic));
+  if (!datum) fail("PROJ gives no datum for %s", proj_get_name(geodetic));
+  applyDatum(context, datum.get(), spheroid);
+}
+
+struct SpheroidDelete {
+  void operator()(Kprj_Spheroid* spheroid) const { kprj_SpheroidFree(&spheroid, nullptr); }
+};
+using SpheroidPtr = std::unique_ptr<Kprj_Spheroid, SpheroidDelete>;
+
+// A new host spheroid record with the datum of `datum`.
+Kprj_Spheroid* spheroidOfDatum(PJ_CONTEXT* context, const PJ* datum) {
+  HostCall call;
+  SpheroidPtr spheroid(kprj_SpheroidCreate(call.slot()));
+  call.check(spheroid != nullptr, "kprj_SpheroidCreate");
+  applyDatum(context, datum, *spheroid);
+  return spheroid.release();
 }
 
 int datumCodeOf(const Kprj_Spheroid& spheroid) {
@@ -341,6 +360,33 @@ void EPSGTranslator::exportToEPRJ(
   projection = std::move(wide);
   units.adopt(wideUnits);
   elevation = std::move(wideElevation);
+}
+
+Kprj_Spheroid* EPSGTranslator::exportDatum(long code) {
+  if (code <= 0) fail("%ld is not an EPSG code", code);
+  std::string text = std::to_string(code);
+  PjPtr datum(
+      proj_create_from_database(context_, "EPSG", text.c_str(), PJ_CATEGORY_DATUM, 0, nullptr));
+  const PJ_TYPE type = datum ? proj_get_type(datum.get()) : PJ_TYPE_UNKNOWN;
+  if (type != PJ_TYPE_GEODETIC_REFERENCE_FRAME && type != PJ_TYPE_DYNAMIC_GEODETIC_REFERENCE_FRAME)
+    fail("EPSG:%ld is not a geodetic datum in the EPSG registry", code);
+  if (!onGreenwich(context_, datum.get()))
+    fail("EPSG:%ld (%s) counts longitude from a meridian other than Greenwich", code,
+         proj_get_name(datum.get()));
+  return spheroidOfDatum(context_, datum.get());
+}
+
+Kprj_Spheroid* EPSGTranslator::exportGeographicDatum(long code) {
+  PjPtr crs = crsFromCode(context_, code);
+  const PJ_TYPE type = proj_get_type(crs.get());
+  if (type != PJ_TYPE_GEOGRAPHIC_2D_CRS && type != PJ_TYPE_GEOGRAPHIC_3D_CRS)
+    fail("EPSG:%ld (%s) is not a geographic system", code, proj_get_name(crs.get()));
+  if (!onGreenwich(context_, crs.get()))
+    fail("EPSG:%ld (%s) counts longitude from a meridian other than Greenwich", code,
+         proj_get_name(crs.get()));
+  PjPtr datum(proj_crs_get_datum_forced(context_, crs.get()));
+  if (!datum) fail("PROJ gives no datum for %s", proj_get_name(crs.get()));
+  return spheroidOfDatum(context_, datum.get());
 }
 
 Kprj_ProParameters* EPSGTranslator::exportConversion(long code, double semiMajor,

@@ -94,6 +94,12 @@ class __attribute__((visibility("default"))) EPSGTranslator {
    * the caller (kprj_ProParametersFree). */
   Kprj_ProParameters* exportConversion(long code, double semiMajor, double semiMinor);
 
+  /* A new narrow spheroid record (kprj_SpheroidFree) with the ellipsoid and
+   * datum of the EPSG geodetic datum `code`, or of the datum of the EPSG
+   * geographic system `code`: host names where the host tables carry the
+   * codes, otherwise the axes and PROJ's datum name with its code. */
+  Kprj_Spheroid* exportDatum(long code);
+  Kprj_Spheroid* exportGeographicDatum(long code);
   /* The EPSG code of a projection record (wide or narrow) in `units`, and the
    * vertical code of `elevation` (which may be empty). `code` and
    * `verticalCode` are set to 0 first and keep 0 on failure. */

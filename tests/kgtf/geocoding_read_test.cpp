@@ -83,6 +83,10 @@ TEST(GeocodingRead, CoordinateSystemsByCode) {
   } cases[] = {
       {"4326", 0, 0, "", "WGS 84", "WGS 84", "dd"},
       {"4267", 0, 0, "", "Clarke 1866", "NAD27", "dd"},
+      // Outside the code tables: the registry's datum, named as the host's
+      // datum table names its code where it has it.
+      {"4258", 0, 0, "", "GRS 1980", "European Terrestrial Reference System 1989", "dd"},
+      {"4618", 0, 0, "", "South American 1969", "SAD69", "dd"},
       {"32631", 1, 31, "3=1", "WGS 84", "WGS 84", "meters"},
       {"32733", 1, 33, "3=-1", "WGS 84", "WGS 84", "meters"},
       {"26910", 1, 10, "3=1", "GRS 1980", "NAD83", "meters"},
@@ -156,6 +160,9 @@ TEST(GeocodingRead, UserDefinedGeographic) {
       {"2050:6999 2056:7030", ours.c_str(), "WGS 84", "WGS 84", "", 0, 0},
       {"2056:7019", nullptr, "GRS 1980", "", "Unknown datum: -1", 0, 0},
       {"2050:6267", nullptr, "Clarke 1866", "NAD27", "", 0, 0},
+      {"2050:6742", nullptr, "GRS 1980", "Geodetic Datum of Malaysia 2000", "", 0, 0},
+      {"2050:6674", nullptr, "GRS 1980", "Sistema de Referencia Geocentrico para las AmericaS 2000",
+       "", 0, 0},
       {"2050:32767 2057=6378137 2059=298.257223563", nullptr, "WGS 84", "", "", 6378137.0,
        6356752.314},
       {"2050:32767 2052:9002 2057=1000 2058=999", nullptr, "", "", "", 304.8, 304.4952},

@@ -4,10 +4,12 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "citation.h"
+#include "epsg_helper.h"
 #include "geocoding.h"
 #include "geotiff_file.h"
 #include "kgtf.h"
@@ -167,6 +169,23 @@ TEST(GeocodingWrite, HostileRecordsNeverCrash) {
       PCSWriteUTM(gtif, pro.get(), out(err));
     });
     EXPECT_NE(w.in.text(GTCitationGeoKey).find("Projection Name = "), std::string::npos);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(GeocodingWrite, GeographicSystemsOutsideTheTablesGetTheRegistryCode) {
+  // Datums the code tables lack come from the registry on reading; written,
+  // they give the registry's geographic system back.
+  for (auto [code, geographicSystem, expected] :
+       {std::tuple(4258, true, 4258), std::tuple(6674, false, 4674),
+        std::tuple(6742, false, 4742)}) {
+    Pro pro(kgtf_ProParametersCreate(0, 0));
+    pro->spheroid = GetSpheroidFromEPSGDatum(code, geographicSystem);
+    KeysWritten w(pro.get(), "dd");
+    EXPECT_EQ(w.in.key(GeographicTypeGeoKey), expected) << code;
   }
 }
 

@@ -13,6 +13,7 @@
 #include "kerr_guard.h"
 #include "kgtf.h"
 #include "kprj_legacy.h"
+#include "kstr.h"
 #include "ktxt.h"
 
 namespace {
@@ -75,6 +76,15 @@ void GetProjAndUnitsFromEPSG(int32_t code, _kprj_MapProjectionEx** projection, c
 Kprj_ProParameters* GetProParametersFromEPSGConversion(int32_t code, double semiMajor,
                                                        double semiMinor) {
   return translator().exportConversion(code, semiMajor, semiMinor);
+}
+
+char* GetUnitsNameFromEPSG(int32_t code) {
+  try {
+    return kstr_Duplicate(translator().exportUnits(code).c_str());
+  } catch (...) {
+    resetFloatingPoint();
+    return nullptr;  // the caller keeps its own default
+  }
 }
 
 Kprj_Spheroid* GetSpheroidFromEPSGDatum(int32_t code, bool geographicSystem) {

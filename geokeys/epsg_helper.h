@@ -25,6 +25,11 @@ void GetProjAndUnitsFromEPSG(int32_t code, _kprj_MapProjectionEx** projection, c
 Kprj_ProParameters* GetProParametersFromEPSGConversion(int32_t code, double semiMajor,
                                                        double semiMinor);
 
+/* The host name of the units of an EPSG geographic or projected system, as a
+ * new heap string (kmsc_HeapFree); null for a code the registry does not
+ * know or whose unit has no host name. Never throws. */
+char* GetUnitsNameFromEPSG(int32_t code);
+
 /* A new spheroid record (kprj_SpheroidFree) with the ellipsoid and datum of
  * an EPSG geodetic datum code, or of the datum of an EPSG geographic system
  * code (`geographicSystem`). Reports by exception only: whatever the

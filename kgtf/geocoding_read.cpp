@@ -390,6 +390,12 @@ int GeoTIFFGeocodingGet(GTIF* gtif, char** projectionName, char** unitsName,
   KtxtTextA units;
   kgtf_UnitsNameGet(gtif, &units.buffer(), frame.slot());
   if (frame.hasReport()) return frame.calleeFailed(__LINE__, "kgtf_UnitsNameGet"), -1;
+  // Without a units key a standard system's units are the registry's (GDAL
+  // leaves the key out for EPSG codes); the defaults cover the rest.
+  uint16_t pcs = 0;
+  if (units.get() == nullptr && modelType == ModelTypeProjected &&
+      GeoKeyShortGet(gtif, ProjectedCSTypeGeoKey, &pcs) && pcs != kUserDefined)
+    units.adopt(GetUnitsNameFromEPSG(pcs));
   if (units.get() == nullptr) {
     const char* fallback = pro ? DefaultUnitsNameGet(pro.get(), gtif) : kprj_UnitsNameOther();
     units.adopt(kstr_Duplicate(fallback));

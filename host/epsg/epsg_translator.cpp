@@ -362,6 +362,19 @@ void EPSGTranslator::exportToEPRJ(
   elevation = std::move(wideElevation);
 }
 
+std::string EPSGTranslator::exportUnits(long code) {
+  PjPtr crs = crsFromCode(context_, code);
+  const PJ_TYPE type = proj_get_type(crs.get());
+  const bool geographic = type == PJ_TYPE_GEOGRAPHIC_2D_CRS || type == PJ_TYPE_GEOGRAPHIC_3D_CRS;
+  if (!geographic && type != PJ_TYPE_PROJECTED_CRS)
+    fail("EPSG:%ld (%s) is neither a geographic nor a projected system", code,
+         proj_get_name(crs.get()));
+  Axes axes = axesOf(context_, crs.get());
+  const char* name = hostUnitName(axes.factor, geographic ? KCVT_ANGULAR : KCVT_LINEAR);
+  if (name == nullptr) fail("EPSG:%ld: the unit %s has no host name", code, axes.unit.c_str());
+  return name;
+}
+
 Kprj_Spheroid* EPSGTranslator::exportDatum(long code) {
   if (code <= 0) fail("%ld is not an EPSG code", code);
   std::string text = std::to_string(code);

@@ -62,6 +62,8 @@
 #ifndef EPSG_TRANSLATOR_H
 #define EPSG_TRANSLATOR_H
 
+#include <string>
+
 #include "kprj.h"
 #include "kprj_legacy.h"
 #include "ktxt.h"
@@ -94,6 +96,9 @@ class __attribute__((visibility("default"))) EPSGTranslator {
    * the caller (kprj_ProParametersFree). */
   Kprj_ProParameters* exportConversion(long code, double semiMajor, double semiMinor);
 
+  /* The host name ("meters", "us_survey_feet", "dd", ...) of the units of
+   * the EPSG geographic or projected system `code`. */
+  std::string exportUnits(long code);
   /* A new narrow spheroid record (kprj_SpheroidFree) with the ellipsoid and
    * datum of the EPSG geodetic datum `code`, or of the datum of the EPSG
    * geographic system `code`: host names where the host tables carry the

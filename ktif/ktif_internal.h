@@ -61,6 +61,53 @@ void RBWriteFunc(int32_t index, void* data, void* client, Kerr_Report** err);
 void RBTransfer(int32_t w, int32_t h, int32_t layer, int32_t layers, int64_t sourceStride,
                 unsigned char* destination, int64_t destinationStride, int32_t bits,
                 const unsigned char* source, int32_t bitOffset);
+/* What reads and writes of raster-buffer blocks share. */
+/* Bits per sample of one layer: its entry in the list, the first entry when
+ * its own is 0, or the image's value without a list. */
+int32_t RBLayerBits(const Ktif_File* handle, int32_t layer);
+/* Raster-buffer and TIFF block sizes the transfers can work with: positive,
+ * and a raster-buffer block of at most 2^32 - 1 elements of at most 8 bytes,
+ * so that no size computed from them overflows. */
+bool RBGeometryValid(const Ktif_File* handle);
+/* Sample sizes a transfer can move between cache blocks and elements of
+ * `bytesPerSample` bytes without going past them. */
+bool RBBitsTransferable(int32_t bits, int32_t layers, int32_t bytesPerSample);
+/* WhiteIsZero data reaches the host complemented, and is stored so again:
+ * `elements` host elements of the handle's pixel type, in place. */
+void RBWhiteIsZeroComplement(const Ktif_File* handle, void* buffer, int64_t elements);
+
+/* One TIFF block a raster-buffer block covers: its block row and column, the
+ * part's origin in the TIFF block (sx, sy) and in the raster-buffer block
+ * (dx, dy), and its size. */
+struct RBPiece {
+  int64_t row, column, sx, sy, dx, dy, w, h;
+};
+/* Calls visit(piece) for every TIFF block that raster-buffer block (rbRow,
+ * rbColumn) covers, block rows outermost, blocks beyond the image included;
+ * stops early when visit returns false, and then returns false. */
+template <class Visit>
+bool RBPiecesVisit(const Ktif_File* handle, int32_t rbRow, int32_t rbColumn, Visit&& visit) {
+  const int64_t bw = handle->blockWidth, bh = handle->blockHeight;
+  const int64_t rbw = handle->rbBlockWidth, rbh = handle->rbBlockHeight;
+  const int64_t x0 = rbw * rbColumn, y0 = rbh * rbRow;
+  for (int64_t tr = y0 / bh; tr <= (y0 + rbh - 1) / bh; ++tr) {
+    const int64_t ty = bh * tr, sy = y0 > ty ? y0 - ty : 0, dy = ty > y0 ? ty - y0 : 0;
+    for (int64_t tc = x0 / bw; tc <= (x0 + rbw - 1) / bw; ++tc) {
+      const int64_t tx = bw * tc, sx = x0 > tx ? x0 - tx : 0, dx = tx > x0 ? tx - x0 : 0;
+      const RBPiece piece{tr,
+                          tc,
+                          sx,
+                          sy,
+                          dx,
+                          dy,
+                          bw - sx < rbw - dx ? bw - sx : rbw - dx,
+                          bh - sy < rbh - dy ? bh - sy : rbh - dy};
+      if (!visit(piece)) return false;
+    }
+  }
+  return true;
+}
+
 /* The write side's mirror of RBTransfer: w x h samples of layer `layer` from
  * the caller's rows (one element of bits / 8 bytes, or one byte per sample
  * below 8 bits) into a block of `layers` interleaved samples, at `bitOffset`

@@ -113,6 +113,33 @@ int32_t bandCapacity(const Ktif_File* handle, int64_t blockBytes) {
 
 }  // namespace
 
+int32_t RBLayerBits(const Ktif_File* handle, int32_t layer) {
+  if (!handle->bitsPerSampleList) return handle->bitsPerSample;
+  int32_t bits = handle->bitsPerSampleList[layer];
+  return bits != 0 ? bits : handle->bitsPerSampleList[0];
+}
+
+bool RBGeometryValid(const Ktif_File* handle) {
+  return handle->rbBlockWidth > 0 && handle->rbBlockHeight > 0 && handle->blockWidth > 0 &&
+         handle->blockHeight > 0 && handle->bytesPerSample > 0 && handle->bytesPerSample <= 8 &&
+         handle->samplesPerPixel > 0 && handle->samplesPerPixel <= 0xFFFF &&
+         int64_t(handle->rbBlockWidth) * handle->rbBlockHeight <= int64_t(UINT32_MAX);
+}
+
+bool RBBitsTransferable(int32_t bits, int32_t layers, int32_t bytesPerSample) {
+  if (bits == 1 || bits == 2 || bits == 4) return true;
+  if (bits < 8 || bits > 8 * bytesPerSample) return false;
+  if (layers < 2) return true;
+  return bits == 8 || bits == 16 || bits == 32 || bits == 64;
+}
+
+void RBWhiteIsZeroComplement(const Ktif_File* handle, void* buffer, int64_t elements) {
+  if (handle->photometric != 0) return;
+  if (handle->pixelType < 0 || handle->pixelType >= KMSC_PIXEL_TYPE_COUNT) return;
+  ktif_Invert(buffer, kmsc_AddressOf_kgda_NumBitsPerPixel()[handle->pixelType],
+              static_cast<uint32_t>(std::min<int64_t>(elements, UINT32_MAX)));
+}
+
 void RBBlockSizeSet(Ktif_File* handle) {
   if (!handle) return;
   const int64_t blockWidth = handle->blockWidth;

@@ -20,41 +20,6 @@ namespace {
 bool gMultiLayerWarned = false;
 bool gBitOffsetWarned = false;
 
-/* Bits per sample of one layer: its entry in the list, the first entry when
- * its own is 0, or the image's value without a list. */
-int32_t layerBits(const Ktif_File* handle, int32_t layer) {
-  if (!handle->bitsPerSampleList) return handle->bitsPerSample;
-  int32_t bits = handle->bitsPerSampleList[layer];
-  return bits != 0 ? bits : handle->bitsPerSampleList[0];
-}
-
-/* Sample sizes the transfer can deliver into elements of `bytesPerSample`
- * bytes without writing past them. */
-bool bitsDeliverable(int32_t bits, int32_t layers, int32_t bytesPerSample) {
-  if (bits == 1 || bits == 2 || bits == 4) return true;
-  if (bits < 8 || bits > 8 * bytesPerSample) return false;
-  if (layers < 2) return true;
-  return bits == 8 || bits == 16 || bits == 32 || bits == 64;
-}
-
-/* Raster-buffer and TIFF block sizes the reads can work with: positive, and
- * a raster-buffer block of at most 2^32 - 1 elements of at most 8 bytes, so
- * that no size computed from them overflows. */
-bool rbGeometryValid(const Ktif_File* handle) {
-  return handle->rbBlockWidth > 0 && handle->rbBlockHeight > 0 && handle->blockWidth > 0 &&
-         handle->blockHeight > 0 && handle->bytesPerSample > 0 && handle->bytesPerSample <= 8 &&
-         handle->samplesPerPixel > 0 && handle->samplesPerPixel <= 0xFFFF &&
-         int64_t(handle->rbBlockWidth) * handle->rbBlockHeight <= int64_t(UINT32_MAX);
-}
-
-void invertIfWhiteIsZero(const Ktif_File* handle, void* buffer) {
-  if (handle->photometric != 0) return;
-  if (handle->pixelType < 0 || handle->pixelType >= KMSC_PIXEL_TYPE_COUNT) return;
-  int32_t bits = kmsc_AddressOf_kgda_NumBitsPerPixel()[handle->pixelType];
-  ktif_Invert(buffer, bits,
-              static_cast<uint32_t>(int64_t(handle->rbBlockWidth) * handle->rbBlockHeight));
-}
-
 /* Unpacked blocks take a byte per sample, up to 8 times their stored size;
  * beyond this a block is refused rather than exhausting memory. */
 constexpr int64_t kUnpackedBlockLimit = int64_t(256) << 20;
@@ -262,14 +227,16 @@ void ktif_RBRasterRead(Ktif_File* handle, int32_t layer, int32_t rbRow, int32_t 
     static const char* kLabel = "ktif_RBRasterRead";
     KerrFrame frame(kLabel, err);
     if (!handle || !buffer || layer < 0 || layer >= handle->samplesPerPixel || rbRow < 0 ||
-        rbColumn < 0 || !rbGeometryValid(handle))
+        rbColumn < 0 || !RBGeometryValid(handle))
       return frame.fail(__LINE__, "Invalid Arguments");
+    const int64_t rbWidth = handle->rbBlockWidth;
+    const int64_t rbHeight = handle->rbBlockHeight;
 
     if (handle->partialStripMode) {
       ktif_ReadPartialStrip(handle, layer, rbRow, rbColumn, buffer, frame.slot());
       /* Complemented like every other road, so that a WhiteIsZero image reads
        * the same whether or not its strips are wide. */
-      if (!frame.hasReport()) invertIfWhiteIsZero(handle, buffer);
+      if (!frame.hasReport()) RBWhiteIsZeroComplement(handle, buffer, rbWidth * rbHeight);
       return;
     }
 
@@ -283,15 +250,13 @@ void ktif_RBRasterRead(Ktif_File* handle, int32_t layer, int32_t rbRow, int32_t 
     if (!handle->cache) return frame.fail(__LINE__, "Invalid Arguments");
 
     unsigned char* out = static_cast<unsigned char*>(buffer);
-    const int64_t rbWidth = handle->rbBlockWidth;
-    const int64_t rbHeight = handle->rbBlockHeight;
     const int64_t bytesPerSample = handle->bytesPerSample;
     const int64_t layers = handle->cacheBlockLayers;
     const bool allLayers = layers == handle->samplesPerPixel && layers > 1;
     const int32_t layerInBlock = allLayers ? layer : 0;
     const int64_t layerOffset = allLayers ? 0 : int64_t(handle->blocksPerLayer) * layer;
-    const int32_t bits = layerBits(handle, layer);
-    if (!bitsDeliverable(bits, static_cast<int32_t>(layers), handle->bytesPerSample))
+    const int32_t bits = RBLayerBits(handle, layer);
+    if (!RBBitsTransferable(bits, static_cast<int32_t>(layers), handle->bytesPerSample))
       return frame.fail(__LINE__, "%d bits per sample cannot be delivered in %d-byte elements",
                         bits, handle->bytesPerSample);
 
@@ -309,7 +274,7 @@ void ktif_RBRasterRead(Ktif_File* handle, int32_t layer, int32_t rbRow, int32_t 
         if (kdms_CacheRead(handle->cache, static_cast<int32_t>(index), &data, frame.slot()) != 0)
           return frame.calleeFailed(__LINE__, "kdms_CacheRead");
       }
-      invertIfWhiteIsZero(handle, buffer);
+      RBWhiteIsZeroComplement(handle, buffer, rbWidth * rbHeight);
       return;
     }
 
@@ -321,46 +286,37 @@ void ktif_RBRasterRead(Ktif_File* handle, int32_t layer, int32_t rbRow, int32_t 
                         handle->cacheBlockBytes, static_cast<long long>(blockWidth * layers),
                         static_cast<long long>(blockHeight), bits);
     const bool unpackAll = layers >= 2 && bits < 8;
-    const int64_t x0 = rbWidth * rbColumn;
-    const int64_t y0 = rbHeight * rbRow;
     const int64_t outStride = bytesPerSample * rbWidth;
-
-    for (int64_t tr = y0 / blockHeight; tr <= (y0 + rbHeight - 1) / blockHeight; ++tr) {
-      const int64_t ty = blockHeight * tr;
-      const int64_t sy = y0 > ty ? y0 - ty : 0;
-      const int64_t dy = ty > y0 ? ty - y0 : 0;
-      const int64_t h = std::min(blockHeight - sy, rbHeight - dy);
-      for (int64_t tc = x0 / blockWidth; tc <= (x0 + rbWidth - 1) / blockWidth; ++tc) {
-        const int64_t tx = blockWidth * tc;
-        const int64_t sx = x0 > tx ? x0 - tx : 0;
-        const int64_t dx = tx > x0 ? tx - x0 : 0;
-        const int64_t w = std::min(blockWidth - sx, rbWidth - dx);
-        unsigned char* destination = out + dy * outStride + dx * bytesPerSample;
-        if (tc >= handle->blocksAcross || tr >= handle->blocksDown) {
-          RBTransfer(int32_t(w), int32_t(h), layerInBlock, int32_t(layers), rowBytes, destination,
-                     outStride, bits, nullptr, 0);
-          continue;
-        }
-        const int32_t index = static_cast<int32_t>(layerOffset + handle->blocksAcross * tr + tc);
-        void* data = nullptr;
-        if (kdms_CacheRead(handle->cache, index, &data, frame.slot()) != 0)
-          return frame.calleeFailed(__LINE__, "kdms_CacheRead");
-        const unsigned char* block = static_cast<const unsigned char*>(data);
-        if (unpackAll) {
-          block = unpackedBlock(handle, index, block, bits, int32_t(layers), rowBytes, frame);
-          if (!block) return;
-          const int64_t stride = blockWidth * layers;
-          RBTransfer(int32_t(w), int32_t(h), layerInBlock, int32_t(layers), stride, destination,
-                     outStride, 8, block + sy * stride + sx * layers, 0);
-          continue;
-        }
-        const int64_t bitPosition = bits * sx * layers;
-        RBTransfer(int32_t(w), int32_t(h), layerInBlock, int32_t(layers), rowBytes, destination,
-                   outStride, bits, block + sy * rowBytes + bitPosition / 8,
-                   bits < 8 ? int32_t(bitPosition % 8) : 0);
+    const bool read = RBPiecesVisit(handle, rbRow, rbColumn, [&](const RBPiece& p) {
+      const int32_t w = int32_t(p.w), h = int32_t(p.h);
+      unsigned char* destination = out + p.dy * outStride + p.dx * bytesPerSample;
+      if (p.column >= handle->blocksAcross || p.row >= handle->blocksDown) {
+        RBTransfer(w, h, layerInBlock, int32_t(layers), rowBytes, destination, outStride, bits,
+                   nullptr, 0);
+        return true;
       }
-    }
-    invertIfWhiteIsZero(handle, buffer);
+      const int32_t index =
+          static_cast<int32_t>(layerOffset + handle->blocksAcross * p.row + p.column);
+      void* data = nullptr;
+      if (kdms_CacheRead(handle->cache, index, &data, frame.slot()) != 0)
+        return frame.calleeFailed(__LINE__, "kdms_CacheRead"), false;
+      const unsigned char* block = static_cast<const unsigned char*>(data);
+      if (unpackAll) {
+        block = unpackedBlock(handle, index, block, bits, int32_t(layers), rowBytes, frame);
+        if (!block) return false;
+        const int64_t stride = blockWidth * layers;
+        RBTransfer(w, h, layerInBlock, int32_t(layers), stride, destination, outStride, 8,
+                   block + p.sy * stride + p.sx * layers, 0);
+        return true;
+      }
+      const int64_t bitPosition = bits * p.sx * layers;
+      RBTransfer(w, h, layerInBlock, int32_t(layers), rowBytes, destination, outStride, bits,
+                 block + p.sy * rowBytes + bitPosition / 8,
+                 bits < 8 ? int32_t(bitPosition % 8) : 0);
+      return true;
+    });
+    if (!read) return;
+    RBWhiteIsZeroComplement(handle, buffer, rbWidth * rbHeight);
   });
 }
 
@@ -370,7 +326,7 @@ void ktif_ReadPartialStrip(Ktif_File* handle, int32_t layer, int32_t rbRow, int3
     static const char* kLabel = "ktif_ReadPartialStrip";
     KerrFrame frame(kLabel, err);
     if (!handle || !buffer || !handle->tiff || layer < 0 || layer >= handle->samplesPerPixel ||
-        rbRow < 0 || rbColumn < 0 || !rbGeometryValid(handle) || handle->width <= 0 ||
+        rbRow < 0 || rbColumn < 0 || !RBGeometryValid(handle) || handle->width <= 0 ||
         handle->height <= 0 || (handle->bytesPerSample != 1 && handle->bytesPerSample != 2))
       return frame.fail(__LINE__, "Invalid Arguments");
 

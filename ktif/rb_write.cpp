@@ -17,31 +17,10 @@
 
 namespace {
 
-int32_t layerBitsOf(const Ktif_File* handle, int32_t layer) {
-  if (!handle->bitsPerSampleList) return handle->bitsPerSample;
-  int32_t bits = handle->bitsPerSampleList[layer];
-  return bits != 0 ? bits : handle->bitsPerSampleList[0];
-}
-
-bool rbGeometryWritable(const Ktif_File* h) {
-  return h->rbBlockWidth > 0 && h->rbBlockHeight > 0 && h->blockWidth > 0 && h->blockHeight > 0 &&
-         h->bytesPerSample > 0 && h->bytesPerSample <= 8 && h->samplesPerPixel > 0 &&
-         h->samplesPerPixel <= 0xFFFF &&
-         int64_t(h->rbBlockWidth) * h->rbBlockHeight <= int64_t(UINT32_MAX);
-}
-
-/* Samples the transfer can take from elements of `bytesPerSample` bytes. */
+/* Sub-byte samples and whole bytes; the read side also hands out odd widths
+ * above 8 bits as bytes, which a write could not store back. */
 bool bitsWritable(int32_t bits, int32_t layers, int32_t bytesPerSample) {
-  if (bits == 1 || bits == 2 || bits == 4) return true;
-  if (bits < 8 || bits > 8 * bytesPerSample || bits % 8 != 0) return false;
-  return layers < 2 || bits == 8 || bits == 16 || bits == 32 || bits == 64;
-}
-
-/* WhiteIsZero data is stored complemented, as the read side delivers it. */
-void complementIfWhiteIsZero(const Ktif_File* h, void* buffer, int64_t elements) {
-  if (h->photometric != 0 || h->pixelType < 0 || h->pixelType >= KMSC_PIXEL_TYPE_COUNT) return;
-  ktif_Invert(buffer, kmsc_AddressOf_kgda_NumBitsPerPixel()[h->pixelType],
-              static_cast<uint32_t>(std::min<int64_t>(elements, UINT32_MAX)));
+  return RBBitsTransferable(bits, layers, bytesPerSample) && (bits < 8 || bits % 8 == 0);
 }
 
 /* A block about to change is no longer what the read side's interleave cache
@@ -175,7 +154,7 @@ void ktif_RBRasterWrite(Ktif_File** variable, int32_t layer, int32_t rbRow, int3
     KerrFrame frame(kLabel, err);
     Ktif_File* handle = variable ? *variable : nullptr;
     if (!handle || !buffer || layer < 0 || layer >= handle->samplesPerPixel || rbRow < 0 ||
-        rbColumn < 0 || !rbGeometryWritable(handle))
+        rbColumn < 0 || !RBGeometryValid(handle))
       return frame.fail(__LINE__, "Invalid Arguments");
     if (!handle->tiff) return frame.fail(__LINE__, "No file created to write to");
 
@@ -183,7 +162,7 @@ void ktif_RBRasterWrite(Ktif_File** variable, int32_t layer, int32_t rbRow, int3
     const int64_t rbHeight = handle->rbBlockHeight;
     const int64_t bytesPerSample = handle->bytesPerSample;
     if (!handle->rbWrite) {
-      complementIfWhiteIsZero(handle, buffer, int64_t(handle->blockWidth) * handle->blockHeight);
+      RBWhiteIsZeroComplement(handle, buffer, int64_t(handle->blockWidth) * handle->blockHeight);
       // The block writer has no report of its own; a refused block is this
       // call's failure.
       if (ktif_BlockWriteOneLayer(variable, buffer,
@@ -198,11 +177,11 @@ void ktif_RBRasterWrite(Ktif_File** variable, int32_t layer, int32_t rbRow, int3
     if (frame.hasReport()) return frame.calleeFailed(__LINE__, "RBSetup");
     if (!handle->cache) return frame.fail(__LINE__, "Invalid Arguments");
     const int64_t layers = handle->cacheBlockLayers;
-    const int32_t bits = layerBitsOf(handle, layer);
+    const int32_t bits = RBLayerBits(handle, layer);
     if (!bitsWritable(bits, int32_t(layers), handle->bytesPerSample))
       return frame.fail(__LINE__, "%d bits per sample cannot be taken from %d-byte elements", bits,
                         handle->bytesPerSample);
-    complementIfWhiteIsZero(handle, buffer, rbWidth * rbHeight);
+    RBWhiteIsZeroComplement(handle, buffer, rbWidth * rbHeight);
 
     const bool allLayers = layers == handle->samplesPerPixel && layers > 1;
     const int32_t layerInBlock = allLayers ? layer : 0;
@@ -227,38 +206,26 @@ void ktif_RBRasterWrite(Ktif_File** variable, int32_t layer, int32_t rbRow, int3
       return frame.fail(__LINE__, "Block of %d bytes too small for %lld x %lld samples of %d bits",
                         handle->cacheBlockBytes, static_cast<long long>(blockWidth * layers),
                         static_cast<long long>(blockHeight), bits);
-    const int64_t x0 = rbWidth * rbColumn;
-    const int64_t y0 = rbHeight * rbRow;
     const int64_t inStride = bytesPerSample * rbWidth;
-    const int64_t lastRow =
-        std::min<int64_t>((y0 + rbHeight - 1) / blockHeight, int64_t(handle->blocksDown) - 1);
-    const int64_t lastColumn =
-        std::min<int64_t>((x0 + rbWidth - 1) / blockWidth, int64_t(handle->blocksAcross) - 1);
-    for (int64_t tr = y0 / blockHeight; tr <= lastRow; ++tr) {
-      const int64_t ty = blockHeight * tr;
-      const int64_t sy = y0 > ty ? y0 - ty : 0;
-      const int64_t dy = ty > y0 ? ty - y0 : 0;
-      const int64_t h = std::min(blockHeight - sy, rbHeight - dy);
-      for (int64_t tc = x0 / blockWidth; tc <= lastColumn; ++tc) {
-        const int64_t tx = blockWidth * tc;
-        const int64_t sx = x0 > tx ? x0 - tx : 0;
-        const int64_t dx = tx > x0 ? tx - x0 : 0;
-        const int64_t w = std::min(blockWidth - sx, rbWidth - dx);
-        const int32_t index = static_cast<int32_t>(layerOffset + handle->blocksAcross * tr + tc);
-        void* data = nullptr;
-        if (kdms_CacheFetch(handle->cache, index, &data, frame.slot()) != 0)
-          return frame.calleeFailed(__LINE__, "kdms_CacheFetch");
-        interleaveCacheForget(handle, index);
-        unsigned char* block = static_cast<unsigned char*>(data);
-        const int64_t bitPosition = bits * sx * layers;
-        RBTransferReverse(int32_t(w), int32_t(h), layerInBlock, int32_t(layers), inStride,
-                          block + sy * rowBytes + bitPosition / 8, rowBytes, bits,
-                          in + dy * inStride + dx * bytesPerSample,
-                          bits < 8 ? int32_t(bitPosition % 8) : 0);
-        if (kdms_CacheWrite(handle->cache, index, block, frame.slot()) != 0)
-          return frame.calleeFailed(__LINE__, "kdms_CacheWrite");
-      }
-    }
+    // Parts beyond the last TIFF block row or column are not written.
+    RBPiecesVisit(handle, rbRow, rbColumn, [&](const RBPiece& p) {
+      if (p.column >= handle->blocksAcross || p.row >= handle->blocksDown) return true;
+      const int32_t index =
+          static_cast<int32_t>(layerOffset + handle->blocksAcross * p.row + p.column);
+      void* data = nullptr;
+      if (kdms_CacheFetch(handle->cache, index, &data, frame.slot()) != 0)
+        return frame.calleeFailed(__LINE__, "kdms_CacheFetch"), false;
+      interleaveCacheForget(handle, index);
+      unsigned char* block = static_cast<unsigned char*>(data);
+      const int64_t bitPosition = bits * p.sx * layers;
+      RBTransferReverse(int32_t(p.w), int32_t(p.h), layerInBlock, int32_t(layers), inStride,
+                        block + p.sy * rowBytes + bitPosition / 8, rowBytes, bits,
+                        in + p.dy * inStride + p.dx * bytesPerSample,
+                        bits < 8 ? int32_t(bitPosition % 8) : 0);
+      if (kdms_CacheWrite(handle->cache, index, block, frame.slot()) != 0)
+        return frame.calleeFailed(__LINE__, "kdms_CacheWrite"), false;
+      return true;
+    });
   });
 }
 

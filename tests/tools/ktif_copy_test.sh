@@ -4,12 +4,7 @@
 # as it was. A successful copy reads back like its source.
 set -u
 ktif=$1 sample=$2
-dir=$(mktemp -d)
-trap 'chmod -R u+w "$dir"; rm -rf "$dir"' EXIT
-fails=0 passes=0
-expect() {  # expect DESCRIPTION CONDITION-EXIT-CODE [OUTPUT]
-  if [ "$2" -eq 0 ]; then echo "ok: $1"; passes=$((passes + 1)); else echo "FAIL: $1"; printf '%s\n' "${3-}"; fails=$((fails + 1)); fi
-}
+. "$(dirname "$0")/check_lib.sh"
 "$sample" "$dir/sample.tif" >/dev/null
 printf 'keep me\n' >"$dir/existing.tif"
 
@@ -61,5 +56,4 @@ if [ ! -w "$dir/ro" ]; then
   failed_copy "unwritable directory" "$dir/ro/out.tif" "$dir/sample.tif" "$dir/ro/out.tif"
 fi
 
-echo "$passes passed, $fails failed"
-[ "$fails" -eq 0 ]
+summary

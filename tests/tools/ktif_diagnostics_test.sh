@@ -3,12 +3,7 @@
 # private tags; a one-line summary and a failing exit for a corrupt strip.
 set -u
 ktif=$1 sample=$2
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-fails=0 passes=0
-expect() {  # expect DESCRIPTION CONDITION-EXIT-CODE [OUTPUT]
-  if [ "$2" -eq 0 ]; then echo "ok: $1"; passes=$((passes + 1)); else echo "FAIL: $1"; printf '%s\n' "${3-}"; fails=$((fails + 1)); fi
-}
+. "$(dirname "$0")/check_lib.sh"
 
 # A corrupt LZW strip: the read fails, names the block, and exits non-zero.
 "$sample" "$dir/sample.tif" >/dev/null
@@ -38,5 +33,4 @@ else
   echo "gdal_create not found: private-tag checks skipped"
 fi
 
-echo "$passes passed, $fails failed"
-[ "$fails" -eq 0 ]
+summary

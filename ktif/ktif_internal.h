@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "kerr_frame.h"
 #include "ktif.h"
 
 /* ---- Handles and parameters ------------------------------------------ */
@@ -75,6 +76,10 @@ bool RBBitsTransferable(int32_t bits, int32_t layers, int32_t bytesPerSample);
 /* WhiteIsZero data reaches the host complemented, and is stored so again:
  * `elements` host elements of the handle's pixel type, in place. */
 void RBWhiteIsZeroComplement(const Ktif_File* handle, void* buffer, int64_t elements);
+
+/* Bytes of one row of a cache block of `layers` samples of `bits`; -1, with
+ * a report in the frame, when the cache's blocks are too small for them. */
+int64_t RBCacheRowBytes(const Ktif_File* handle, int32_t bits, int64_t layers, KerrFrame& frame);
 
 /* One TIFF block a raster-buffer block covers: its block row and column, the
  * part's origin in the TIFF block (sx, sy) and in the raster-buffer block

@@ -133,6 +133,16 @@ bool RBBitsTransferable(int32_t bits, int32_t layers, int32_t bytesPerSample) {
   return bits == 8 || bits == 16 || bits == 32 || bits == 64;
 }
 
+int64_t RBCacheRowBytes(const Ktif_File* handle, int32_t bits, int64_t layers, KerrFrame& frame) {
+  const int64_t blockWidth = handle->blockWidth, blockHeight = handle->blockHeight;
+  const int64_t rowBytes = (blockWidth * bits * layers + 7) / 8;
+  if (rowBytes * blockHeight <= handle->cacheBlockBytes) return rowBytes;
+  frame.fail(__LINE__, "Block of %d bytes too small for %lld x %lld samples of %d bits",
+             handle->cacheBlockBytes, static_cast<long long>(blockWidth * layers),
+             static_cast<long long>(blockHeight), bits);
+  return -1;
+}
+
 void RBWhiteIsZeroComplement(const Ktif_File* handle, void* buffer, int64_t elements) {
   if (handle->photometric != 0) return;
   if (handle->pixelType < 0 || handle->pixelType >= KMSC_PIXEL_TYPE_COUNT) return;

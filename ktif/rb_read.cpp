@@ -279,12 +279,8 @@ void ktif_RBRasterRead(Ktif_File* handle, int32_t layer, int32_t rbRow, int32_t 
     }
 
     const int64_t blockWidth = handle->blockWidth;
-    const int64_t blockHeight = handle->blockHeight;
-    const int64_t rowBytes = (blockWidth * bits * layers + 7) / 8;
-    if (rowBytes * blockHeight > handle->cacheBlockBytes)
-      return frame.fail(__LINE__, "Block of %d bytes too small for %lld x %lld samples of %d bits",
-                        handle->cacheBlockBytes, static_cast<long long>(blockWidth * layers),
-                        static_cast<long long>(blockHeight), bits);
+    const int64_t rowBytes = RBCacheRowBytes(handle, bits, layers, frame);
+    if (rowBytes < 0) return;
     const bool unpackAll = layers >= 2 && bits < 8;
     const int64_t outStride = bytesPerSample * rbWidth;
     const bool read = RBPiecesVisit(handle, rbRow, rbColumn, [&](const RBPiece& p) {

@@ -199,13 +199,8 @@ void ktif_RBRasterWrite(Ktif_File** variable, int32_t layer, int32_t rbRow, int3
       return;
     }
 
-    const int64_t blockWidth = handle->blockWidth;
-    const int64_t blockHeight = handle->blockHeight;
-    const int64_t rowBytes = (blockWidth * bits * layers + 7) / 8;
-    if (rowBytes * blockHeight > handle->cacheBlockBytes)
-      return frame.fail(__LINE__, "Block of %d bytes too small for %lld x %lld samples of %d bits",
-                        handle->cacheBlockBytes, static_cast<long long>(blockWidth * layers),
-                        static_cast<long long>(blockHeight), bits);
+    const int64_t rowBytes = RBCacheRowBytes(handle, bits, layers, frame);
+    if (rowBytes < 0) return;
     const int64_t inStride = bytesPerSample * rbWidth;
     // Parts beyond the last TIFF block row or column are not written.
     RBPiecesVisit(handle, rbRow, rbColumn, [&](const RBPiece& p) {

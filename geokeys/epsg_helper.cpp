@@ -78,6 +78,22 @@ Kprj_ProParameters* GetProParametersFromEPSGConversion(int32_t code, double semi
   return translator().exportConversion(code, semiMajor, semiMinor);
 }
 
+Kprj_ProParameters* GetProParametersFromDefinition(const char* definition, double semiMajor,
+                                                   double semiMinor) {
+  if (definition == nullptr) throw std::invalid_argument("No definition");
+  return translator().exportProjectedDefinition(definition, semiMajor, semiMinor);
+}
+
+bool GetUnitFactorFromEPSG(int32_t code, bool angular, double* factor) {
+  try {
+    *factor = translator().exportUnitFactor(code, angular);
+    return true;
+  } catch (...) {
+    resetFloatingPoint();
+    return false;
+  }
+}
+
 char* GetUnitsNameFromEPSG(int32_t code) {
   try {
     return kstr_Duplicate(translator().exportUnits(code).c_str());

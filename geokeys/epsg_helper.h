@@ -25,6 +25,17 @@ void GetProjAndUnitsFromEPSG(int32_t code, _kprj_MapProjectionEx** projection, c
 Kprj_ProParameters* GetProParametersFromEPSGConversion(int32_t code, double semiMajor,
                                                        double semiMinor);
 
+/* The projection record of the conversion of a projected system given as a
+ * PROJ definition (a PROJ string with +type=crs, or WKT), on the ellipsoid of
+ * axes semiMajor and semiMinor (meters), without spheroid; owned by the
+ * caller. Reports by exception only: whatever the translator throws, naming
+ * the method the host cannot hold. */
+Kprj_ProParameters* GetProParametersFromDefinition(const char* definition, double semiMajor,
+                                                   double semiMinor);
+/* The factor to radians (`angular`) or meters of an EPSG unit code from
+ * PROJ's unit database; false for a code it does not know as such a unit.
+ * Never throws. */
+bool GetUnitFactorFromEPSG(int32_t code, bool angular, double* factor);
 /* The host name of the units of an EPSG geographic or projected system, as a
  * new heap string (kmsc_HeapFree); null for a code the registry does not
  * know or whose unit has no host name. Never throws. */

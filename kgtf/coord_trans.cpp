@@ -1,10 +1,19 @@
 // User-defined coordinate transformations: ProjCoordTransGeoKey and its
 // parameter keys to a host projection record, with the fallback keys that
 // writers use interchangeably and the unit conversions of each parameter.
+#include <cmath>
 #include <cstdarg>
 #include <cstddef>
+#include <cstdio>
+#include <algorithm>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include <geo_normalize.h>
 
 #include "citation.h"
+#include "epsg_helper.h"
 #include "geocoding.h"
 #include "kcvt.h"
 #include "kmsc.h"
@@ -44,6 +53,43 @@ int convertedParam(GTIF* gtif, int key, const char* fromUnits, const char* toUni
   Kerr_Report* own = nullptr;
   kcvt_UnitsConvertByName(&scratch, fromUnits, destination, toUnits, 1, &own);
   kerr_DeleteErrorReportEx(&own);
+  return 1;
+}
+
+// EPSG codes of the sexagesimal angle forms: DDD.MMSSsss and DDD.MMmm.
+constexpr int kSexagesimalDMS = 9110;
+constexpr int kSexagesimalDM = 9111;
+
+// Degrees from a sexagesimal value; the small bias keeps a stored 30.3 from
+// reading as 29 minutes and 99.99... seconds.
+double sexagesimalDegrees(double value, bool withSeconds) {
+  double magnitude = std::fabs(value);
+  double degrees = std::floor(magnitude);
+  double rest = (magnitude - degrees) * 100.0;  // minutes, seconds as their hundredths
+  double minutes = withSeconds ? std::floor(rest + 1e-9) : rest;
+  double seconds = withSeconds ? std::fmax(0.0, (rest - minutes) * 100.0) : 0.0;
+  double result = degrees + minutes / 60.0 + seconds / 3600.0;
+  return value < 0.0 ? -result : result;
+}
+
+// The factor to radians or meters of a unit code the tables lack, from the
+// registry; false for a code it does not know as that kind of unit.
+bool registryFactor(int unitCode, bool angular, double* factor) {
+  if (angular && (unitCode == kSexagesimalDMS || unitCode == kSexagesimalDM)) {
+    *factor = 0.0;  // not a factor: see registryParam
+    return true;
+  }
+  return GetUnitFactorFromEPSG(unitCode, angular, factor);
+}
+
+// Reads a key in a unit the tables lack and converts it to radians or meters.
+int registryParam(GTIF* gtif, int key, int unitCode, bool angular, double* destination) {
+  double value = 0.0, factor = 0.0;
+  if (!doubleKeyGet(gtif, key, &value) || !registryFactor(unitCode, angular, &factor)) return 0;
+  if (angular && factor == 0.0)
+    *destination = sexagesimalDegrees(value, unitCode == kSexagesimalDMS) * (M_PI / 180.0);
+  else
+    *destination = value * factor;
   return 1;
 }
 
@@ -93,13 +139,15 @@ constexpr ParamStep kTransverseMercator[] = {
     param(6, L, ProjFalseEastingGeoKey, ProjCenterEastingGeoKey, ProjFalseOriginEastingGeoKey),
     param(7, L, ProjFalseNorthingGeoKey, ProjCenterNorthingGeoKey, ProjFalseOriginNorthingGeoKey),
 };
+// Both variants: writers put the false easting and northing in the false
+// easting keys, and whether they belong to the centre is the variant's.
 constexpr ParamStep kObliqueMercator[] = {
     param(2, R, ProjScaleAtCenterGeoKey, ProjScaleAtNatOriginGeoKey),
     param(4, A, ProjCenterLongGeoKey, ProjNatOriginLongGeoKey, ProjFalseOriginLongGeoKey),
     special(Step::kAzimuth),
     param(5, A, ProjCenterLatGeoKey, ProjNatOriginLatGeoKey, ProjFalseOriginLatGeoKey),
-    param(6, L, ProjCenterEastingGeoKey, ProjFalseEastingGeoKey, ProjFalseOriginEastingGeoKey),
-    param(7, L, ProjCenterNorthingGeoKey, ProjFalseNorthingGeoKey, ProjFalseOriginNorthingGeoKey),
+    param(6, L, ProjFalseEastingGeoKey, ProjCenterEastingGeoKey, ProjFalseOriginEastingGeoKey),
+    param(7, L, ProjFalseNorthingGeoKey, ProjCenterNorthingGeoKey, ProjFalseOriginNorthingGeoKey),
 };
 constexpr ParamStep kMercator[] = {
     param(4, A, ProjNatOriginLongGeoKey, ProjCenterLongGeoKey, ProjFalseOriginLongGeoKey),
@@ -171,6 +219,7 @@ constexpr Transformation row(int coordTrans, int number, const ParamStep (&steps
 constexpr Transformation kTransformations[] = {
     row(CT_TransverseMercator, 9, kTransverseMercator),
     row(CT_ObliqueMercator, 20, kObliqueMercator),
+    row(CT_HotineObliqueMercatorAzimuthCenter, 20, kObliqueMercator),
     row(CT_Mercator, 5, kMercator),
     row(CT_LambertConfConic_2SP, 4, kLambertConformalConic),
     row(CT_LambertAzimEqualArea, 11, kCentre),
@@ -195,14 +244,98 @@ const Transformation* transformationByCode(int coordTrans) {
   return nullptr;
 }
 
+// A unit code the tables or the registry can convert.
+bool unitKnown(int unitCode, bool angular) {
+  double factor = 0.0;
+  const char* name = angular ? angularUnitsNameByCode(unitCode) : linearUnitsNameByCode(unitCode);
+  return name != nullptr || registryFactor(unitCode, angular, &factor);
+}
+
+constexpr int kSlotAzimuth = 3;
+constexpr int kNumberHotine = 20;
+
+// The unit of the Oblique Mercator angles.
+int azimuthUnit(GTIF* gtif) {
+  return unitCodeGet(gtif, GeogAzimuthUnitsGeoKey,
+                     unitCodeGet(gtif, GeogAngularUnitsGeoKey, kDecimalDegrees));
+}
+
+struct DefnFree {
+  void operator()(GTIFDefn* defn) const { GTIFFreeDefn(defn); }
+};
+using DefnPtr = std::unique_ptr<GTIFDefn, DefnFree>;
+
+// The keys as libgeotiff normalises them; null when it cannot.
+DefnPtr defnGet(GTIF* gtif) {
+  DefnPtr defn(GTIFAllocDefn());
+  if (defn && !GTIFGetDefn(gtif, defn.get())) defn.reset();
+  return defn;
+}
+
+// The host record of a projected system's PROJ definition on the file's
+// ellipsoid; null after a report naming what the host cannot hold.
+Kprj_ProParameters* definitionToHost(const std::string& definition, const GTIFDefn& defn,
+                                     KerrFrame& frame) {
+  try {
+    return GetProParametersFromDefinition(definition.c_str(), defn.SemiMajor, defn.SemiMinor);
+  } catch (const std::exception& e) {
+    frame.fail(__LINE__, "%s", e.what());
+  } catch (...) {
+    frame.fail(__LINE__, "Unknown exception");
+  }
+  return nullptr;
+}
+
+// Transformations outside the table: libgeotiff states the keys as a PROJ
+// definition, and the EPSG translator maps its conversion exactly or refuses
+// it, naming the method.
+Kprj_ProParameters* definitionRead(GTIF* gtif, int coordTrans, KerrFrame& frame) {
+  DefnPtr defn = defnGet(gtif);
+  char* proj4 = defn && defn->Model == ModelTypeProjected ? GTIFGetProj4Defn(defn.get()) : nullptr;
+  if (proj4 == nullptr) {
+    const char* name = GTIFValueName(ProjCoordTransGeoKey, coordTrans);
+    frame.fail(__LINE__, "The transformation %s (%d) cannot be read from the keys",
+               name != nullptr ? name : "?", coordTrans);
+    return nullptr;
+  }
+  std::string definition = std::string(proj4) + " +type=crs";
+  GTIFFreeMemory(proj4);
+  return definitionToHost(definition, *defn, frame);
+}
+
+// The host's Hotine is centre-based (variant B) with the grid angle of its
+// azimuth. PROJ takes variant A there on the file's ellipsoid, and a grid
+// angle of another value is refused; a file without one means the azimuth.
+bool hotineResolve(GTIF* gtif, int coordTrans, Kprj_ProParameters* pro, KerrFrame& frame) {
+  double* p = pro->parameters;
+  double grid = p[kSlotAzimuth];
+  getAngularParam(gtif, ProjRectifiedGridAngleGeoKey, azimuthUnit(gtif), &grid);
+  DefnPtr defn = defnGet(gtif);
+  if (!defn || !(defn->SemiMinor > 0.0)) {
+    frame.fail(__LINE__, "Hotine Oblique Mercator without an ellipsoid");
+    return false;
+  }
+  const double deg = 180.0 / M_PI;
+  char definition[512];
+  std::snprintf(definition, sizeof definition,
+                "+proj=omerc%s +lat_0=%.17g +lonc=%.17g +alpha=%.17g +gamma=%.17g +k=%.17g "
+                "+x_0=%.17g +y_0=%.17g +a=%.17g +b=%.17g +units=m +type=crs",
+                coordTrans == CT_ObliqueMercator ? " +no_uoff" : "", p[5] * deg, p[4] * deg,
+                p[kSlotAzimuth] * deg, grid * deg, p[2], p[6], p[7], defn->SemiMajor,
+                defn->SemiMinor);
+  Kprj_ProParameters* host = definitionToHost(definition, *defn, frame);
+  if (host == nullptr) return false;
+  std::copy(host->parameters, host->parameters + KPRJ_PARAMETER_COUNT, p);
+  kprj_ProParametersFree(&host, nullptr);
+  return true;
+}
+
 // Parameter slots of the records built here.
 constexpr int kSlotStdParallel1 = 2;
 constexpr int kSlotStdParallel2 = 3;
-constexpr int kSlotAzimuth = 3;
 constexpr int kSlotCentralMeridian = 4;
 constexpr int kSlotOriginLatitude = 5;
 constexpr int kSlotTwoParallels = 8;
-constexpr int kSlotObliqueConstant = 12;
 
 // Reads the transformation's parameters into `pro`. False when a parameter
 // is missing (reading stops there); warnings go into the frame's slot.
@@ -215,7 +348,6 @@ class ParamReader {
   }
 
   bool run(const Transformation& t) {
-    if (t.coordTrans == CT_ObliqueMercator) pro_->parameters[kSlotObliqueConstant] = 1.0;
     for (size_t i = 0; i < t.stepCount; ++i)
       if (!runStep(t.steps[i])) return false;
     return true;
@@ -236,11 +368,9 @@ class ParamReader {
     switch (s.step) {
       case Step::kParam:
         return read(s.slot, s.kind, s.key, s.fallback1, s.fallback2);
-      case Step::kAzimuth: {
-        int unit = unitCodeGet(gtif_, GeogAzimuthUnitsGeoKey, angularUnit_);
-        return getParamWBU(ProjAzimuthAngleGeoKey, gtif_, getAngularParam, unit, &p[kSlotAzimuth],
-                           0) != 0;
-      }
+      case Step::kAzimuth:
+        return getParamWBU(ProjAzimuthAngleGeoKey, gtif_, getAngularParam, azimuthUnit(gtif_),
+                           &p[kSlotAzimuth], 0) != 0;
       case Step::kMercatorScale: {
         double scale = 1.0;
         if (getRawParam(gtif_, ProjScaleAtNatOriginGeoKey, 0, &scale) && scale != 1.0)
@@ -316,12 +446,16 @@ int getRawParam(GTIF* gtif, int key, int /*unitCode*/, double* destination) {
 
 int getAngularParam(GTIF* gtif, int key, int unitCode, double* destination) {
   if (destination == nullptr) return 0;
-  return convertedParam(gtif, key, angularUnitsNameByCode(unitCode), "radians", destination);
+  const char* name = angularUnitsNameByCode(unitCode);
+  if (name == nullptr) return registryParam(gtif, key, unitCode, true, destination);
+  return convertedParam(gtif, key, name, "radians", destination);
 }
 
 int getLinearParam(GTIF* gtif, int key, int unitCode, double* destination) {
   if (destination == nullptr) return 0;
-  return convertedParam(gtif, key, linearUnitsNameByCode(unitCode), "meters", destination);
+  const char* name = linearUnitsNameByCode(unitCode);
+  if (name == nullptr) return registryParam(gtif, key, unitCode, false, destination);
+  return convertedParam(gtif, key, name, "meters", destination);
 }
 
 int getParamWBU(int key, GTIF* gtif, KgtfParamGetter getter, int unitCode, double* destination,
@@ -368,8 +502,15 @@ Kprj_ProParameters* kgtf_CoordTransRead(GTIF* gtif, Kerr_Report** err) {
     frame.fail(__LINE__, "ProjCoordTransGeoKey not found");
     return nullptr;
   }
+  for (bool angular : {false, true}) {
+    int unit = unitCodeGet(gtif, angular ? GeogAngularUnitsGeoKey : ProjLinearUnitsGeoKey,
+                           angular ? kDecimalDegrees : kMeters);
+    if (unitKnown(unit, angular)) continue;
+    frame.fail(__LINE__, "Unknown %s unit code %d", angular ? "angular" : "linear", unit);
+    return nullptr;
+  }
   const Transformation* t = transformationByCode(coordTrans);
-  if (t == nullptr) return nullptr;  // the projection reader reports it
+  if (t == nullptr) return definitionRead(gtif, coordTrans, frame);
   Kprj_ProParameters* pro = kgtf_ProParametersCreate(t->number, 0);
   if (pro == nullptr) {
     frame.calleeFailed(__LINE__, "kgtf_ProParametersCreate");
@@ -377,7 +518,10 @@ Kprj_ProParameters* kgtf_CoordTransRead(GTIF* gtif, Kerr_Report** err) {
   }
 
   ParamReader reader(gtif, pro, frame, err != nullptr);
-  if (!reader.run(*t) && !suppress) frame.calleeFailed(__LINE__, "getParamWBU");
+  bool complete = reader.run(*t);
+  if (!complete && !suppress) frame.calleeFailed(__LINE__, "getParamWBU");
+  if (complete && t->number == kNumberHotine && !hotineResolve(gtif, coordTrans, pro, frame))
+    kprj_ProParametersFree(&pro, nullptr);
   // A caller without a slot cannot learn that the record is incomplete, so it
   // gets none. (Warnings were shown already and left no report.)
   if (frame.hasReport() && err == nullptr) kprj_ProParametersFree(&pro, nullptr);

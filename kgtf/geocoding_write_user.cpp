@@ -61,9 +61,12 @@ constexpr KeyParam kTransverseMercator[] = {
     L(ProjFalseEastingGeoKey, 6), L(ProjFalseNorthingGeoKey, 7)};
 constexpr KeyParam kMeridian[] = {A(ProjCenterLongGeoKey, 4), L(ProjFalseEastingGeoKey, 6),
                                   L(ProjFalseNorthingGeoKey, 7)};
-constexpr KeyParam kHotine[] = {S(ProjScaleAtCenterGeoKey, 2), A(ProjCenterLatGeoKey, 5),
-                                L(ProjCenterEastingGeoKey, 6), L(ProjCenterNorthingGeoKey, 7),
-                                A(ProjAzimuthAngleGeoKey, 3),  A(ProjCenterLongGeoKey, 4)};
+// The host's Hotine is centre-based with the grid angle of its azimuth:
+// variant B, spelt out whole so that no reader assumes another grid angle.
+constexpr KeyParam kHotine[] = {S(ProjScaleAtCenterGeoKey, 2),     A(ProjCenterLatGeoKey, 5),
+                                L(ProjFalseEastingGeoKey, 6),      L(ProjFalseNorthingGeoKey, 7),
+                                A(ProjAzimuthAngleGeoKey, 3),      A(ProjCenterLongGeoKey, 4),
+                                A(ProjRectifiedGridAngleGeoKey, 3)};
 constexpr KeyParam kGaussKruger[] = {A(ProjNatOriginLongGeoKey, 4), A(ProjNatOriginLatGeoKey, 5),
                                      L(ProjFalseEastingGeoKey, 6), L(ProjFalseNorthingGeoKey, 7)};
 
@@ -96,7 +99,7 @@ constexpr Row kRows[] = {
     row(17, CT_Equirectangular, kCentre),
     row(18, CT_MillerCylindrical, kMeridian),
     row(19, CT_VanDerGrinten, kMeridian),
-    row(kNumberHotine, CT_ObliqueMercator, kHotine),
+    row(kNumberHotine, CT_HotineObliqueMercatorAzimuthCenter, kHotine),
     row(24, CT_Robinson, kMeridian),
     row(kNumberGaussKruger, CT_TransverseMercator, kGaussKruger),
 };

@@ -402,40 +402,39 @@ Kprj_Spheroid* EPSGTranslator::exportGeographicDatum(long code) {
   return spheroidOfDatum(context_, datum.get());
 }
 
-Kprj_ProParameters* EPSGTranslator::exportConversion(long code, double semiMajor,
-                                                     double semiMinor) {
-  if (code <= 0) fail("%ld is not an EPSG code", code);
-  if (!(semiMinor > 0.0) || !(semiMajor >= semiMinor) || !std::isfinite(semiMajor))
-    fail("EPSG:%ld: %g, %g are not the axes of an ellipsoid", code, semiMajor, semiMinor);
-  std::string text = std::to_string(code);
-  PjPtr conversion(proj_create_from_database(context_, "EPSG", text.c_str(),
-                                             PJ_CATEGORY_COORDINATE_OPERATION, 0, nullptr));
-  if (!conversion || proj_get_type(conversion.get()) != PJ_TYPE_CONVERSION)
-    fail("EPSG:%ld is not a conversion in the EPSG registry", code);
-  const char* name = proj_get_name(conversion.get()) ? proj_get_name(conversion.get()) : "?";
+namespace {
 
+// The host record of `conversion` used on an ellipsoid of axes a >= b > 0;
+// `label` names the conversion in failures.
+Kprj_ProParameters* conversionOnEllipsoid(PJ_CONTEXT* context, const PJ* conversion, double a,
+                                          double b, const std::string& label) {
+  if (!(b > 0.0) || !(a >= b) || !std::isfinite(a))
+    fail("%s: %g, %g are not the axes of an ellipsoid", label.c_str(), a, b);
   // A conversion alone has no ellipsoid; inside a projected system on the
   // caller's, PROJ can convert the methods whose parameters depend on it.
-  double inverseFlattening = semiMajor == semiMinor ? 0.0 : semiMajor / (semiMajor - semiMinor);
+  double inverseFlattening = a == b ? 0.0 : a / (a - b);
   PjPtr ellipsoidal(
-      proj_create_ellipsoidal_2D_cs(context_, PJ_ELLPS2D_LONGITUDE_LATITUDE, nullptr, 0.0));
+      proj_create_ellipsoidal_2D_cs(context, PJ_ELLPS2D_LONGITUDE_LATITUDE, nullptr, 0.0));
   PjPtr geographic(ellipsoidal
-                       ? proj_create_geographic_crs(context_, "unnamed", "unnamed", "unnamed",
-                                                    semiMajor, inverseFlattening, "Greenwich", 0.0,
-                                                    "degree", 0.0174532925199433, ellipsoidal.get())
+                       ? proj_create_geographic_crs(context, "unnamed", "unnamed", "unnamed", a,
+                                                    inverseFlattening, "Greenwich", 0.0, "degree",
+                                                    0.0174532925199433, ellipsoidal.get())
                        : nullptr);
-  PjPtr cartesian(proj_create_cartesian_2D_cs(context_, PJ_CART2D_EASTING_NORTHING, "metre", 1.0));
+  PjPtr cartesian(proj_create_cartesian_2D_cs(context, PJ_CART2D_EASTING_NORTHING, "metre", 1.0));
   PjPtr crs(geographic && cartesian
-                ? proj_create_projected_crs(context_, "unnamed", geographic.get(), conversion.get(),
+                ? proj_create_projected_crs(context, "unnamed", geographic.get(), conversion,
                                             cartesian.get())
                 : nullptr);
-  PjPtr bound(crs ? proj_crs_get_coordoperation(context_, crs.get()) : nullptr);
-  if (!bound) fail("PROJ could not use EPSG:%ld (%s) on an ellipsoid", code, name);
+  PjPtr bound(crs ? proj_crs_get_coordoperation(context, crs.get()) : nullptr);
+  if (!bound) fail("PROJ could not use %s on an ellipsoid", label.c_str());
   HostProjection host;
   try {
-    host = conversionToHost(context_, bound.get(), semiMajor, semiMinor, true);
+    host = conversionToHost(context, bound.get(), a, b, true);
   } catch (const std::runtime_error& e) {
-    fail("EPSG:%ld (%s): %s", code, name, e.what());
+    // The translator's failures name the method; a label that is the method
+    // would only repeat it.
+    if (std::strncmp(e.what(), label.c_str(), label.size()) == 0) throw;
+    fail("%s: %s", label.c_str(), e.what());
   }
 
   HostCall call;
@@ -445,6 +444,50 @@ Kprj_ProParameters* EPSGTranslator::exportConversion(long code, double semiMajor
   for (int i = 0; i < KPRJ_PARAMETER_COUNT; ++i) pro->parameters[i] = host.parameters[i];
   kprj_SpheroidFree(&pro->spheroid, nullptr);
   return pro.release();
+}
+
+}  // namespace
+
+Kprj_ProParameters* EPSGTranslator::exportConversion(long code, double semiMajor,
+                                                     double semiMinor) {
+  if (code <= 0) fail("%ld is not an EPSG code", code);
+  std::string text = std::to_string(code);
+  PjPtr conversion(proj_create_from_database(context_, "EPSG", text.c_str(),
+                                             PJ_CATEGORY_COORDINATE_OPERATION, 0, nullptr));
+  if (!conversion || proj_get_type(conversion.get()) != PJ_TYPE_CONVERSION)
+    fail("EPSG:%ld is not a conversion in the EPSG registry", code);
+  const char* name = proj_get_name(conversion.get()) ? proj_get_name(conversion.get()) : "?";
+  return conversionOnEllipsoid(context_, conversion.get(), semiMajor, semiMinor,
+                               "EPSG:" + text + " (" + name + ")");
+}
+
+Kprj_ProParameters* EPSGTranslator::exportProjectedDefinition(const std::string& definition,
+                                                              double semiMajor,
+                                                              double semiMinor) {
+  PjPtr crs(proj_create(context_, definition.c_str()));
+  if (!crs || proj_get_type(crs.get()) != PJ_TYPE_PROJECTED_CRS)
+    fail("PROJ does not read \"%s\" as a projected system", definition.c_str());
+  PjPtr conversion(proj_crs_get_coordoperation(context_, crs.get()));
+  if (!conversion) fail("PROJ gives no conversion for \"%s\"", definition.c_str());
+  const char* method = nullptr;
+  proj_coordoperation_get_method_info(context_, conversion.get(), &method, nullptr, nullptr);
+  return conversionOnEllipsoid(context_, conversion.get(), semiMajor, semiMinor,
+                               method != nullptr ? method : definition);
+}
+
+double EPSGTranslator::exportUnitFactor(long code, bool angular) {
+  std::string text = std::to_string(code);
+  const char* name = nullptr;
+  const char* category = nullptr;
+  double factor = 0.0;
+  if (code <= 0 || !proj_uom_get_info_from_database(context_, "EPSG", text.c_str(), &name,
+                                                     &factor, &category))
+    fail("EPSG:%ld is not a unit of the EPSG registry", code);
+  const char* wanted = angular ? "angular" : "linear";
+  if (category == nullptr || std::strcmp(category, wanted) != 0 || !(factor > 0.0) ||
+      !std::isfinite(factor))
+    fail("EPSG:%ld (%s) is not a %s unit with a factor", code, name ? name : "?", wanted);
+  return factor;
 }
 
 namespace {

@@ -96,6 +96,17 @@ class __attribute__((visibility("default"))) EPSGTranslator {
    * the caller (kprj_ProParametersFree). */
   Kprj_ProParameters* exportConversion(long code, double semiMajor, double semiMinor);
 
+  /* The host record of the conversion of a projected system given as PROJ
+   * can read it (a PROJ string with +type=crs, WKT, PROJJSON), used on the
+   * ellipsoid of axes semiMajor >= semiMinor > 0 (meters): as
+   * exportConversion, and refused with the method's name when the host has no
+   * exact form for it. */
+  Kprj_ProParameters* exportProjectedDefinition(const std::string& definition, double semiMajor,
+                                                double semiMinor);
+  /* The factor to radians (angular) or meters (linear) of an EPSG unit code,
+   * from PROJ's unit database. */
+  double exportUnitFactor(long code, bool angular);
+
   /* The host name ("meters", "us_survey_feet", "dd", ...) of the units of
    * the EPSG geographic or projected system `code`. */
   std::string exportUnits(long code);

@@ -8,8 +8,11 @@
 // the projection parameters).
 #include <gtest/gtest.h>
 
+#include <proj.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <stdexcept>
 
 #include "citation.h"
@@ -28,6 +31,16 @@ GeoTiffFile geoFile(const std::string& keys, const char* citation = nullptr) {
     geoKeysSet(gtif, keys);
     if (citation) GTIFKeySet(gtif, GeogCitationGeoKey, TYPE_ASCII, 0, citation);
   });
+}
+
+// A point in degrees projected by a PROJ string.
+PJ_COORD projected(const char* definition, PJ_COORD lonlat) {
+  PJ* pj = proj_create(nullptr, definition);
+  if (pj == nullptr) throw std::runtime_error(definition);
+  lonlat.lp.lam *= M_PI / 180, lonlat.lp.phi *= M_PI / 180;
+  PJ_COORD xy = proj_trans(pj, PJ_FWD, lonlat);
+  proj_destroy(pj);
+  return xy;
 }
 
 // The three results of GeoTIFFGeocodingGet, owned.
@@ -225,9 +238,18 @@ TEST(GeocodingRead, UserDefinedProjections) {
        "2=30d 3=50d 4=20d 5=40d 6=5 7=6 8=1", "", ""},
       {"3075:13 3088=20 3081=40 3082=5 3083=6", true, 8, "2=40d 4=20d 5=40d 6=5 7=6", "", ""},
       {"3075:15 3095=-45 3081=70 3082=7 3083=8", true, 6, "4=-45d 5=70d 6=7 7=8", "", ""},
-      // Oblique Mercator with its azimuth in grads.
-      {"3075:3 3093=0.99984 3088=115 3094=100 3089=4 3090=9 3091=10 2060:9105", true, 20,
+      // Hotine variant B with its azimuth in grads, the grid angle left out.
+      {"3075:9815 3093=0.99984 3088=115 3094=100 3089=4 3082=9 3083=10 2060:9105", true, 20,
        "2=0.99984 3=90d 4=115d 5=4d 6=9 7=10 12=1", "", ""},
+      // Lambert 1SP with scale 1: PROJ's 2SP form has both parallels there.
+      {"3075:9 3081=45 3080=10 3092=1 3082=100 3083=200", true, 4,
+       "2=45d 3=45d 4=10d 5=45d 6=100 7=200", "", ""},
+      // Units outside the tables: sexagesimal DMS, gon, the supplier's
+      // degree, the British foot of 1936.
+      {"3075:1 3092=1 3080=9.3 3081=-0.153 2054:9110", true, 9, "2=1 4=9.5d 5=-0.25833333333333333d", "", ""},
+      {"3075:1 3092=1 3080=10 3081=0 2054:9106", true, 9, "2=1 4=9d", "", ""},
+      {"3075:1 3092=1 3080=10 3081=0 2054:9122", true, 9, "2=1 4=10d", "", ""},
+      {"3075:1 3092=1 3080=0 3081=0 3082=1000 3076:9095", true, 9, "2=1 6=304.8007491", "", ""},
   };
   for (const Case& c : cases) {
     kpmg_SetPreference("tiff", "err_suppress", c.suppress ? "Yes" : "No", nullptr);
@@ -254,6 +276,56 @@ TEST(GeocodingRead, UserDefinedProjections) {
   GeoTiffFile lcc = geoFile(user + cases[3].keys);
   EXPECT_EQ(Pro(kgtf_CoordTransRead(lcc.gtif(), nullptr)), nullptr);
   kpmg_ClearPreferences();
+}
+
+// Systems the host cannot hold, and unit codes nobody knows, are refused
+// with a report that names them.
+TEST(GeocodingRead, UserDefinedRefusals) {
+  const std::string user = "1024:1 3072:32767 3074:32767 2048:4326 ";
+  const struct {
+    const char* keys;
+    const char* named;
+  } cases[] = {
+      {"3075:9815 3093=1 3088=115 3094=50 3096=40 3089=4 3082=0 3083=0",
+       "Hotine Oblique Mercator (variant B)"},
+      {"3075:18 3080=10 3081=45", "Cassini"},
+      {"3075:1 3092=1 3080=10 2054:9999", "Unknown angular unit code 9999"},
+      {"3075:1 3092=1 3082=10 3076:9999", "Unknown linear unit code 9999"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.keys);
+    GeoTiffFile file = geoFile(user + c.keys);
+    Report err;
+    EXPECT_EQ(Pro(kgtf_CoordTransRead(file.gtif(), out(err))), nullptr);
+    EXPECT_NE(chain(err).find(c.named), std::string::npos) << chain(err);
+  }
+}
+
+// Hotine variant A puts the false origin at the natural origin; the host's
+// centre-based record must project every point where PROJ puts it.
+TEST(GeocodingRead, HotineVariantAMovesToTheCentre) {
+  const char* keys =
+      "1024:1 3072:32767 3074:32767 2048:4326 3075:3 3093=0.99984 3088=115 3089=4 "
+      "3094=53.31582047 3082=590476.87 3083=442857.65";
+  GeoTiffFile file = geoFile(keys);
+  Report err;
+  Pro pro(kgtf_CoordTransRead(file.gtif(), out(err)));
+  ASSERT_NE(pro, nullptr) << chain(err);
+  const double* p = pro->parameters;
+  const double deg = 180 / M_PI;
+  char centred[400];
+  std::snprintf(centred, sizeof centred,
+                "+proj=omerc +lat_0=%.17g +lonc=%.17g +alpha=%.17g +gamma=%.17g +k=%.17g "
+                "+x_0=%.17g +y_0=%.17g +ellps=WGS84",
+                p[5] * deg, p[4] * deg, p[3] * deg, p[3] * deg, p[2], p[6], p[7]);
+  const char* natural =
+      "+proj=omerc +no_uoff +lat_0=4 +lonc=115 +alpha=53.31582047 +gamma=53.31582047 "
+      "+k=0.99984 +x_0=590476.87 +y_0=442857.65 +ellps=WGS84";
+  for (PJ_COORD lonlat : {proj_coord(115.3, 4.2, 0, 0), proj_coord(117, 6, 0, 0)}) {
+    PJ_COORD want = projected(natural, lonlat), got = projected(centred, lonlat);
+    EXPECT_NEAR(got.xy.x, want.xy.x, 1e-4);
+    EXPECT_NEAR(got.xy.y, want.xy.y, 1e-4);
+  }
 }
 
 TEST(GeocodingRead, HostileDirectories) {

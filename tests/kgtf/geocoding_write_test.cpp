@@ -87,7 +87,7 @@ TEST(GeocodingWrite, SystemsReadBackAsWritten) {
       {record(9, 0, {{2, 0.9996}, {4, c}, {5, a}, {6, 5e5}, {7, 10}}), nullptr, user, user,
        CT_TransverseMercator, 9001, ""},
       {record(20, 0, {{2, 0.99984}, {3, d}, {4, c}, {5, a}, {12, 1.0}}), nullptr, user, user,
-       CT_ObliqueMercator, 9001, ""},
+       CT_HotineObliqueMercatorAzimuthCenter, 9001, ""},
       {record(36, 3, {{4, 9 * kDeg}, {6, 3500000}}), nullptr, 0, 16203, 0, 0, ""},
   };
   for (Case& k : cases) {

@@ -84,6 +84,37 @@ Kprj_ProParameters* GetProParametersFromDefinition(const char* definition, doubl
   return translator().exportProjectedDefinition(definition, semiMajor, semiMinor);
 }
 
+char* GetEPSGName(int32_t code, char** wkt) {
+  *wkt = nullptr;
+  try {
+    std::string text;
+    std::string name = translator().exportName(code, text);
+    *wkt = kstr_Duplicate(text.c_str());
+    return kstr_Duplicate(name.c_str());
+  } catch (...) {
+    resetFloatingPoint();
+    return nullptr;
+  }
+}
+
+char* GetWKTFromProParameters(const Kprj_ProParameters* pro, const char* units) {
+  try {
+    return kstr_Duplicate(translator().exportWKT(*pro, units ? units : "").c_str());
+  } catch (...) {
+    resetFloatingPoint();
+    return nullptr;
+  }
+}
+
+bool EPSGCodeDeprecated(int32_t code) {
+  try {
+    return translator().isDeprecated(code);
+  } catch (...) {
+    resetFloatingPoint();
+    return false;
+  }
+}
+
 bool GetUnitFactorFromEPSG(int32_t code, bool angular, double* factor) {
   try {
     *factor = translator().exportUnitFactor(code, angular);

@@ -32,6 +32,16 @@ Kprj_ProParameters* GetProParametersFromEPSGConversion(int32_t code, double semi
  * the method the host cannot hold. */
 Kprj_ProParameters* GetProParametersFromDefinition(const char* definition, double semiMajor,
                                                    double semiMinor);
+/* The registry's name of the EPSG coordinate system `code` and, in `wkt`,
+ * its WKT2 text (new heap strings); null (both) for a code the registry does
+ * not know. Never throws. */
+char* GetEPSGName(int32_t code, char** wkt);
+/* The WKT2 text (a new heap string) of the system a projection record
+ * describes in `units`; null when PROJ cannot state it. Never throws. */
+char* GetWKTFromProParameters(const Kprj_ProParameters* pro, const char* units);
+/* Whether the registry marks the EPSG coordinate system `code` deprecated;
+ * false when it does not know the code. Never throws. */
+bool EPSGCodeDeprecated(int32_t code);
 /* The factor to radians (`angular`) or meters of an EPSG unit code from
  * PROJ's unit database; false for a code it does not know as such a unit.
  * Never throws. */

@@ -181,7 +181,10 @@ int GCSWrite(GTIF* gtif, const Kprj_ProParameters* pro, Kerr_Report** err) {
   if (pro->spheroid == nullptr) return 1;
   const char *spheroid = nullptr, *datum = nullptr;
   SpheroidAndDatumNamesGet(pro, &spheroid, &datum);
-  if (const KgtfGcsRow* row = gcsRowByNames(spheroid, datum)) {
+  // A row whose code the registry has deprecated (SAD69's 4291) names other
+  // geodesy than the record's today: the registry's code wins.
+  const KgtfGcsRow* row = gcsRowByNames(spheroid, datum);
+  if (row != nullptr && !EPSGCodeDeprecated(row->code)) {
     shortKeySet(gtif, GeographicTypeGeoKey, row->code);
     return 1;
   }

@@ -126,6 +126,23 @@ KTIF_API int32_t kgtf_ProjectionIsWritable(const _kprj_MapProjectionEx* projecti
 KTIF_API void kgtf_ProjectionFromEPSG(int32_t code, _kprj_MapProjectionEx** projection,
                                       char** unitsName, Kerr_Report** err);
 
+/* How other software names the system of a record. */
+typedef struct Kgtf_CRSDescription {
+  int32_t epsgCode;    /* the EPSG code the record is written back as; 0 for none */
+  char* name;          /* the registry's name of epsgCode, or null */
+  char* wkt;           /* WKT2 (2019) of the system from PROJ, or null */
+  int32_t approximate; /* 1 when the keys read name an EPSG system that the
+                          record holds only in part: it is written back as
+                          another code or as none */
+} Kgtf_CRSDescription;
+
+/* Fills `description` (cleared first) for the record's projection and units;
+ * a record without a projection gives code 0 and null texts. Release the
+ * texts with kgtf_CRSDescriptionClear. */
+KTIF_API void kgtf_GeoTIFFParamsCRSDescribe(const Kgtf_GeoTIFFParams* params,
+                                            Kgtf_CRSDescription* description, Kerr_Report** err);
+KTIF_API void kgtf_CRSDescriptionClear(Kgtf_CRSDescription* description);
+
 /* Geodetic code lookups. Names compare without regard to case; the first
  * matching table row wins. */
 /* The GeogGeodeticDatumGeoKey code of a datum name; -1 for null or unknown. */

@@ -36,6 +36,10 @@ int MetaDataLineGet(char* line, MetaDataCursor* cursor);
  * most 100 doubles, 500 over all keys. */
 std::vector<bool> MetaDataUnsafeKeyLines(const KstrStringList* list);
 
+/* Imports a listing's key entries (not its tags, and not the entries
+ * MetaDataUnsafeKeyLines flags) into gtif. */
+void MetaDataKeysReplay(GTIF* gtif, KstrStringList* list);
+
 /* The same two callbacks in the shapes libgeotiff calls them
  * (GTIFPrintMethod with a KstrStringList** and GTIFReadMethod with a
  * MetaDataCursor*). */

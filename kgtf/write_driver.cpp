@@ -71,15 +71,22 @@ void showAndDrop(Kerr_Report** report) {
   kerr_DeleteErrorReportEx(report);
 }
 
+}  // namespace
+
+void MetaDataKeysReplay(GTIF* gtif, KstrStringList* list) {
+  KeysOnlyCursor cursor{{0, list}, MetaDataUnsafeKeyLines(list)};
+  GTIFImport(gtif, keysOnlyLineRead, &cursor);
+}
+
+namespace {
+
 void paramsWrite(KerrFrame& frame, TIFF* tif, const Kgtf_GeoTIFFParams* params) {
   WriteState state;
   state.gtif = ktifGtifNew(tif);
   if (state.gtif == nullptr) return frame.fail(__LINE__, "GTIFNew failed");
 
-  if (params->geocodingChanged == 0 && params->metaData != nullptr) {
-    KeysOnlyCursor cursor{{0, params->metaData}, MetaDataUnsafeKeyLines(params->metaData)};
-    GTIFImport(state.gtif, keysOnlyLineRead, &cursor);
-  }
+  if (params->geocodingChanged == 0 && params->metaData != nullptr)
+    MetaDataKeysReplay(state.gtif, params->metaData);
   if (params->geocodingChanged != 0 && params->projection != nullptr &&
       !GeoTIFFGeocodingSet(state.gtif, params->projectionName, params->unitsName,
                            params->projection, frame.slot()))

@@ -154,14 +154,14 @@ nlohmann::ordered_json georeferencingJson(const Georeferencing& g) {
 
 nlohmann::ordered_json projectionJson(const Kprj_ProParameters* pro) {
   if (pro == nullptr) return nullptr;
-  nlohmann::ordered_json spheroid = nullptr, datum = nullptr;
+  nlohmann::ordered_json spheroid = nullptr, datum = nullptr, datumCode = nullptr;
   if (pro->spheroid != nullptr) {
     spheroid = {{"name", pro->spheroid->name ? pro->spheroid->name : ""},
                 {"a", pro->spheroid->semiMajor},
                 {"b", pro->spheroid->semiMinor}};
-    if (pro->spheroid->datum != nullptr && pro->spheroid->datum->name != nullptr &&
-        pro->spheroid->datum->name[0] != '\0')
-      datum = pro->spheroid->datum->name;
+    const Kprj_Datum* d = pro->spheroid->datum;
+    if (d != nullptr && d->name != nullptr && d->name[0] != '\0') datum = d->name;
+    if (d != nullptr && d->epsgCode > 0) datumCode = d->epsgCode;
   }
   return {{"type", pro->type},
           {"number", pro->number},
@@ -169,7 +169,24 @@ nlohmann::ordered_json projectionJson(const Kprj_ProParameters* pro) {
           {"zone", pro->zone},
           {"parameters", valueArray(pro->parameters, KPRJ_PARAMETER_COUNT)},
           {"spheroid", spheroid},
-          {"datum", datum}};
+          {"datum", datum},
+          {"datumCode", datumCode}};
+}
+
+// The system as other software names it; null without georeferencing.
+nlohmann::ordered_json crsJson(const Ktif_File* h) {
+  if (h->geoParams == nullptr || h->geoParams->projection == nullptr) return nullptr;
+  Kgtf_CRSDescription d{};
+  Kerr_Report* err = nullptr;
+  kgtf_GeoTIFFParamsCRSDescribe(h->geoParams, &d, &err);
+  kerr_DeleteErrorReportEx(&err);
+  nlohmann::ordered_json out = {
+      {"epsg", d.epsgCode != 0 ? nlohmann::ordered_json(d.epsgCode) : nullptr},
+      {"name", d.name ? nlohmann::ordered_json(d.name) : nullptr},
+      {"wkt", d.wkt ? nlohmann::ordered_json(d.wkt) : nullptr},
+      {"approximate", d.approximate != 0}};
+  kgtf_CRSDescriptionClear(&d);
+  return out;
 }
 
 struct Overview {
@@ -237,6 +254,7 @@ void jsonPrint(const InfoOptions& options, const Ktif_File* h, int32_t images,
       {"reducedResolutionOffsets", offsets},
       {"georeferencing", georeferencingJson(georeferencing)},
       {"projection", projectionJson(georeferencing.pro)},
+      {"crs", crsJson(h)},
   };
   std::printf("%s\n", out.dump(2).c_str());
 }
@@ -288,6 +306,16 @@ void georeferencingPrint(const Georeferencing& g) {
   }
 }
 
+void crsPrint(const nlohmann::ordered_json& crs) {
+  if (crs.is_null()) return;
+  const char* approximate = crs["approximate"].get<bool>() ? " (approximate)" : "";
+  if (crs["epsg"].is_null())
+    std::printf("CRS:          no EPSG code%s\n", approximate);
+  else
+    std::printf("CRS:          EPSG:%d %s%s\n", crs["epsg"].get<int>(),
+                crs["name"].is_null() ? "" : crs["name"].get<std::string>().c_str(), approximate);
+}
+
 void plainPrint(const Ktif_File* h, int64_t image, int32_t images,
                 const std::vector<Overview>& overviews) {
   std::printf("File:         %s\n", h->path);
@@ -329,6 +357,7 @@ void plainPrint(const Ktif_File* h, int64_t image, int32_t images,
     }
   }
   georeferencingPrint(georeferencingOf(h));
+  crsPrint(crsJson(h));
 }
 
 int infoRun(const InfoOptions& options) {

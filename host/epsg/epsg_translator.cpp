@@ -475,6 +475,14 @@ Kprj_ProParameters* EPSGTranslator::exportProjectedDefinition(const std::string&
                                method != nullptr ? method : definition);
 }
 
+bool EPSGTranslator::isDeprecated(long code) {
+  if (code <= 0) return false;
+  std::string text = std::to_string(code);
+  PjPtr object(
+      proj_create_from_database(context_, "EPSG", text.c_str(), PJ_CATEGORY_CRS, 0, nullptr));
+  return object && proj_is_deprecated(object.get());
+}
+
 double EPSGTranslator::exportUnitFactor(long code, bool angular) {
   std::string text = std::to_string(code);
   const char* name = nullptr;
@@ -657,6 +665,64 @@ long verticalCodeOf(PJ_CONTEXT* context, const _kprj_ElevationInfo& wide) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string wktOf(PJ_CONTEXT* context, const PJ* crs) {
+  const char* options[] = {"MULTILINE=NO", nullptr};
+  const char* wkt = proj_as_wkt(context, crs, PJ_WKT2_2019, options);
+  if (wkt == nullptr) fail("PROJ cannot state %s as WKT", proj_get_name(crs));
+  return wkt;
+}
+
+// The geographic system of a record's geodesy: the registry's for its datum
+// where it has one on these axes, else one built on the axes.
+PjPtr geographicBase(PJ_CONTEXT* context, const Kprj_Spheroid& spheroid) {
+  if (datumCodeOf(spheroid) != 0) {
+    std::vector<PjPtr> systems = geographicSystems(context, spheroid);
+    if (!systems.empty()) return std::move(systems.front());
+  }
+  double a = spheroid.semiMajor, b = spheroid.semiMinor;
+  if (!(b > 0.0) || !(a >= b)) fail("The spheroid's axes %g, %g are not an ellipsoid's", a, b);
+  const char* ellipsoid = spheroid.name && spheroid.name[0] ? spheroid.name : "unknown";
+  const char* datum =
+      spheroid.datum && spheroid.datum->name && spheroid.datum->name[0] ? spheroid.datum->name
+                                                                        : "unknown";
+  PjPtr cs(proj_create_ellipsoidal_2D_cs(context, PJ_ELLPS2D_LONGITUDE_LATITUDE, nullptr, 0.0));
+  PjPtr base(cs ? proj_create_geographic_crs(context, "unknown", datum, ellipsoid, a,
+                                             a == b ? 0.0 : a / (a - b), "Greenwich", 0.0,
+                                             "degree", 0.0174532925199433, cs.get())
+                : nullptr);
+  if (!base) fail("PROJ could not build a geographic system on %s", ellipsoid);
+  return base;
+}
+
+}  // namespace
+
+std::string EPSGTranslator::exportName(long code, std::string& wkt) {
+  PjPtr crs = crsFromCode(context_, code);
+  wkt = wktOf(context_, crs.get());
+  return proj_get_name(crs.get()) ? proj_get_name(crs.get()) : "";
+}
+
+std::string EPSGTranslator::exportWKT(const Kprj_ProParameters& pro, const std::string& unitsName) {
+  const char* name = pro.name ? pro.name : "?";
+  if (pro.type != KPRJ_PROJECTION_INTERNAL) fail("The external projection %s has no WKT", name);
+  if (pro.spheroid == nullptr) fail("The %s record has no spheroid", name);
+  PjPtr base = geographicBase(context_, *pro.spheroid);
+  if (pro.number == kGeographic) return wktOf(context_, base.get());
+  double factor = 0.0;
+  if (kcvt_UnitsFactor(unitsName.c_str(), &factor) != KCVT_LINEAR)
+    fail("Projected units %s are not a length", unitsName.c_str());
+  PjPtr conversion = hostToConversion(context_, pro);
+  PjPtr cs(proj_create_cartesian_2D_cs(context_, PJ_CART2D_EASTING_NORTHING, unitsName.c_str(),
+                                       factor));
+  PjPtr crs(cs ? proj_create_projected_crs(context_, "unknown", base.get(), conversion.get(),
+                                           cs.get())
+               : nullptr);
+  if (!crs) fail("PROJ could not build the system of the %s record", name);
+  return wktOf(context_, crs.get());
+}
 
 void EPSGTranslator::importFromEPRJ(
     const LegacyHelperTemplate<_kprj_MapProjectionEx, KtxtTextU>& projection,

@@ -103,6 +103,16 @@ class __attribute__((visibility("default"))) EPSGTranslator {
    * exact form for it. */
   Kprj_ProParameters* exportProjectedDefinition(const std::string& definition, double semiMajor,
                                                 double semiMinor);
+  /* The registry's name of the EPSG coordinate system `code`, and its WKT2
+   * (2019, one line) in `wkt`. */
+  std::string exportName(long code, std::string& wkt);
+  /* The WKT2 (2019, one line) of the system a record (narrow) describes in
+   * `unitsName`: on its datum's registry system where there is one, else on
+   * a system built from its axes. */
+  std::string exportWKT(const Kprj_ProParameters& pro, const std::string& unitsName);
+  /* Whether the EPSG coordinate system `code` is deprecated in the registry
+   * (false for a code it does not know). */
+  bool isDeprecated(long code);
   /* The factor to radians (angular) or meters (linear) of an EPSG unit code,
    * from PROJ's unit database. */
   double exportUnitFactor(long code, bool angular);

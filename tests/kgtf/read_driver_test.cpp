@@ -105,3 +105,42 @@ TEST(GeoTIFFParamsRead, HostileAndUnsupportedKeysGiveARecordOrAReport) {
 }
 
 }  // namespace
+
+// The description names what a copy writes back; a file's code that the
+// record cannot write back again is approximate.
+TEST(GeoTIFFParamsCRSDescribe, NamesTheSystemACopyWrites) {
+  const struct {
+    const char* keys;
+    int32_t code;
+    const char* name;      // null: none
+    const char* wktStart;  // null: no WKT
+    bool approximate;
+  } cases[] = {
+      {"1024:1 3072:3035", 3035, "ETRS89-extended / LAEA Europe", "PROJCRS[", false},
+      {"1024:2 2048:4674", 4674, "SIRGAS 2000", "GEOGCRS[", false},
+      // SAD69's old code names other geodesy; the registry's code comes back.
+      {"1024:2 2048:4291", 4618, "SAD69", "GEOGCRS[", true},
+      // A user-defined Mercator has no code, but PROJ states it.
+      {"1024:1 3072:32767 3074:32767 2048:4326 3075:7 3078=30 3080=10 3082=0 3083=0", 0, nullptr,
+       "PROJCRS[\"unknown\"", false},
+      {"1024:1 3072:3857", 0, nullptr, nullptr, true},  // the host cannot hold it
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.keys);
+    DriverRead r([&](GTIF* g) { geoKeysSet(g, c.keys); });
+    ASSERT_NE(r.params, nullptr);
+    Kgtf_CRSDescription d{};
+    Report err;
+    kgtf_GeoTIFFParamsCRSDescribe(r.params.get(), &d, out(err));
+    EXPECT_EQ(err, nullptr);
+    EXPECT_EQ(d.epsgCode, c.code);
+    EXPECT_STREQ(d.name, c.name);
+    if (c.wktStart == nullptr)
+      EXPECT_EQ(d.wkt, nullptr);
+    else
+      EXPECT_EQ(std::string(d.wkt ? d.wkt : "").rfind(c.wktStart, 0), 0u) << (d.wkt ? d.wkt : "");
+    EXPECT_EQ(d.approximate != 0, c.approximate);
+    kgtf_CRSDescriptionClear(&d);
+    EXPECT_EQ(d.wkt, nullptr);
+  }
+}

@@ -99,7 +99,6 @@ enum class Kind { kRaw, kAngular, kLinear };
 enum class Step {
   kParam,           // one parameter with its fallbacks
   kAzimuth,         // the Oblique Mercator azimuth, in its own unit when named
-  kMercatorScale,   // a scale the host's Mercator cannot hold: warned about
   kLccFalseOrigin,  // a false-origin longitude apart from the centre: warned about
   kEqcParallels,    // Equidistant Conic: one or two standard parallels
   kTrueScale,       // Mercator, Equirectangular: the latitude of true scale
@@ -152,7 +151,6 @@ constexpr ParamStep kObliqueMercator[] = {
 constexpr ParamStep kMercator[] = {
     param(4, A, ProjNatOriginLongGeoKey, ProjCenterLongGeoKey, ProjFalseOriginLongGeoKey),
     trueScale(ProjNatOriginLatGeoKey, ProjCenterLatGeoKey, ProjFalseOriginLatGeoKey),
-    special(Step::kMercatorScale),
     param(6, L, ProjFalseEastingGeoKey, ProjCenterEastingGeoKey, ProjFalseOriginEastingGeoKey),
     param(7, L, ProjFalseNorthingGeoKey, ProjCenterNorthingGeoKey, ProjFalseOriginNorthingGeoKey),
 };
@@ -229,6 +227,7 @@ constexpr Transformation kTransformations[] = {
     row(CT_Stereographic, 10, kCentre),
     row(CT_PolarStereographic, 6, kPolarStereographic),
     row(CT_Equirectangular, 17, kEquirectangular),
+    row(CT_CylindricalEqualArea, 55, kEquirectangular),
     row(CT_Gnomonic, 13, kCentre),
     row(CT_MillerCylindrical, 18, kMeridian),
     row(CT_Orthographic, 14, kCentre),
@@ -303,31 +302,71 @@ Kprj_ProParameters* definitionRead(GTIF* gtif, int coordTrans, KerrFrame& frame)
   return definitionToHost(definition, *defn, frame);
 }
 
+// Replaces the record's parameters with the host form PROJ gives for
+// `definition` (a projected system in meters, without its ellipsoid) on the
+// file's ellipsoid. False after a report naming what the host cannot hold.
+bool definitionApply(GTIF* gtif, const char* what, const std::string& definition,
+                     Kprj_ProParameters* pro, KerrFrame& frame) {
+  DefnPtr defn = defnGet(gtif);
+  if (!defn || !(defn->SemiMinor > 0.0)) {
+    frame.fail(__LINE__, "%s without an ellipsoid", what);
+    return false;
+  }
+  char axes[128];
+  std::snprintf(axes, sizeof axes, " +a=%.17g +b=%.17g +units=m +type=crs", defn->SemiMajor,
+                defn->SemiMinor);
+  Kprj_ProParameters* host = definitionToHost(definition + axes, *defn, frame);
+  if (host == nullptr) return false;
+  std::copy(host->parameters, host->parameters + KPRJ_PARAMETER_COUNT, pro->parameters);
+  kprj_ProParametersFree(&host, nullptr);
+  return true;
+}
+
+std::string numbers(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string numbers(const char* format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+constexpr double kDegrees = 180.0 / M_PI;
+
 // The host's Hotine is centre-based (variant B) with the grid angle of its
 // azimuth. PROJ takes variant A there on the file's ellipsoid, and a grid
 // angle of another value is refused; a file without one means the azimuth.
 bool hotineResolve(GTIF* gtif, int coordTrans, Kprj_ProParameters* pro, KerrFrame& frame) {
-  double* p = pro->parameters;
+  const double* p = pro->parameters;
   double grid = p[kSlotAzimuth];
   getAngularParam(gtif, ProjRectifiedGridAngleGeoKey, azimuthUnit(gtif), &grid);
-  DefnPtr defn = defnGet(gtif);
-  if (!defn || !(defn->SemiMinor > 0.0)) {
-    frame.fail(__LINE__, "Hotine Oblique Mercator without an ellipsoid");
-    return false;
-  }
-  const double deg = 180.0 / M_PI;
-  char definition[512];
-  std::snprintf(definition, sizeof definition,
-                "+proj=omerc%s +lat_0=%.17g +lonc=%.17g +alpha=%.17g +gamma=%.17g +k=%.17g "
-                "+x_0=%.17g +y_0=%.17g +a=%.17g +b=%.17g +units=m +type=crs",
-                coordTrans == CT_ObliqueMercator ? " +no_uoff" : "", p[5] * deg, p[4] * deg,
-                p[kSlotAzimuth] * deg, grid * deg, p[2], p[6], p[7], defn->SemiMajor,
-                defn->SemiMinor);
-  Kprj_ProParameters* host = definitionToHost(definition, *defn, frame);
-  if (host == nullptr) return false;
-  std::copy(host->parameters, host->parameters + KPRJ_PARAMETER_COUNT, p);
-  kprj_ProParametersFree(&host, nullptr);
-  return true;
+  std::string definition = numbers(
+      "+proj=omerc%s +lat_0=%.17g +lonc=%.17g +alpha=%.17g +gamma=%.17g +k=%.17g +x_0=%.17g "
+      "+y_0=%.17g",
+      coordTrans == CT_ObliqueMercator ? " +no_uoff" : "", p[5] * kDegrees, p[4] * kDegrees,
+      p[kSlotAzimuth] * kDegrees, grid * kDegrees, p[2], p[6], p[7]);
+  return definitionApply(gtif, "Hotine Oblique Mercator", definition, pro, frame);
+}
+
+// Mercator and Polar Stereographic with a scale at the natural origin
+// (variant A; a Mercator's standard parallel rules over it): the table reads
+// the forms with a latitude of true scale, and PROJ converts these exactly
+// or refuses them.
+bool scaledResolve(GTIF* gtif, int coordTrans, Kprj_ProParameters* pro, KerrFrame& frame) {
+  double scale = 1.0;
+  bool mercator = coordTrans == CT_Mercator;
+  if ((!mercator && coordTrans != CT_PolarStereographic) ||
+      !getRawParam(gtif, ProjScaleAtNatOriginGeoKey, 0, &scale) || scale == 1.0 ||
+      (mercator && GTIFKeyInfo(gtif, ProjStdParallel1GeoKey, nullptr, nullptr) > 0))
+    return true;
+  const double* p = pro->parameters;
+  std::string definition =
+      numbers("+proj=%s +lat_0=%.17g +lon_0=%.17g +k=%.17g +x_0=%.17g +y_0=%.17g",
+              mercator ? "merc" : "stere", mercator ? 0.0 : p[5] * kDegrees, p[4] * kDegrees,
+              scale, p[6], p[7]);
+  return definitionApply(gtif, mercator ? "Mercator" : "Polar Stereographic", definition, pro,
+                         frame);
 }
 
 // Parameter slots of the records built here.
@@ -371,12 +410,6 @@ class ParamReader {
       case Step::kAzimuth:
         return getParamWBU(ProjAzimuthAngleGeoKey, gtif_, getAngularParam, azimuthUnit(gtif_),
                            &p[kSlotAzimuth], 0) != 0;
-      case Step::kMercatorScale: {
-        double scale = 1.0;
-        if (getRawParam(gtif_, ProjScaleAtNatOriginGeoKey, 0, &scale) && scale != 1.0)
-          ignored(ProjScaleAtNatOriginGeoKey, scale, "1.0");
-        return true;
-      }
       case Step::kLccFalseOrigin: {
         double longitude = 0.0;
         if (getAngularParam(gtif_, ProjFalseOriginLongGeoKey, angularUnit_, &longitude) &&
@@ -520,8 +553,10 @@ Kprj_ProParameters* kgtf_CoordTransRead(GTIF* gtif, Kerr_Report** err) {
   ParamReader reader(gtif, pro, frame, err != nullptr);
   bool complete = reader.run(*t);
   if (!complete && !suppress) frame.calleeFailed(__LINE__, "getParamWBU");
-  if (complete && t->number == kNumberHotine && !hotineResolve(gtif, coordTrans, pro, frame))
-    kprj_ProParametersFree(&pro, nullptr);
+  bool resolved = !complete || (t->number == kNumberHotine
+                                    ? hotineResolve(gtif, coordTrans, pro, frame)
+                                    : scaledResolve(gtif, coordTrans, pro, frame));
+  if (!resolved) kprj_ProParametersFree(&pro, nullptr);
   // A caller without a slot cannot learn that the record is incomplete, so it
   // gets none. (Warnings were shown already and left no report.)
   if (frame.hasReport() && err == nullptr) kprj_ProParametersFree(&pro, nullptr);

@@ -43,9 +43,13 @@ constexpr KeyParam kLambert[] = {
     A(ProjNatOriginLongGeoKey, 4),      A(ProjFalseOriginLongGeoKey, 4),
     A(ProjFalseOriginLatGeoKey, 5),     L(ProjFalseOriginEastingGeoKey, 6),
     L(ProjFalseOriginNorthingGeoKey, 7)};
-constexpr KeyParam kMercator[] = {A(ProjNatOriginLongGeoKey, 4), A(ProjNatOriginLatGeoKey, 5),
-                                  C(ProjScaleAtNatOriginGeoKey, 1.0), L(ProjFalseEastingGeoKey, 6),
-                                  L(ProjFalseNorthingGeoKey, 7)};
+// Mercator, Equirectangular and Cylindrical Equal Area hold a latitude of
+// true scale: a standard parallel to other readers, never an origin.
+constexpr KeyParam kMercator[] = {A(ProjNatOriginLongGeoKey, 4), A(ProjStdParallel1GeoKey, 5),
+                                  L(ProjFalseEastingGeoKey, 6), L(ProjFalseNorthingGeoKey, 7)};
+constexpr KeyParam kEquirectangular[] = {A(ProjCenterLongGeoKey, 4), A(ProjStdParallel1GeoKey, 5),
+                                         L(ProjFalseEastingGeoKey, 6),
+                                         L(ProjFalseNorthingGeoKey, 7)};
 constexpr KeyParam kPolarStereographic[] = {
     A(ProjStraightVertPoleLongGeoKey, 4), A(ProjNatOriginLatGeoKey, 5),
     L(ProjFalseEastingGeoKey, 6), L(ProjFalseNorthingGeoKey, 7)};
@@ -96,12 +100,13 @@ constexpr Row kRows[] = {
     row(13, CT_Gnomonic, kCentre),
     row(14, CT_Orthographic, kCentre),
     row(16, CT_Sinusoidal, kMeridian),
-    row(17, CT_Equirectangular, kCentre),
+    row(17, CT_Equirectangular, kEquirectangular),
     row(18, CT_MillerCylindrical, kMeridian),
     row(19, CT_VanDerGrinten, kMeridian),
     row(kNumberHotine, CT_HotineObliqueMercatorAzimuthCenter, kHotine),
     row(24, CT_Robinson, kMeridian),
     row(kNumberGaussKruger, CT_TransverseMercator, kGaussKruger),
+    row(55, CT_CylindricalEqualArea, kMercator),
 };
 
 const Row* rowByNumber(int number) {

@@ -69,7 +69,9 @@ const char* linearUnitsNameByCode(int32_t code) {
 }
 
 const char* projectionNameByNumber(int32_t number) {
-  if (number < 0 || static_cast<size_t>(number) >= projectionNameTableSize) return nullptr;
+  // Past the table's contiguous numbers the host's own names hold (55).
+  if (number < 0 || static_cast<size_t>(number) >= projectionNameTableSize)
+    return kprj_ProjectionNameByNumber(number);
   return projectionNameTable[number];
 }
 

@@ -36,6 +36,7 @@ struct CopyOptions {
   int32_t epsg = 0;
   std::vector<double> geotransform;  // GDAL's X0, DX, RX, Y0, RY, DY
   bool worldFile = false;
+  bool rekey = false;  // GeoKeys from the host's record, not the file's
 };
 
 // A failed step: the one-line reason the tool prints.
@@ -169,7 +170,7 @@ XFormOwner hostTransformOf(const std::vector<double>& gt) {
 std::optional<Failure> geoParamsMake(const Ktif_File* in, const CopyOptions& o, ParamsOwner* made) {
   made->reset(in->geoParams ? kgtf_GeoTIFFParamsCopy(in->geoParams) : kgtf_GeoTIFFParamsAllocate());
   if (!*made) return Failure{"no memory for the georeferencing"};
-  if (o.epsg == 0 && o.geotransform.empty()) return std::nullopt;
+  if (o.epsg == 0 && o.geotransform.empty() && !o.rekey) return std::nullopt;
   Kgtf_GeoTIFFParams* params = made->get();
   Kerr_Report* err = nullptr;
   Kxfr_XForm* current = nullptr;
@@ -194,6 +195,14 @@ std::optional<Failure> geoParamsMake(const Ktif_File* in, const CopyOptions& o, 
     name.reset(kstr_Duplicate(kprj_MapProjectionName(projection)));
     kgtf_GeoTIFFParamsGeocodingSet(params, projection, &err);
     if (err) return Failure{"EPSG:" + std::to_string(o.epsg) + ": " + reportText(&err)};
+  }
+  if (o.rekey && o.epsg == 0) {
+    if (params->projection == nullptr)
+      return Failure{"--rekey: the input has no coordinate system the host holds"};
+    // Setting the record's own projection marks it changed: the writer then
+    // states it afresh instead of copying the file's keys.
+    kgtf_GeoTIFFParamsGeocodingSet(params, params->projection, &err);
+    if (err) return Failure{"--rekey: " + reportText(&err)};
   }
   if (!o.geotransform.empty()) {
     xform = hostTransformOf(o.geotransform);
@@ -481,6 +490,8 @@ CommandRunner copyCommandAdd(CLI::App& app, const ToolOptions&) {
   command->add_option("--geotransform", *geotransform,
                       "Transform as GDAL prints it: X0,DX,RX,Y0,RY,DY (corner of pixel 0,0)");
   command->add_flag("--world-file", options->worldFile, "Also write a world file beside OUT");
+  command->add_flag("--rekey", options->rekey,
+                    "Write the GeoKeys from the host's coordinate system, not the input's keys");
   return [options, geotransform] {
     if (!geotransform->empty()) {
       const auto values = geotransformParse(*geotransform);

@@ -165,6 +165,10 @@ const Method kMethods[] = {
     {9814, "Swiss Oblique Mercator", 20, false, false,
      {{2, 8815}, {4, 8812}, {5, 8811}, {6, 8816}, {7, 8817}}, {}, {{3, kPi / 2}, {12, 1.0}}},
     {0, "Robinson", 24, false, false, MERIDIAN, {}, {}},
+    {9835, "Lambert Cylindrical Equal Area", 55, false, false,
+     {{4, 8802}, {5, 8823}, {6, 8806}, {7, 8807}}, {}, {}},
+    {9834, "Lambert Cylindrical Equal Area (Spherical)", 55, true, false,
+     {{4, 8802}, {5, 8823}, {6, 8806}, {7, 8807}}, {}, {}},
     {0, "Mollweide", 28, false, false, MERIDIAN, {}, {}},
 };
 // clang-format on

@@ -8,7 +8,8 @@ readable file: the ellipsoid axes, the datum (only where the file carries a
 code: user-defined keys name none), the host projection number and its 15
 parameters (radians and meters; angles modulo a turn), the units, and the
 `crs` record (its EPSG code where PROJ identifies one for certain, and a WKT).
-Then `ktif copy` of the file, and `ktif copy --epsg CODE` where it has a code,
+Then `ktif copy` of the file, `ktif copy --rekey` (the keys stated afresh from
+the host's record) and `ktif copy --epsg CODE` where it has a code,
 must give GDAL the same system as the source. Hotine systems whose grid angle
 differs from the azimuth must be refused: no projection, the transform kept,
 and a warning naming the method.
@@ -42,11 +43,11 @@ HOTINE_B = ("+proj=omerc +lat_0=45 +lonc=-86 +alpha=337.25556 +gamma=337.25556 +
 # name, definition (EPSG code or PROJ string), EPSG code of the file, a
 # (longitude, latitude) inside the area, creation options. 2057 is a Hotine
 # variant B whose grid angle equals its azimuth; 3734 without a units key
-# (GeoTIFF 1.1) is in US survey feet.
+# (GeoTIFF 1.1) is in US survey feet; 6933 is a Lambert Cylindrical Equal Area.
 CASES = [("epsg_%d" % c, c, c, p, []) for c, p in [
     (4258, (10.5, 50.25)), (4674, (-50.5, -15.25)), (4618, (-60.5, -20.25)),
     (3812, (4.5, 50.75)), (3035, (10.5, 52.25)), (4087, (20.5, 10.25)),
-    (2057, (52.75, 27.75))]] + [
+    (2057, (52.75, 27.75)), (6933, (30.5, 20.5))]] + [
     ("epsg_3734_v1.1", 3734, 3734, (-82.25, 41.25), ["GEOTIFF_VERSION=1.1"]),
     ("merc_2sp", "+proj=merc +lat_ts=30 +lon_0=10 +x_0=100 +y_0=200 +ellps=GRS80 +units=m",
      None, (12.5, 35.5), []),
@@ -55,19 +56,21 @@ CASES = [("epsg_%d" % c, c, c, p, []) for c, p in [
     ("hotine_b_equal_angles", HOTINE_B, None, (-85.5, 44.5), [])]
 # User-defined twins: the same systems as PROJ strings.
 CASES += [("proj_%d" % code, srs_of(code).ExportToProj4(), None, point, [])
-          for _, code, _, point, _ in CASES if code in (4258, 4674, 4618, 3812, 3035, 3734)]
+          for _, code, _, point, _ in CASES if code in (4258, 4674, 4618, 3812, 3035, 3734, 6933)]
 # Grid angle unlike the azimuth: refused.
 REFUSED = [("epsg_3375", 3375, (101.5, 4.0)),
            ("proj_29873", srs_of(29873).ExportToProj4(), (115.5, 4.5))]
 
 UNIT_NAMES = {"metre": "meters", "US survey foot": "us_survey_feet", "degree": "dd"}
 # Host projection number and slot of each EPSG parameter, by EPSG method:
-# Mercator 2SP, Equidistant Cylindrical, LAEA, LCC 2SP, Hotine variant B.
+# Mercator 2SP, Equidistant Cylindrical, LAEA, LCC 2SP, Hotine variant B,
+# Lambert Cylindrical Equal Area.
 METHODS = {9805: (5, {8802: 4, 8823: 5, 8806: 6, 8807: 7}),
            1028: (17, {8802: 4, 8823: 5, 8806: 6, 8807: 7}),
            9820: (11, {8802: 4, 8801: 5, 8806: 6, 8807: 7}),
            9802: (4, {8823: 2, 8824: 3, 8822: 4, 8821: 5, 8826: 6, 8827: 7}),
-           9815: (20, {8815: 2, 8813: 3, 8812: 4, 8811: 5, 8816: 6, 8817: 7})}
+           9815: (20, {8815: 2, 8813: 3, 8812: 4, 8811: 5, 8816: 6, 8817: 7}),
+           9835: (55, {8802: 4, 8823: 5, 8806: 6, 8807: 7})}
 # Fixed slots: the Hotine record in its centre form.
 FIXED = {20: {12: 1.0}}
 SAME_SYSTEM = ["IGNORE_DATA_AXIS_TO_SRS_AXIS_MAPPING=YES",
@@ -201,15 +204,24 @@ def check_reading(name, got, warnings, definition, code, srs):
         yield name + " crs.approximate", crs.get("approximate") is False, repr(crs)
 
 
+def unshifted(srs):
+    """The PROJ string without a datum shift: a user-defined system stated
+    afresh keeps its parameters and ellipsoid, but the host's record holds no
+    shift to WGS 84, and its names are the library's."""
+    return " ".join(t for t in srs.ExportToProj4().split() if not t.startswith("+towgs84="))
+
+
 def check_copies(tool, name, path, code, srs):
-    for label, args in [("copy", [])] + ([("copy --epsg", ["--epsg", str(code)])] if code else []):
+    labels = [("copy", []), ("copy --rekey", ["--rekey"])]
+    for label, args in labels + ([("copy --epsg", ["--epsg", str(code)])] if code else []):
         out = "%s.%s.tif" % (path[:-4], label.replace(" --", "_"))
         result = run(tool, ["copy", path, out] + args)
         if result.returncode != 0:
             yield "%s %s" % (name, label), False, stderr(result)
             continue
         copied = gdal.Open(out).GetSpatialRef()
-        ok = copied is not None and copied.IsSame(srs, SAME_SYSTEM)
+        ok = copied is not None and (copied.IsSame(srs, SAME_SYSTEM) or (
+            label == "copy --rekey" and not code and unshifted(copied) == unshifted(srs)))
         yield ("%s %s keeps the system" % (name, label), ok,
                "GDAL reads %s, source is %s" % (
                    "no system" if copied is None else "%r (%s)" % (

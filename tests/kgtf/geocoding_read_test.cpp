@@ -224,9 +224,6 @@ TEST(GeocodingRead, UserDefinedProjections) {
       {"3075:8 3078=33 3080=-96", true, 4, "2=33d", "", ""},
       {"3075:8 3078=33", false, 4, "2=33d", "getParamWBU failed",
        "ProjStdParallel2GeoKey key not found"},
-      // Mercator: the scale is not the host's to hold.
-      {"3075:7 3080=10 3081=0 3092=0.9996 3082=1 3083=2", true, 5, "4=10d 6=1 7=2",
-       "ProjScaleAtNatOriginGeoKey key value (0.999600) ignored; assuming 1.0", ""},
       // Mercator and Equirectangular true at a standard parallel; the host
       // holds no latitude of origin.
       {"3075:7 3078=40 3080=10 3081=0 3082=1 3083=2", true, 5, "4=10d 5=40d 6=1 7=2", "", ""},
@@ -266,9 +263,9 @@ TEST(GeocodingRead, UserDefinedProjections) {
     EXPECT_EQ(joined(capture.messages()), c.printed);
   }
 
-  // The whole reader shows the Mercator warning once and keeps the record.
+  // The whole reader shows the ignored origin once and keeps the record.
   ReportCapture capture;
-  Geocoding got(geoFile(user + cases[4].keys).gtif());
+  Geocoding got(geoFile(user + cases[6].keys).gtif());
   EXPECT_EQ(got.rc, 0) << chain(got.err);
   EXPECT_EQ(capture.printed.size(), 1u);
   // A caller without a slot gets no incomplete record.
@@ -301,31 +298,57 @@ TEST(GeocodingRead, UserDefinedRefusals) {
   }
 }
 
-// Hotine variant A puts the false origin at the natural origin; the host's
-// centre-based record must project every point where PROJ puts it.
-TEST(GeocodingRead, HotineVariantAMovesToTheCentre) {
-  const char* keys =
-      "1024:1 3072:32767 3074:32767 2048:4326 3075:3 3093=0.99984 3088=115 3089=4 "
-      "3094=53.31582047 3082=590476.87 3083=442857.65";
-  GeoTiffFile file = geoFile(keys);
-  Report err;
-  Pro pro(kgtf_CoordTransRead(file.gtif(), out(err)));
-  ASSERT_NE(pro, nullptr) << chain(err);
-  const double* p = pro->parameters;
-  const double deg = 180 / M_PI;
-  char centred[400];
-  std::snprintf(centred, sizeof centred,
-                "+proj=omerc +lat_0=%.17g +lonc=%.17g +alpha=%.17g +gamma=%.17g +k=%.17g "
-                "+x_0=%.17g +y_0=%.17g +ellps=WGS84",
-                p[5] * deg, p[4] * deg, p[3] * deg, p[3] * deg, p[2], p[6], p[7]);
-  const char* natural =
-      "+proj=omerc +no_uoff +lat_0=4 +lonc=115 +alpha=53.31582047 +gamma=53.31582047 "
-      "+k=0.99984 +x_0=590476.87 +y_0=442857.65 +ellps=WGS84";
-  for (PJ_COORD lonlat : {proj_coord(115.3, 4.2, 0, 0), proj_coord(117, 6, 0, 0)}) {
-    PJ_COORD want = projected(natural, lonlat), got = projected(centred, lonlat);
-    EXPECT_NEAR(got.xy.x, want.xy.x, 1e-4);
-    EXPECT_NEAR(got.xy.y, want.xy.y, 1e-4);
+// Forms with their false origin or scale where the host has none (Hotine
+// variant A, Mercator and Polar Stereographic with a scale at the origin)
+// are converted, not approximated: the host record projects every point
+// where PROJ puts it under the file's own definition.
+TEST(GeocodingRead, ConvertedFormsProjectAsTheFileDoes) {
+  const std::string user = "1024:1 3072:32767 3074:32767 2048:4326 ";
+  static constexpr double deg = 180 / M_PI;
+  const struct {
+    const char* keys;
+    const char* natural;  // the file's system as PROJ reads it
+    std::string (*host)(const double* p);
+    double lon, lat;
+  } cases[] = {
+      {"3075:3 3093=0.99984 3088=115 3089=4 3094=53.31582047 3082=590476.87 3083=442857.65",
+       "+proj=omerc +no_uoff +lat_0=4 +lonc=115 +alpha=53.31582047 +gamma=53.31582047 "
+       "+k=0.99984 +x_0=590476.87 +y_0=442857.65",
+       [](const double* p) {
+         return "+proj=omerc +lat_0=" + std::to_string(p[5] * deg) +
+                " +lonc=" + std::to_string(p[4] * deg) + " +alpha=" + std::to_string(p[3] * deg) +
+                " +gamma=" + std::to_string(p[3] * deg) + " +k=" + std::to_string(p[2]) +
+                " +x_0=" + std::to_string(p[6]) + " +y_0=" + std::to_string(p[7]);
+       },
+       117, 6},
+      {"3075:7 3080=10 3081=0 3092=0.9996 3082=1 3083=2",
+       "+proj=merc +lon_0=10 +k=0.9996 +x_0=1 +y_0=2",
+       [](const double* p) {
+         return "+proj=merc +lon_0=" + std::to_string(p[4] * deg) +
+                " +lat_ts=" + std::to_string(p[5] * deg) + " +x_0=" + std::to_string(p[6]) +
+                " +y_0=" + std::to_string(p[7]);
+       },
+       25, 50},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.keys);
+    GeoTiffFile file = geoFile(user + c.keys);
+    Report err;
+    Pro pro(kgtf_CoordTransRead(file.gtif(), out(err)));
+    ASSERT_NE(pro, nullptr) << chain(err);
+    // std::to_string keeps 6 decimals: enough for a millimetre here.
+    std::string host = c.host(pro->parameters) + " +ellps=WGS84";
+    PJ_COORD lonlat = proj_coord(c.lon, c.lat, 0, 0);
+    PJ_COORD want = projected((std::string(c.natural) + " +ellps=WGS84").c_str(), lonlat);
+    PJ_COORD got = projected(host.c_str(), lonlat);
+    EXPECT_NEAR(got.xy.x, want.xy.x, 1e-2);
+    EXPECT_NEAR(got.xy.y, want.xy.y, 1e-2);
   }
+  // A Polar Stereographic with a scale at the pole is not the host's.
+  GeoTiffFile ups = geoFile(user + "3075:15 3095=0 3081=90 3092=0.994 3082=2e6 3083=2e6");
+  Report err;
+  EXPECT_EQ(Pro(kgtf_CoordTransRead(ups.gtif(), out(err))), nullptr);
+  EXPECT_NE(chain(err).find("Polar Stereographic (variant A)"), std::string::npos) << chain(err);
 }
 
 TEST(GeocodingRead, HostileDirectories) {

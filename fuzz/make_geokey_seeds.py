@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """Writes the hand-made GeoKey seeds, fuzz/corpus/geokeys/typed-*.bin: keys of
 the wrong type (DOUBLE where a SHORT code belongs, ASCII where a DOUBLE does)
-on the projection codes whose readers take them, in the layout fuzz_geokeys
-reads. Usage: fuzz/make_geokey_seeds.py"""
+on the projection codes whose readers take them, and systems that take the
+roads through PROJ, in the layout fuzz_geokeys reads.
+Usage: fuzz/make_geokey_seeds.py"""
 import os
 import struct
 
@@ -37,6 +38,31 @@ SEEDS = {
         (1024, SHORT, 1), (2048, SHORT, 4326), (3072, SHORT, 32767), (3074, SHORT, 32767),
         (3075, SHORT, 7), (3078, ASCII, "40|"), (3080, DOUBLE, 10.0), (3081, DOUBLE, 5.0),
         (3082, DOUBLE, 0.0), (3083, DOUBLE, 0.0)],
+    # The roads through PROJ: Hotine in both variants with its grid angle,
+    # a transformation outside the table, a scaled Mercator, and unit codes
+    # outside the tables (sexagesimal, gon, unknown).
+    "hotine-a-grid-angle": [
+        (1024, SHORT, 1), (2048, SHORT, 4326), (3072, SHORT, 32767), (3074, SHORT, 32767),
+        (3075, SHORT, 3), (3088, DOUBLE, 115.0), (3089, DOUBLE, 4.0), (3093, DOUBLE, 0.99984),
+        (3094, DOUBLE, 53.3), (3096, DOUBLE, 53.1), (3082, DOUBLE, 5e5), (3083, DOUBLE, 4e5)],
+    "hotine-b-grads": [
+        (1024, SHORT, 1), (2048, SHORT, 4326), (2060, SHORT, 9105), (3072, SHORT, 32767),
+        (3074, SHORT, 32767), (3075, SHORT, 9815), (3088, DOUBLE, 115.0), (3089, DOUBLE, 4.0),
+        (3093, DOUBLE, 1.0), (3094, DOUBLE, 100.0), (3082, DOUBLE, 9.0), (3083, DOUBLE, 10.0)],
+    "lambert-1sp-dms": [
+        (1024, SHORT, 1), (2048, SHORT, 4326), (2054, SHORT, 9110), (3072, SHORT, 32767),
+        (3074, SHORT, 32767), (3075, SHORT, 9), (3080, DOUBLE, 10.3), (3081, DOUBLE, 45.153),
+        (3092, DOUBLE, 0.9998), (3082, DOUBLE, 0.0), (3083, DOUBLE, 0.0)],
+    "mercator-scaled-gon": [
+        (1024, SHORT, 1), (2048, SHORT, 4326), (2054, SHORT, 9106), (3072, SHORT, 32767),
+        (3074, SHORT, 32767), (3075, SHORT, 7), (3080, DOUBLE, 10.0), (3092, DOUBLE, 0.9996),
+        (3082, DOUBLE, 0.0), (3083, DOUBLE, 0.0)],
+    "cassini-unknown-unit": [
+        (1024, SHORT, 1), (2048, SHORT, 4326), (3072, SHORT, 32767), (3074, SHORT, 32767),
+        (3075, SHORT, 18), (3076, SHORT, 9999), (3080, DOUBLE, 10.0), (3081, DOUBLE, 45.0)],
+    # A geographic system and a datum outside the tables.
+    "registry-datum": [
+        (1024, SHORT, 2), (2048, SHORT, 32767), (2050, SHORT, 6742), (2056, SHORT, 7019)],
 }
 
 

@@ -13,26 +13,23 @@ constexpr int kNumberHotine = 20;
 constexpr int kNumberGaussKruger = 36;
 
 // How a parameter key gets its value: an angle (radians in the record,
-// written in degrees), a length (meters), a scale as stored, or a constant.
-enum class Kind { kAngle, kLength, kScale, kConstant };
+// written in degrees), a length (meters) or a scale as stored.
+enum class Kind { kAngle, kLength, kScale };
 
 struct KeyParam {
   Kind kind;
   int key;
-  double slotOrValue;  // parameter index, or the constant
+  int slot;  // parameter index
 };
 
 constexpr KeyParam A(int key, int slot) {
-  return {Kind::kAngle, key, double(slot)};
+  return {Kind::kAngle, key, slot};
 }
 constexpr KeyParam L(int key, int slot) {
-  return {Kind::kLength, key, double(slot)};
+  return {Kind::kLength, key, slot};
 }
 constexpr KeyParam S(int key, int slot) {
-  return {Kind::kScale, key, double(slot)};
-}
-constexpr KeyParam C(int key, double value) {
-  return {Kind::kConstant, key, value};
+  return {Kind::kScale, key, slot};
 }
 
 constexpr KeyParam kAlbers[] = {A(ProjStdParallel1GeoKey, 2), A(ProjStdParallel2GeoKey, 3),
@@ -119,7 +116,7 @@ void keysSet(GTIF* gtif, const KeyParam* keys, size_t count, const double* p) {
   for (size_t i = 0; i < count; ++i) {
     const KeyParam& k = keys[i];
     const auto key = static_cast<geokey_t>(k.key);
-    const int slot = static_cast<int>(k.slotOrValue);
+    const int slot = k.slot;
     switch (k.kind) {
       case Kind::kAngle:
         setAngularParam(gtif, k.key, kDecimalDegrees, p[slot]);
@@ -129,9 +126,6 @@ void keysSet(GTIF* gtif, const KeyParam* keys, size_t count, const double* p) {
         break;
       case Kind::kScale:
         GTIFKeySet(gtif, key, TYPE_DOUBLE, 1, p[slot]);
-        break;
-      case Kind::kConstant:
-        GTIFKeySet(gtif, key, TYPE_DOUBLE, 1, k.slotOrValue);
         break;
     }
   }

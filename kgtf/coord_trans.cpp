@@ -285,12 +285,27 @@ Kprj_ProParameters* definitionToHost(const std::string& definition, const GTIFDe
   return nullptr;
 }
 
+// libgeotiff prints the definition into a fixed buffer with "%.9f": a
+// hostile value of 1e300 would overrun it. Anything a real system holds is
+// far inside this bound.
+bool defnPrintable(const GTIFDefn& defn) {
+  constexpr double kBound = 1e9;
+  auto fits = [](double v) { return std::isfinite(v) && std::fabs(v) <= kBound; };
+  bool ok = fits(defn.SemiMajor) && fits(defn.SemiMinor) && fits(defn.UOMLengthInMeters) &&
+            fits(defn.PMLongToGreenwich) && defn.nParms >= 0 && defn.nParms <= MAX_GTIF_PROJPARMS;
+  for (int i = 0; ok && i < defn.nParms; ++i) ok = fits(defn.ProjParm[i]);
+  for (int i = 0; ok && i < defn.TOWGS84Count && i < 7; ++i) ok = fits(defn.TOWGS84[i]);
+  return ok;
+}
+
 // Transformations outside the table: libgeotiff states the keys as a PROJ
 // definition, and the EPSG translator maps its conversion exactly or refuses
 // it, naming the method.
 Kprj_ProParameters* definitionRead(GTIF* gtif, int coordTrans, KerrFrame& frame) {
   DefnPtr defn = defnGet(gtif);
-  char* proj4 = defn && defn->Model == ModelTypeProjected ? GTIFGetProj4Defn(defn.get()) : nullptr;
+  char* proj4 = defn && defn->Model == ModelTypeProjected && defnPrintable(*defn)
+                    ? GTIFGetProj4Defn(defn.get())
+                    : nullptr;
   if (proj4 == nullptr) {
     const char* name = GTIFValueName(ProjCoordTransGeoKey, coordTrans);
     frame.fail(__LINE__, "The transformation %s (%d) cannot be read from the keys",

@@ -20,12 +20,11 @@ Usage: gdal_crs_check.py PATH_TO_KTIF [-v]. Exit 0 when every check passes,
 import json
 import math
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
 
-from interop_support import close, gdal, osr, run, stderr, summary
+from interop_support import arguments, close, gdal, osr, run, stderr, summary
 
 
 def srs_of(definition):
@@ -255,13 +254,7 @@ def check_refused(tool, directory, name, definition, point):
 
 
 def main():
-    if len(sys.argv) < 2:
-        print(__doc__)
-        return 2
-    if shutil.which("projinfo") is None:
-        print("skipped: projinfo is not installed")
-        return 77
-    tool, verbose = sys.argv[1], "-v" in sys.argv[2:]
+    tool, verbose = arguments(__doc__, needs_projinfo=True)
     gdal.PushErrorHandler("CPLQuietErrorHandler")  # the failures say what GDAL would warn of
     results = []
     with tempfile.TemporaryDirectory(prefix="ktif_crs_") as directory:

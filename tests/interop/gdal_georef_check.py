@@ -5,12 +5,11 @@ passes, 1 otherwise, 77 without GDAL's Python bindings or projinfo."""
 import json
 import math
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
 
-from interop_support import close, gdal, osr
+from interop_support import arguments, close, gdal, osr
 
 UNIT_NAMES = {"metre": "meters", "US survey foot": "us_survey_feet", "foot": "feet",
               "degree": "dd"}
@@ -223,16 +222,11 @@ def check_true_scale(ktif, folder):
 
 
 def main():
-    if len(sys.argv) < 2:
-        print(__doc__)
-        return 2
-    if shutil.which("projinfo") is None:
-        print("skipped: projinfo is not installed")
-        return 77
+    tool, _ = arguments(__doc__, needs_projinfo=True)
     with tempfile.TemporaryDirectory(prefix="ktif_georef_") as folder:
-        check_transforms(sys.argv[1], folder)
-        check_projections(sys.argv[1], folder)
-        check_true_scale(sys.argv[1], folder)
+        check_transforms(tool, folder)
+        check_projections(tool, folder)
+        check_true_scale(tool, folder)
     print("%(passed)d passed, %(failed)d failed" % COUNTS)
     return 0 if COUNTS["failed"] == 0 else 1
 

@@ -1,6 +1,7 @@
 """What the GDAL cross-check scripts share: the import guard (exit 77 when this
 Python lacks GDAL's bindings), running the tool, exact and relative
 comparisons, and the summary of (check name, passed, detail) results."""
+import shutil
 import subprocess
 import sys
 
@@ -62,3 +63,15 @@ def summary(results, verbose):
             print("ok   " + name)
     print("%d passed, %d failed" % (len(results) - failed, failed))
     return 0 if failed == 0 else 1
+
+
+def arguments(doc, needs_projinfo=False):
+    """The tool's path and -v from the command line; exits 2 with the usage
+    when the path is missing, 77 when projinfo is needed and not installed."""
+    if len(sys.argv) < 2:
+        print(doc)
+        sys.exit(2)
+    if needs_projinfo and shutil.which("projinfo") is None:
+        print("skipped: projinfo is not installed")
+        sys.exit(77)
+    return sys.argv[1], "-v" in sys.argv[2:]

@@ -286,6 +286,8 @@ TEST(GeocodingRead, UserDefinedRefusals) {
       {"3075:9815 3093=1 3088=115 3094=50 3096=40 3089=4 3082=0 3083=0",
        "Hotine Oblique Mercator (variant B)"},
       {"3075:18 3080=10 3081=45", "Cassini"},
+      // A value no system holds must not reach libgeotiff's fixed buffer.
+      {"3075:9 3081=1e300 3080=10 3092=1", "cannot be read from the keys"},
       {"3075:1 3092=1 3080=10 2054:9999", "Unknown angular unit code 9999"},
       {"3075:1 3092=1 3082=10 3076:9999", "Unknown linear unit code 9999"},
   };

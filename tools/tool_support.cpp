@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "kmsc.h"
+#include "korvolog.h"
 
 void toolFail(const std::string& message, Kerr_Report** report) {
   // One line: the message, then each report of the chain from the outermost
@@ -73,12 +74,20 @@ void toolLogSink(int level, const char* text, void*) {
   if (verboseOutput) std::fprintf(stderr, "log(%d): %s\n", level, text);
 }
 
+// The EPSG helper logs what it could not translate (a system without an
+// EPSG code, say): an answer the tool already prints, so a line to read only
+// with --verbose.
+void toolExceptionLogSink(const char* text, void*) {
+  if (verboseOutput) std::fprintf(stderr, "log: %s\n", text);
+}
+
 }  // namespace
 
 void toolSinksInstall(bool verbose) {
   verboseOutput = verbose;
   kerr_SetReportSink(toolReportSink, nullptr, nullptr, nullptr);
   kerr_SetLogSink(toolLogSink, nullptr, nullptr, nullptr);
+  KorvoLog::Exception::SetSink(toolExceptionLogSink, nullptr);
 }
 
 ToolLog toolLogTake() {

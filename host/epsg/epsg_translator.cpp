@@ -506,7 +506,9 @@ std::vector<PjPtr> geographicSystems(PJ_CONTEXT* context, const Kprj_Spheroid& s
   int datumCode = datumCodeOf(spheroid);
   if (datumCode == 0)
     fail("The datum %s has no EPSG code",
-         spheroid.datum && spheroid.datum->name ? spheroid.datum->name : "(none)");
+         spheroid.datum && spheroid.datum->name && spheroid.datum->name[0]
+             ? spheroid.datum->name
+             : "(unnamed)");
   std::string text = std::to_string(datumCode);
   PjListPtr list(
       proj_query_geodetic_crs_from_datum(context, "EPSG", "EPSG", text.c_str(), "geographic 2D"));

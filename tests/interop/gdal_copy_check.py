@@ -26,7 +26,8 @@ import os
 import sys
 import tempfile
 
-from interop_support import KINDS, close, compare, gdal, np, osr, run, stderr, summary
+from interop_support import (KINDS, arguments, close, colour_table, compare, gdal, np, osr,
+                             random_samples, run, stderr, summary)
 
 # Neither a multiple of the strips nor of the tiles asked for.
 WIDTH, HEIGHT = 45, 37
@@ -48,15 +49,7 @@ class Source:
         if self.smooth:
             y, x = np.mgrid[0:HEIGHT, 0:WIDTH]
             return (30 + 40 * band + x * 80 // WIDTH + y * 60 // HEIGHT).astype(np.uint8)
-        if self.nbits:
-            return rng.integers(0, 1 << self.nbits, shape, dtype=np.uint8)
-        dtype = KINDS[self.kind][1]
-        if self.kind.startswith("f"):
-            a = (rng.standard_normal(shape) * 1e4).astype(dtype)
-            a.flat[0:4] = [np.nan, np.inf, -np.inf, -0.0]
-            return a
-        info = np.iinfo(dtype)
-        return rng.integers(info.min, info.max, shape, dtype=np.int64, endpoint=True).astype(dtype)
+        return random_samples(self.kind, self.nbits, shape, rng)
 
     def write(self, directory, rng):
         self.path = os.path.join(directory, self.name + ".tif")
@@ -66,10 +59,7 @@ class Source:
         for b in range(self.bands):
             band = ds.GetRasterBand(b + 1)
             if self.palette:
-                table = gdal.ColorTable()
-                for i in range(1 << (self.nbits or 8)):
-                    table.SetColorEntry(i, (i * 7 % 256, i * 13 % 256, 255 - i, 255))
-                band.SetRasterColorTable(table)
+                band.SetRasterColorTable(colour_table(self.nbits))
             band.WriteArray(self.data(b, rng))
         ds = None
 
@@ -388,10 +378,7 @@ def check_world_files(tool, directory):
 
 
 def main():
-    if len(sys.argv) < 2:
-        print(__doc__)
-        return 2
-    tool, verbose = sys.argv[1], "-v" in sys.argv[2:]
+    tool, verbose = arguments(__doc__)
     with tempfile.TemporaryDirectory(prefix="ktif_copy_") as directory:
         results = check_pixels(tool, directory)
         results += check_georeferencing(tool, directory)

@@ -16,7 +16,8 @@ import subprocess
 import sys
 import tempfile
 
-from interop_support import KINDS, compare, gdal, np, run, stderr, summary
+from interop_support import (KINDS, arguments, colour_table, compare, gdal, np, random_samples,
+                             run, stderr, summary)
 
 # Read blocks this small (in bytes) split the 32 x 32 tiles and 16-row strips
 # of the matrix into pieces that do not line up with them.
@@ -46,21 +47,12 @@ class Case:
         return opts + (["PIXELTYPE=SIGNEDBYTE"] if self.kind == "s8" else [])
 
     def data(self, band, rng):
-        shape = (self.height, self.width)
-        dtype = KINDS[self.kind][1]
         if self.smooth:
             y, x = np.mgrid[0:self.height, 0:self.width]
             return (40 + 50 * band + x * 90 // self.width + y * 60 // self.height).astype(np.uint8)
-        if self.nbits:
-            return rng.integers(0, 1 << self.nbits, shape, dtype=np.uint8)
-        if self.kind in ("f32", "f64"):
-            a = (rng.standard_normal(shape) * 1e4).astype(dtype)
-            a.flat[0:4] = [np.nan, np.inf, -np.inf, -0.0]
-            return a
-        info = np.iinfo(dtype)
-        a = rng.integers(info.min, info.max, shape, dtype=np.int64, endpoint=True)
+        a = random_samples(self.kind, self.nbits, (self.height, self.width), rng)
         # GDAL keeps signed bytes in its unsigned Byte type.
-        return a.astype(dtype).view(np.uint8) if self.kind == "s8" else a.astype(dtype)
+        return a.view(np.uint8) if self.kind == "s8" else a
 
     def write(self, directory, rng):
         self.path = os.path.join(directory, self.name + ".tif")
@@ -69,10 +61,7 @@ class Case:
         for b in range(self.bands):
             band = ds.GetRasterBand(b + 1)
             if self.palette and b == 0:
-                table = gdal.ColorTable()
-                for i in range(1 << (self.nbits or 8)):
-                    table.SetColorEntry(i, (i * 7 % 256, i * 13 % 256, 255 - i % 256, 255))
-                band.SetRasterColorTable(table)
+                band.SetRasterColorTable(colour_table(self.nbits))
             band.WriteArray(self.data(b, rng))
         if self.overviews:
             ds.BuildOverviews("NEAREST", list(self.overviews))
@@ -245,10 +234,7 @@ def multi_page(directory, named):
 
 
 def main():
-    if len(sys.argv) < 2:
-        print(__doc__)
-        return 2
-    tool, verbose = sys.argv[1], "-v" in sys.argv[2:]
+    tool, verbose = arguments(__doc__)
     rng = np.random.default_rng(20240611)
     with tempfile.TemporaryDirectory(prefix="ktif_gdal_") as directory:
         cases = matrix()

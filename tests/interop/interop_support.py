@@ -24,6 +24,27 @@ KINDS = {"u8": (gdal.GDT_Byte, np.uint8), "s8": (gdal.GDT_Byte, np.int8),
 REL = 1e-9
 
 
+def random_samples(kind, nbits, shape, rng):
+    """Random samples over the kind's whole range (the first four of a float
+    band NaN, infinities and -0), or of `nbits` bits."""
+    if nbits:
+        return rng.integers(0, 1 << nbits, shape, dtype=np.uint8)
+    dtype = KINDS[kind][1]
+    if kind.startswith("f"):
+        a = (rng.standard_normal(shape) * 1e4).astype(dtype)
+        a.flat[0:4] = [np.nan, np.inf, -np.inf, -0.0]
+        return a
+    info = np.iinfo(dtype)
+    return rng.integers(info.min, info.max, shape, dtype=np.int64, endpoint=True).astype(dtype)
+
+
+def colour_table(nbits):
+    table = gdal.ColorTable()
+    for i in range(1 << (nbits or 8)):
+        table.SetColorEntry(i, (i * 7 % 256, i * 13 % 256, 255 - i, 255))
+    return table
+
+
 def run(tool, args):
     return subprocess.run([tool] + args, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 

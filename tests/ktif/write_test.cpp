@@ -119,13 +119,11 @@ TEST(KtifWrite, WhatIsWrittenReadsBack) {
     writeWholeImage(&raw, c.layout, !c.rbWrite, c.what);
     // The block writer hands back a handle on the finished file; the cache
     // road finishes it on close.
-    if (c.rbWrite) {
-      ktif_Close(raw, nullptr);
-    } else {
+    if (!c.rbWrite) {
       ASSERT_NE(raw, nullptr) << c.what;
       EXPECT_NE(TIFFGetMode(raw->tiff), O_WRONLY);
-      ktif_Close(raw, nullptr);
     }
+    ktif_Close(raw, nullptr);
     KtifHandle back = ktifOpenOrFail(file.path());
     ASSERT_NE(back, nullptr);
     EXPECT_EQ(ktif_IsKORVOCreatedTIFF(back.get()), 1);
@@ -291,22 +289,24 @@ TEST(KtifWrite, UpdateRewritesTheTagsOfAnExistingFile) {
   EXPECT_STREQ(kerr_ReportMessage(err.get()), "NULL kfh pointer");
 }
 
-}  // namespace
-
-namespace {
+// A handle for an 8 x 8 image at `path` whose host transform maps (0, 0) to
+// (c, f) with 2-unit pixels, north up.
+KtifHandle georeferencedHandle(const std::string& path, double c, double f) {
+  KtifHandle h = emptyHandle(path, tiffImage(8, 8, 8));
+  h->geoParams = kgtf_GeoTIFFParamsAllocate();
+  XForm xform(kxfr_XFormCreateUsingCoeffs(2, 0, c, 0, -2, f, nullptr));
+  kgtf_GeoTIFFParamsGeoreferencingSet(h->geoParams, xform.get(), nullptr, nullptr, nullptr);
+  return h;
+}
 
 TEST(KtifWrite, WorldFileWrittenOnlyForAGeoreferencedImage) {
   for (bool georeferenced : {true, false}) {
     TempFile file("create_world");
     const std::string world = file.path().substr(0, file.path().rfind('.')) + ".tfw";
-    KtifHandle h = emptyHandle(file.path(), tiffImage(8, 8, 8));
+    KtifHandle h = georeferenced ? georeferencedHandle(file.path(), 100, 500)
+                                 : emptyHandle(file.path(), tiffImage(8, 8, 8));
     h->tfwWrite = 1;
-    h->geoParams = kgtf_GeoTIFFParamsAllocate();
-    if (georeferenced) {
-      Owned<Kxfr_XForm, kxfr_XFormFree> xform(
-          kxfr_XFormCreateUsingCoeffs(2, 0, 100, 0, -2, 500, nullptr));
-      kgtf_GeoTIFFParamsGeoreferencingSet(h->geoParams, xform.get(), nullptr, nullptr, nullptr);
-    }
+    if (!georeferenced) h->geoParams = kgtf_GeoTIFFParamsAllocate();
     Report err;
     ASSERT_NE(ktif_CreateBaseLineTIFF(h.get(), nullptr, out(err)), nullptr);
     std::ifstream in(world);
@@ -319,17 +319,9 @@ TEST(KtifWrite, WorldFileWrittenOnlyForAGeoreferencedImage) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 TEST(KtifWrite, ACopyKeepsTheTransformOfARecordReadFromAFile) {
   TempFile first("georef_first"), second("georef_second");
-  KtifHandle h = emptyHandle(first.path(), tiffImage(8, 8, 8));
-  h->geoParams = kgtf_GeoTIFFParamsAllocate();
-  Owned<Kxfr_XForm, kxfr_XFormFree> xform(
-      kxfr_XFormCreateUsingCoeffs(2, 0, 101, 0, -2, 499, nullptr));
-  kgtf_GeoTIFFParamsGeoreferencingSet(h->geoParams, xform.get(), nullptr, nullptr, nullptr);
+  KtifHandle h = georeferencedHandle(first.path(), 101, 499);
   ASSERT_NE(ktif_CreateBaseLineTIFF(h.get(), nullptr, nullptr), nullptr);
   h.reset();
   KtifHandle read = ktifOpenOrFail(first.path());
@@ -338,12 +330,11 @@ TEST(KtifWrite, ACopyKeepsTheTransformOfARecordReadFromAFile) {
   ASSERT_NE(copy, nullptr);
   copy.reset();
   KtifHandle back = ktifOpenOrFail(second.path());
-  Kxfr_XForm* got = nullptr;
-  kgtf_GeoTIFFParamsGeoreferencingGet(back->geoParams, &got, nullptr, nullptr, nullptr);
-  Owned<Kxfr_XForm, kxfr_XFormFree> owner(got);
+  XForm got;
+  kgtf_GeoTIFFParamsGeoreferencingGet(back->geoParams, out(got), nullptr, nullptr, nullptr);
   ASSERT_NE(got, nullptr) << "the copy lost its transform";
   double x = 3, y = 4;
-  ASSERT_EQ(kxfr_Transform(got, &x, &y, 1, nullptr), 1);
+  ASSERT_EQ(kxfr_Transform(got.get(), &x, &y, 1, nullptr), 1);
   EXPECT_DOUBLE_EQ(x, 107);
   EXPECT_DOUBLE_EQ(y, 491);
 }

@@ -104,14 +104,12 @@ TEST(GeocodingRead, CoordinateSystemsByCode) {
       {"32733", 1, 33, "3=-1", "WGS 84", "WGS 84", "meters"},
       {"26910", 1, 10, "3=1", "GRS 1980", "NAD83", "meters"},
       {"29221", 1, 21, "3=-1", "International 1909", "Sapper Hill 1943", "meters"},
-      {"24877", 1, 17, "3=-1", "International 1909", "PSAD56", "meters"},
       {"32767 3074:16131 2048:4326", 1, 31, "3=-1", "WGS 84", "WGS 84", "meters"},
       {"26729", 2, -101, "0=1", "Clarke 1866", "NAD27", "us_survey_feet"},
       // Without a units key, the system's units are the registry's (projinfo:
-      // 2759 in metres, 2284 and 2263 in US survey feet).
+      // 2759 in metres, 2284 in US survey feet).
       {"2759", 2, -101, "0=3", "GRS 1980", "HARN", "meters"},
       {"2284", 2, -4502, "0=2", "GRS 1980", "NAD83", "us_survey_feet"},
-      {"2263", 2, -3104, "0=2", "GRS 1980", "NAD83", "us_survey_feet"},
       {"2857", 2, -4701, "0=2", "GRS 1980", "NAD83", "meters"},
       {"32767 3074:10101", 2, -101, "0=1", "Clarke 1866", "NAD27", "us_survey_feet"},
       {"32767 3074:10131", 2, -101, "0=2", "GRS 1980", "NAD83", "meters"},

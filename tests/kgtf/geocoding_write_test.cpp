@@ -172,10 +172,6 @@ TEST(GeocodingWrite, HostileRecordsNeverCrash) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 TEST(GeocodingWrite, GeographicSystemsOutsideTheTablesGetTheRegistryCode) {
   // Datums the code tables lack come from the registry on reading; written,
   // they give the registry's geographic system back.

@@ -6,6 +6,10 @@ fails=0 passes=0
 expect() {  # expect DESCRIPTION CONDITION-EXIT-CODE [OUTPUT]
   if [ "$2" -eq 0 ]; then echo "ok: $1"; passes=$((passes + 1)); else echo "FAIL: $1"; printf '%s\n' "${3-}"; fails=$((fails + 1)); fi
 }
+matches() {  # matches DESCRIPTION PATTERN OUTPUT
+  printf '%s\n' "$3" | grep -Eq "$2"
+  expect "$1" $? "$3"
+}
 summary() {
   echo "$passes passed, $fails failed"
   [ "$fails" -eq 0 ]

@@ -3,10 +3,6 @@
 set -u
 ktif=$1
 . "$(dirname "$0")/check_lib.sh"
-matches() {  # matches DESCRIPTION PATTERN OUTPUT
-  printf '%s\n' "$3" | grep -Eq "$2"
-  expect "$1" $? "$3"
-}
 row() { printf '%s\n' "$2" | grep -E "^$1 " ; }
 
 out=$(env -u KRASTER_PREFERENCES "$ktif" prefs)

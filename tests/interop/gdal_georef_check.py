@@ -9,7 +9,7 @@ import subprocess
 import sys
 import tempfile
 
-from interop_support import arguments, close, gdal, osr
+from interop_support import arguments, close, gdal, osr, summary
 
 UNIT_NAMES = {"metre": "meters", "US survey foot": "us_survey_feet", "foot": "feet",
               "degree": "dd"}
@@ -28,14 +28,11 @@ SLOTS = {"Longitude of natural origin": 4, "Longitude of false origin": 4,
 STATE_FIPS = {"California": 4}
 
 
-COUNTS = {"passed": 0, "failed": 0}
-VERBOSE = "-v" in sys.argv[2:]
+RESULTS = []  # (check, passed, detail), for summary()
 
 
 def expect(ok, what):
-    COUNTS["passed" if ok else "failed"] += 1
-    if VERBOSE or not ok:
-        print(("ok   " if ok else "FAIL ") + what)
+    RESULTS.append((what, ok, ""))
     return ok
 
 
@@ -222,13 +219,12 @@ def check_true_scale(ktif, folder):
 
 
 def main():
-    tool, _ = arguments(__doc__, needs_projinfo=True)
+    tool, verbose = arguments(__doc__, needs_projinfo=True)
     with tempfile.TemporaryDirectory(prefix="ktif_georef_") as folder:
         check_transforms(tool, folder)
         check_projections(tool, folder)
         check_true_scale(tool, folder)
-    print("%(passed)d passed, %(failed)d failed" % COUNTS)
-    return 0 if COUNTS["failed"] == 0 else 1
+    return summary(RESULTS, verbose)
 
 
 if __name__ == "__main__":

@@ -378,8 +378,8 @@ bool scaledResolve(GTIF* gtif, int coordTrans, Kprj_ProParameters* pro, KerrFram
   const double* p = pro->parameters;
   std::string definition =
       numbers("+proj=%s +lat_0=%.17g +lon_0=%.17g +k=%.17g +x_0=%.17g +y_0=%.17g",
-              mercator ? "merc" : "stere", mercator ? 0.0 : p[5] * kDegrees, p[4] * kDegrees,
-              scale, p[6], p[7]);
+              mercator ? "merc" : "stere", mercator ? 0.0 : p[5] * kDegrees, p[4] * kDegrees, scale,
+              p[6], p[7]);
   return definitionApply(gtif, mercator ? "Mercator" : "Polar Stereographic", definition, pro,
                          frame);
 }
@@ -568,9 +568,9 @@ Kprj_ProParameters* kgtf_CoordTransRead(GTIF* gtif, Kerr_Report** err) {
   ParamReader reader(gtif, pro, frame, err != nullptr);
   bool complete = reader.run(*t);
   if (!complete && !suppress) frame.calleeFailed(__LINE__, "getParamWBU");
-  bool resolved = !complete || (t->number == kNumberHotine
-                                    ? hotineResolve(gtif, coordTrans, pro, frame)
-                                    : scaledResolve(gtif, coordTrans, pro, frame));
+  bool resolved =
+      !complete || (t->number == kNumberHotine ? hotineResolve(gtif, coordTrans, pro, frame)
+                                               : scaledResolve(gtif, coordTrans, pro, frame));
   if (!resolved) kprj_ProParametersFree(&pro, nullptr);
   // A caller without a slot cannot learn that the record is incomplete, so it
   // gets none. (Warnings were shown already and left no report.)

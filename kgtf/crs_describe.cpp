@@ -34,8 +34,7 @@ int32_t systemCode(GTIF* gtif) {
 }  // namespace
 
 extern "C" void kgtf_GeoTIFFParamsCRSDescribe(const Kgtf_GeoTIFFParams* params,
-                                              Kgtf_CRSDescription* description,
-                                              Kerr_Report** err) {
+                                              Kgtf_CRSDescription* description, Kerr_Report** err) {
   kerrGuardVoid(__func__, err, [&] {
     KerrFrame frame("kgtf_GeoTIFFParamsCRSDescribe", err, KERR_PRINT_NOVSL);
     if (description != nullptr) *description = Kgtf_CRSDescription{};

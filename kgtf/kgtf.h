@@ -143,6 +143,15 @@ KTIF_API void kgtf_GeoTIFFParamsCRSDescribe(const Kgtf_GeoTIFFParams* params,
                                             Kgtf_CRSDescription* description, Kerr_Report** err);
 KTIF_API void kgtf_CRSDescriptionClear(Kgtf_CRSDescription* description);
 
+/* The key ids of a key reader (libgeotiff's GTIF) in ascending order, which
+ * is the directory's order in any valid file; null and 0 without keys. The
+ * list is the caller's (kmsc_HeapFree). */
+KTIF_API void kgtf_AvailableKeys(GTIF* gtif, int32_t** keys, int32_t* count, Kerr_Report** err);
+/* A key's value as text (the caller frees it): libgeotiff's name of a single
+ * coded value, numbers joined by ", ", ASCII text as stored, "Unknown" for
+ * other types. Null, without a report, for a key that is not there. */
+KTIF_API char* kgtf_GetKeyValue(GTIF* gtif, int32_t key, Kerr_Report** err);
+
 /* Geodetic code lookups. Names compare without regard to case; the first
  * matching table row wins. */
 /* The GeogGeodeticDatumGeoKey code of a datum name; -1 for null or unknown. */

@@ -242,6 +242,59 @@ KTIF_API void ktif_RBRasterWrite(Ktif_File** handle, int32_t layer, int32_t rbRo
 /* Releases the block cache of a compressed image early. */
 KTIF_API void ktif_RBBufferClose(Ktif_File* handle, Kerr_Report** err);
 
+/* ---- Directory inspection --------------------------------------------- */
+
+/* A directory entry as stored (kmsc_HeapFree). `offset` is the file offset of
+ * the data, or the data itself read as a number in the file's byte order
+ * when it fits in the entry (4 bytes classic, 8 BigTIFF). */
+typedef struct TIFFDirEntry {
+  uint16_t tag;
+  uint16_t type;
+  uint64_t count;
+  uint64_t offset;
+} TIFFDirEntry;
+
+/* Stored numbers: byte order 1 reads little-endian, any other big-endian. */
+KTIF_API uint16_t ktif_Shortval(const void* bytes, int32_t byteOrder);
+KTIF_API uint32_t ktif_Longval(const void* bytes, int32_t byteOrder);
+KTIF_API double ktif_Doubleval(const void* bytes, int32_t byteOrder);
+
+/* A new entry from 12 stored bytes (version 42) or 20 (any other version). */
+KTIF_API TIFFDirEntry* ktif_TIFFDirEntryCreateFromData(const void* raw, int32_t byteOrder,
+                                                       int32_t version);
+/* The entry of `tag` in the file's first directory (null without one, with
+ * no report), and the file's byte order (1 "II", 0 "MM") in *byteOrder. */
+KTIF_API TIFFDirEntry* ktif_TIFFDirEntrySeek(Kfio_File* file, int32_t* byteOrder, uint16_t tag,
+                                             Kerr_Report** err);
+/* A new heap copy of an entry's data in machine byte order (null for empty
+ * data); 1 on success. The data must lie inside the file. */
+KTIF_API int32_t ktif_TIFFDirEntryDataRead(Kfio_File* file, int32_t byteOrder,
+                                           const TIFFDirEntry* entry, void** data,
+                                           Kerr_Report** err);
+/* The same in the file's byte order. */
+KTIF_API int32_t ktif_TIFFDirEntryDataReadRawData(Kfio_File* file, const TIFFDirEntry* entry,
+                                                  void** data, Kerr_Report** err);
+/* Writes an entry's data into a classic TIFF: at its offset when it takes
+ * more than 4 bytes, else into the entry's value field (the unused bytes of
+ * the field are zero). The caller's data is left as it was. 1 on success. */
+KTIF_API int32_t ktif_TIFFDirEntryDataWrite(Kfio_File* file, int32_t byteOrder, TIFFDirEntry* entry,
+                                            void* data, Kerr_Report** err);
+
+/* The tags of the directory at `offset` (0: the first) in stored order,
+ * without the three GeoKey tags (34735-34737); the list is the caller's. */
+KTIF_API void ktif_AvailableTags(const char* path, uint64_t offset, uint32_t** tags,
+                                 uint64_t* count, Kerr_Report** err);
+/* The value of a tag as text (the caller frees it), its count and type; null
+ * when the tag is absent or unreadable. A type whose values have no text
+ * (IFD, IFD8, unknown types) gives an empty text. */
+KTIF_API char* ktif_GetTagValue(const char* path, uint64_t offset, int32_t tag, uint64_t* count,
+                                uint32_t* type, Kerr_Report** err);
+/* A listing of the first directory and the GeoKeys on the host's text
+ * output (kfio_Printf); classic TIFF and BigTIFF. */
+KTIF_API void ktif_HeaderPrint(const char* path, Kerr_Report** err);
+/* 1 when the image's directory has a GeoKeyDirectoryTag. */
+KTIF_API int32_t ktif_HasGeoKeys(const Ktif_File* handle);
+
 #ifdef __cplusplus
 }
 #endif

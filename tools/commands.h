@@ -32,6 +32,12 @@ CommandRunner readCommandAdd(CLI::App& app, const ToolOptions& options);
 // Adds `ktif copy`; returns the code that runs it.
 CommandRunner copyCommandAdd(CLI::App& app, const ToolOptions& options);
 
+// Adds `ktif tags`, `ktif keys` and `ktif header`; each returns the code that
+// runs it.
+CommandRunner tagsCommandAdd(CLI::App& app, const ToolOptions& options);
+CommandRunner keysCommandAdd(CLI::App& app, const ToolOptions& options);
+CommandRunner headerCommandAdd(CLI::App& app, const ToolOptions& options);
+
 // Applies --pref options to the preference store; false (with a message on
 // stderr) when one is malformed.
 bool toolPrefsApply(const ToolOptions& options);

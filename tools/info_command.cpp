@@ -252,6 +252,7 @@ void jsonPrint(const InfoOptions& options, const Ktif_File* h, int32_t images,
       {"resolutionUnit", h->resolutionUnit},
       {"orientation", h->orientation},
       {"reducedResolutionOffsets", offsets},
+      {"hasGeoKeys", ktif_HasGeoKeys(h) != 0},
       {"georeferencing", georeferencingJson(georeferencing)},
       {"projection", projectionJson(georeferencing.pro)},
       {"crs", crsJson(h)},
@@ -356,6 +357,7 @@ void plainPrint(const Ktif_File* h, int64_t image, int32_t images,
                     static_cast<unsigned long long>(overview.offset));
     }
   }
+  std::printf("GeoKeys:      %s\n", ktif_HasGeoKeys(h) ? "yes" : "none");
   georeferencingPrint(georeferencingOf(h));
   crsPrint(crsJson(h));
 }

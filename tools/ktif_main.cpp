@@ -18,15 +18,16 @@ int main(int argc, char** argv) {
       ->type_name("GROUP.KEY=VALUE");
   app.add_flag("-v,--verbose", options.verbose, "Also show notices and the library's log lines");
 
+  using Adder = CommandRunner (*)(CLI::App&, const ToolOptions&);
+  const std::pair<const char*, Adder> commands[] = {
+      {"info", infoCommandAdd},    {"read", readCommandAdd}, {"copy", copyCommandAdd},
+      {"prefs", prefsCommandAdd},  {"tags", tagsCommandAdd}, {"keys", keysCommandAdd},
+      {"header", headerCommandAdd}};
   std::map<CLI::App*, CommandRunner> runners;
-  CommandRunner info = infoCommandAdd(app, options);
-  runners[app.get_subcommand("info")] = info;
-  CommandRunner read = readCommandAdd(app, options);
-  runners[app.get_subcommand("read")] = read;
-  CommandRunner copy = copyCommandAdd(app, options);
-  runners[app.get_subcommand("copy")] = copy;
-  CommandRunner prefs = prefsCommandAdd(app, options);
-  runners[app.get_subcommand("prefs")] = prefs;
+  for (const auto& [name, add] : commands) {
+    CommandRunner run = add(app, options);
+    runners[app.get_subcommand(name)] = run;
+  }
 
   CLI11_PARSE(app, argc, argv);
   toolSinksInstall(options.verbose);

@@ -36,3 +36,9 @@ std::vector<std::string> reportMessages(const Kerr_Report* report) {
     messages.push_back(kerr_ReportMessage(report));
   return messages;
 }
+
+std::string joinedMessages(const Kerr_Report* report) {
+  std::string out;
+  for (const std::string& m : reportMessages(report)) out += (out.empty() ? "" : "|") + m;
+  return out;
+}

@@ -37,5 +37,7 @@ class ReportCapture {
 
 // The messages of a report chain, outermost first.
 std::vector<std::string> reportMessages(const Kerr_Report* report);
+// The same joined with "|".
+std::string joinedMessages(const Kerr_Report* report);
 
 #endif

@@ -462,8 +462,7 @@ Kprj_ProParameters* EPSGTranslator::exportConversion(long code, double semiMajor
 }
 
 Kprj_ProParameters* EPSGTranslator::exportProjectedDefinition(const std::string& definition,
-                                                              double semiMajor,
-                                                              double semiMinor) {
+                                                              double semiMajor, double semiMinor) {
   PjPtr crs(proj_create(context_, definition.c_str()));
   if (!crs || proj_get_type(crs.get()) != PJ_TYPE_PROJECTED_CRS)
     fail("PROJ does not read \"%s\" as a projected system", definition.c_str());
@@ -488,8 +487,8 @@ double EPSGTranslator::exportUnitFactor(long code, bool angular) {
   const char* name = nullptr;
   const char* category = nullptr;
   double factor = 0.0;
-  if (code <= 0 || !proj_uom_get_info_from_database(context_, "EPSG", text.c_str(), &name,
-                                                     &factor, &category))
+  if (code <= 0 ||
+      !proj_uom_get_info_from_database(context_, "EPSG", text.c_str(), &name, &factor, &category))
     fail("EPSG:%ld is not a unit of the EPSG registry", code);
   const char* wanted = angular ? "angular" : "linear";
   if (category == nullptr || std::strcmp(category, wanted) != 0 || !(factor > 0.0) ||
@@ -506,9 +505,8 @@ std::vector<PjPtr> geographicSystems(PJ_CONTEXT* context, const Kprj_Spheroid& s
   int datumCode = datumCodeOf(spheroid);
   if (datumCode == 0)
     fail("The datum %s has no EPSG code",
-         spheroid.datum && spheroid.datum->name && spheroid.datum->name[0]
-             ? spheroid.datum->name
-             : "(unnamed)");
+         spheroid.datum && spheroid.datum->name && spheroid.datum->name[0] ? spheroid.datum->name
+                                                                           : "(unnamed)");
   std::string text = std::to_string(datumCode);
   PjListPtr list(
       proj_query_geodetic_crs_from_datum(context, "EPSG", "EPSG", text.c_str(), "geographic 2D"));
@@ -687,13 +685,13 @@ PjPtr geographicBase(PJ_CONTEXT* context, const Kprj_Spheroid& spheroid) {
   double a = spheroid.semiMajor, b = spheroid.semiMinor;
   if (!(b > 0.0) || !(a >= b)) fail("The spheroid's axes %g, %g are not an ellipsoid's", a, b);
   const char* ellipsoid = spheroid.name && spheroid.name[0] ? spheroid.name : "unknown";
-  const char* datum =
-      spheroid.datum && spheroid.datum->name && spheroid.datum->name[0] ? spheroid.datum->name
-                                                                        : "unknown";
+  const char* datum = spheroid.datum && spheroid.datum->name && spheroid.datum->name[0]
+                          ? spheroid.datum->name
+                          : "unknown";
   PjPtr cs(proj_create_ellipsoidal_2D_cs(context, PJ_ELLPS2D_LONGITUDE_LATITUDE, nullptr, 0.0));
   PjPtr base(cs ? proj_create_geographic_crs(context, "unknown", datum, ellipsoid, a,
-                                             a == b ? 0.0 : a / (a - b), "Greenwich", 0.0,
-                                             "degree", 0.0174532925199433, cs.get())
+                                             a == b ? 0.0 : a / (a - b), "Greenwich", 0.0, "degree",
+                                             0.0174532925199433, cs.get())
                 : nullptr);
   if (!base) fail("PROJ could not build a geographic system on %s", ellipsoid);
   return base;
@@ -717,11 +715,11 @@ std::string EPSGTranslator::exportWKT(const Kprj_ProParameters& pro, const std::
   if (kcvt_UnitsFactor(unitsName.c_str(), &factor) != KCVT_LINEAR)
     fail("Projected units %s are not a length", unitsName.c_str());
   PjPtr conversion = hostToConversion(context_, pro);
-  PjPtr cs(proj_create_cartesian_2D_cs(context_, PJ_CART2D_EASTING_NORTHING, unitsName.c_str(),
-                                       factor));
-  PjPtr crs(cs ? proj_create_projected_crs(context_, "unknown", base.get(), conversion.get(),
-                                           cs.get())
-               : nullptr);
+  PjPtr cs(
+      proj_create_cartesian_2D_cs(context_, PJ_CART2D_EASTING_NORTHING, unitsName.c_str(), factor));
+  PjPtr crs(
+      cs ? proj_create_projected_crs(context_, "unknown", base.get(), conversion.get(), cs.get())
+         : nullptr);
   if (!crs) fail("PROJ could not build the system of the %s record", name);
   return wktOf(context_, crs.get());
 }

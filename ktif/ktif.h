@@ -286,7 +286,8 @@ KTIF_API void ktif_AvailableTags(const char* path, uint64_t offset, uint32_t** t
                                  uint64_t* count, Kerr_Report** err);
 /* The value of a tag as text (the caller frees it), its count and type; null
  * when the tag is absent or unreadable. A type whose values have no text
- * (IFD, IFD8, unknown types) gives an empty text. */
+ * (IFD, IFD8, unknown types) gives an empty text, "{ }" for several values.
+ * ASCII characters are appended one by one, so NULs add nothing. */
 KTIF_API char* ktif_GetTagValue(const char* path, uint64_t offset, int32_t tag, uint64_t* count,
                                 uint32_t* type, Kerr_Report** err);
 /* A listing of the first directory and the GeoKeys on the host's text

@@ -179,9 +179,10 @@ bool directoryRead(const char* path, uint64_t offset, DirFile* dir,
 
 char* ktif_GetFieldValue(int32_t byteOrder, const Ktif_Field* field, Kerr_Report** err) {
   KerrFrame frame("ktif_GetFieldValue", err);
-  if (field == nullptr || (field->count != 0 && field->data == nullptr))
+  const uint64_t size = dirTypeSize(field != nullptr ? field->type : 0);
+  // Types without a value size have no data to point at.
+  if (field == nullptr || (size != 0 && field->count != 0 && field->data == nullptr))
     return frame.fail(__LINE__, "Args"), nullptr;
-  const uint64_t size = dirTypeSize(field->type);
   if (size != 0 && field->size / size < std::min(field->count, kMaxValues))
     return frame.fail(__LINE__, "Args"), nullptr;
   const auto* data = static_cast<const uint8_t*>(field->data);

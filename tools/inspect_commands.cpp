@@ -40,7 +40,8 @@ class FieldNames {
     if (tiff_ != nullptr) TIFFCleanup(tiff_);
   }
   std::string operator()(uint32_t tag) const {
-    const TIFFField* field = tiff_ != nullptr ? TIFFFieldWithTag(tiff_, tag) : nullptr;
+    // TIFFFindField, unlike TIFFFieldWithTag, says nothing of unknown tags.
+    const TIFFField* field = tiff_ != nullptr ? TIFFFindField(tiff_, tag, TIFF_ANY) : nullptr;
     const char* name = field != nullptr ? TIFFFieldName(field) : nullptr;
     return name != nullptr ? name : "Tag " + std::to_string(tag);
   }
@@ -67,7 +68,14 @@ uint64_t firstDirectoryOffset(const std::string& path) {
   return high << 32 | low;
 }
 
+// The library's own text output (a "<no type>" marker, say) goes to stderr,
+// so that stdout holds only the listing.
+void toStandardError(const char* text, void*) {
+  std::fputs(text, stderr);
+}
+
 int tagsRun(const TagsOptions& o) {
+  kfio_SetPrintfSink(toStandardError, nullptr);
   Kerr_Report* err = nullptr;
   uint32_t* tags = nullptr;
   uint64_t count = 0;

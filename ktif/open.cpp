@@ -1,5 +1,6 @@
 // Opening a file and selecting an image: the common opener, image counting
 // past reduced-resolution copies, handle lists, image names, and closing.
+#include "fax.h"
 #include "ktif_internal.h"
 
 #include <cstring>
@@ -210,6 +211,9 @@ Ktif_File* openerRun(const char* path, const char* mode, int64_t indexOrOffset,
   }
   if (!ok) return nullptr;
   RBBlockSizeSet(handle);
+  // Bilevel CCITT strips read one row per block take the library's decoder.
+  if (handle->rbBlockHeight == 1 && handle->rbBlockWidth == handle->width && !handle->writeMode)
+    handle->faxState = faxStateCreate(handle);
   return owner.release();
 }
 

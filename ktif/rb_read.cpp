@@ -12,6 +12,7 @@
 #include "kerr_guard.h"
 #include "kfio.h"
 #include "kmsc.h"
+#include "fax.h"
 #include "ktif_internal.h"
 
 namespace {
@@ -243,9 +244,15 @@ void ktif_RBRasterRead(Ktif_File* handle, int32_t layer, int32_t rbRow, int32_t 
     RBSetup(handle, layer, frame.slot());
     if (frame.hasReport()) return frame.calleeFailed(__LINE__, "RBSetup");
     if (handle->faxState) {
-      /* Bilevel CCITT strips are decoded row by row; that decoder is not part
-       * of this build. */
-      return frame.fail(__LINE__, "RBReadFunc1Bit failed");
+      /* Bilevel CCITT strips are decoded row by row, one row per block;
+       * blocks past the image read as zeros, complemented for WhiteIsZero as
+       * on every other road. */
+      if (rbColumn != 0 || rbRow >= handle->height)
+        return void(
+            std::memset(buffer, handle->photometric == 0 ? 1 : 0, size_t(rbWidth * rbHeight)));
+      RBReadFunc1Bit(rbRow, &buffer, frame.slot(), handle);
+      if (frame.hasReport()) frame.calleeFailed(__LINE__, "RBReadFunc1Bit");
+      return;
     }
     if (!handle->cache) return frame.fail(__LINE__, "Invalid Arguments");
 

@@ -253,6 +253,7 @@ void jsonPrint(const InfoOptions& options, const Ktif_File* h, int32_t images,
       {"orientation", h->orientation},
       {"reducedResolutionOffsets", offsets},
       {"hasGeoKeys", ktif_HasGeoKeys(h) != 0},
+      {"faxDecoder", h->faxState != nullptr},
       {"georeferencing", georeferencingJson(georeferencing)},
       {"projection", projectionJson(georeferencing.pro)},
       {"crs", crsJson(h)},
@@ -358,6 +359,7 @@ void plainPrint(const Ktif_File* h, int64_t image, int32_t images,
     }
   }
   std::printf("GeoKeys:      %s\n", ktif_HasGeoKeys(h) ? "yes" : "none");
+  if (h->faxState != nullptr) std::printf("Decoder:      the library's CCITT decoder\n");
   georeferencingPrint(georeferencingOf(h));
   crsPrint(crsJson(h));
 }

@@ -283,8 +283,9 @@ bool row2D(Ktif_FaxDecoder* d, bool* overran) {
       if (!place(a1) || !place(a1 + second)) return false;
       a0 = a1 + second;
     } else {
+      // A change must lie past a0; only the row's first may be at its start.
       const int32_t a1 = b1 + mode - 3;
-      if (a1 < 0 || !place(a1)) return false;
+      if (a1 < 0 || (a0 >= 0 && a1 <= a0) || !place(a1)) return false;
       a0 = a1;
       black = !black;
     }

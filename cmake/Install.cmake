@@ -9,7 +9,7 @@ foreach(internal kerr_frame.h kerr_guard.h kcvt_tables.h kxfr_nodes.h)
   list(REMOVE_ITEM KRASTER_HEADERS ${PROJECT_SOURCE_DIR}/host/${internal})
 endforeach()
 set(KTIF_PUBLIC_HEADERS ${PROJECT_SOURCE_DIR}/ktif/ktif.h ${PROJECT_SOURCE_DIR}/ktif/ktif_export.h
-    ${PROJECT_SOURCE_DIR}/kgtf/kgtf.h)
+    ${PROJECT_SOURCE_DIR}/kgtf/kgtf.h ${PROJECT_SOURCE_DIR}/kgtf/geokey_directory.h)
 
 install(TARGETS korvolog kraster kmodlib kepsg ktif EXPORT ktifTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}

@@ -152,6 +152,21 @@ KTIF_API void kgtf_AvailableKeys(GTIF* gtif, int32_t** keys, int32_t* count, Ker
  * other types. Null, without a report, for a key that is not there. */
 KTIF_API char* kgtf_GetKeyValue(GTIF* gtif, int32_t key, Kerr_Report** err);
 
+/* A GeoKey directory held in memory (the contents of GeoKeyDirectoryTag,
+ * GeoDoubleParamsTag and GeoAsciiParamsTag) to a host map projection, units
+ * name and elevation record, read with the readers of a GeoTIFF file. The
+ * header holds the number of entries; an entry whose values lie outside the
+ * doubles or the text is not found (a notice says so). Without
+ * GTModelTypeGeoKey the first ProjectedCSTypeGeoKey or GeographicTypeGeoKey
+ * entry gives the model type. The outputs are set to null first and belong
+ * to the caller. */
+KTIF_API void kgtf_ConvertCSFromGeoKeysToEPRJ(const unsigned short* header,
+                                              const unsigned short* entries,
+                                              unsigned short doubleCount, const double* doubles,
+                                              unsigned short asciiCount, const char* ascii,
+                                              _kprj_MapProjectionEx** projection, char** unitsName,
+                                              _kprj_ElevationInfo** elevation, Kerr_Report** err);
+
 /* Geodetic code lookups. Names compare without regard to case; the first
  * matching table row wins. */
 /* The GeogGeodeticDatumGeoKey code of a datum name; -1 for null or unknown. */

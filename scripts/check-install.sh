@@ -37,6 +37,9 @@ check() {
 cmake -S "$src" -B "$tmp/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$tmp/prefix" >/dev/null
 cmake --build "$tmp/cmake" >/dev/null
 check find_package "$tmp/cmake/ktif-consumer" "$tmp/sample.tif"
+got=$("$tmp/cmake/ktif-geokeys-consumer" 2>/dev/null)
+[ "$got" = "meters caught" ] || { echo "check-install: C++ consumer printed '$got'" >&2; exit 1; }
+echo "check-install: C++ consumer OK ($got)"
 
 # pkg-config.
 export PKG_CONFIG_PATH="$pcdir"

@@ -1,10 +1,12 @@
 // Feeds GeoKey tag contents (GeoKeyDirectoryTag, GeoDoubleParamsTag and
-// GeoAsciiParamsTag) to the geocoding reader, without a file.
+// GeoAsciiParamsTag) to the geocoding reader, without a file, and the same
+// arrays to the reader of directories held in memory.
 //
 // Input layout: a 16-bit count n, then n 16-bit directory values; a byte m,
 // then m doubles; the rest is the ASCII parameters. Seeds in
 // fuzz/corpus/geokeys: from GDAL's files (make_corpus.sh) and with wrongly
 // typed keys (make_geokey_seeds.py).
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -14,6 +16,7 @@
 #include <geotiffio.h>
 
 #include "geocoding.h"
+#include "kgtf.h"
 #include "kmsc.h"
 
 namespace {
@@ -79,5 +82,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     GTIFFree(gtif);
   }
   ST_Destroy(tags);
+
+  // The same arrays as a directory held in memory; its caller passes as many
+  // entries as the header counts.
+  if (directory.size() >= 4) {
+    uint16_t header[4] = {directory[0], directory[1], directory[2], directory[3]};
+    header[3] = static_cast<uint16_t>(std::min<size_t>(header[3], (directory.size() - 4) / 4));
+    _kprj_MapProjectionEx* projection = nullptr;
+    char* unitsName = nullptr;
+    _kprj_ElevationInfo* elevation = nullptr;
+    Kerr_Report* err = nullptr;
+    kgtf_ConvertCSFromGeoKeysToEPRJ(header, directory.data() + 4,
+                                    static_cast<uint16_t>(doubles.size()), doubles.data(), 0,
+                                    ascii.c_str(), &projection, &unitsName, &elevation, &err);
+    kprj_ProjectionFree(&projection, nullptr);
+    kmsc_HeapFree(unitsName);
+    kprj_ElevationInfoFree(&elevation, nullptr);
+    kerr_DeleteErrorReportEx(&err);
+  }
   return 0;
 }

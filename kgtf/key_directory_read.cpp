@@ -40,7 +40,9 @@ bool entrySet(GTIF* gtif, const DirectoryEntry& e, unsigned short doubleCount,
       return GTIFKeySet(gtif, key, TYPE_SHORT, 1, int(e.offset)) != 0;
     case kDoubleParams:
       if (doubles == nullptr || e.count == 0 || size_t(e.offset) + e.count > doubleCount) break;
-      return GTIFKeySet(gtif, key, TYPE_DOUBLE, e.count, doubles + e.offset) != 0;
+      // libgeotiff takes a single double by value and several by address.
+      return (e.count == 1 ? GTIFKeySet(gtif, key, TYPE_DOUBLE, 1, doubles[e.offset])
+                           : GTIFKeySet(gtif, key, TYPE_DOUBLE, e.count, doubles + e.offset)) != 0;
     case kAsciiParams: {
       if (ascii == nullptr || size_t(e.offset) + e.count > asciiLength) break;
       std::string text(ascii + e.offset, e.count);

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <sstream>
 #include <string>
 
 #include "geokey_directory.h"
 #include "kerr_exception.h"
+#include "geocoding.h"
+#include "geotiff_file.h"
 #include "host_owners.h"
 #include "kgda.h"
 #include "kgtf.h"
@@ -99,6 +102,59 @@ TEST(GeoKeyDirectory, ConvertsThroughTheFileReaders) {
   LegacyHelperTemplate<_kprj_ElevationInfo, KtxtTextA> elevation;
   EXPECT_THROW(broken.GetEPRJ(projection, units, elevation), KerrExceptionA);
   EXPECT_EQ(projection.get(), nullptr);
+}
+
+// The same keys in a file and in a directory read alike: the directory's
+// shorts, doubles and texts reach the readers whole.
+TEST(GeoKeyDirectory, BothRoadsAgree) {
+  const char* keySets[] = {
+      "1024:1 3072:32633",
+      "1024:2 2048:4674",
+      "1024:1 3072:3035",
+      "1024:1 3072:2263",
+      "1024:1 3072:32767 3074:32767 2048:4326 3075:8 3078=45 3079=50 3084=10 3085=40 "
+      "3086=100 3087=200 3076:9002",
+      "1024:1 3072:32767 3074:32767 2048:32767 2050:6742 2054:9102 3075:11 3088=10 3089=52 "
+      "3082=4321000 3083=3210000",
+      "1024:2 2048:32767 2050:32767 2056:32767 2057=6378137 2059=298.257222101",
+  };
+  for (const char* keys : keySets) {
+    SCOPED_TRACE(keys);
+    KgtfGeoKeyDirectoryTag dir;
+    std::istringstream in(keys);
+    for (std::string item; in >> item;) {
+      const size_t at = item.find_first_of(":=");
+      const auto key = static_cast<unsigned short>(std::stoi(item.substr(0, at)));
+      const double value = std::stod(item.substr(at + 1));
+      if (item[at] == ':')
+        dir.addGeoKey(key, static_cast<unsigned short>(value));
+      else
+        doublesAdd(dir, key, {value});
+    }
+    stringsAdd(dir, 1026, {"both roads"});
+    Converted memory(dir);
+    GeoTiffFile file([&](GTIF* g) {
+      geoKeysSet(g, keys);
+      GTIFKeySet(g, GTCitationGeoKey, TYPE_ASCII, 0, "both roads");
+    });
+    char *name = nullptr, *units = nullptr;
+    _kprj_MapProjectionEx* projection = nullptr;
+    Report err;
+    ASSERT_EQ(GeoTIFFGeocodingGet(file.gtif(), &name, &units, &projection, out(err)), 0);
+    const auto* pro = static_cast<const Kprj_ProParameters*>(
+        kprj_MapProjectionCSRGet(projection, KPRJ_FORM_PRO_PARAMETERS));
+    ASSERT_NE(pro, nullptr);
+    ASSERT_NE(memory.pro(), nullptr);
+    EXPECT_EQ(memory.pro()->number, pro->number);
+    EXPECT_EQ(memory.pro()->zone, pro->zone);
+    for (int i = 0; i < 15; ++i) EXPECT_EQ(memory.pro()->parameters[i], pro->parameters[i]) << i;
+    EXPECT_EQ(memory.pro()->spheroid->semiMajor, pro->spheroid->semiMajor);
+    EXPECT_EQ(memory.pro()->spheroid->semiMinor, pro->spheroid->semiMinor);
+    EXPECT_STREQ(memory.units.c_str(), units);
+    kmsc_HeapFree(name);
+    kmsc_HeapFree(units);
+    kprj_ProjectionFree(&projection, nullptr);
+  }
 }
 
 // Entries whose values lie outside the parameters they name are not found.

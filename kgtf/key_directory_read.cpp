@@ -130,6 +130,12 @@ extern "C" void kgtf_ConvertCSFromGeoKeysToEPRJ(const unsigned short* header,
     kmsc_HeapFree(name);
     std::string verticalUnits;
     _kprj_ElevationInfo* info = verticalRead(gtif.get(), &verticalUnits, frame);
+    // Without a coordinate system the vertical system has nothing to stand on.
+    if (info != nullptr && mapProjection == nullptr) {
+      kprj_ElevationInfoFree(&info, nullptr);
+      info = kprj_ElevationInfoCreateByName("Undefined", "Undefined", verticalUnits.c_str(),
+                                            "height", frame.slot());
+    }
     if (info == nullptr) {
       kmsc_HeapFree(units);
       kprj_ProjectionFree(&mapProjection, nullptr);

@@ -104,6 +104,25 @@ TEST(GeoKeyDirectory, ConvertsThroughTheFileReaders) {
   EXPECT_EQ(projection.get(), nullptr);
 }
 
+// The vertical keys give the elevation, with or without a coordinate system.
+TEST(GeoKeyDirectory, VerticalKeysGiveTheElevation) {
+  const struct {
+    bool withSystem;
+    const char *spheroid, *datum;
+  } cases[] = {{true, "WGS 84", "NAVD 88 (CONTUS) (GEOID99)"}, {false, "Undefined", "Undefined"}};
+  for (const auto& c : cases) {
+    KgtfGeoKeyDirectoryTag dir;
+    if (c.withSystem) dir.addGeoKey(2048, 4326);
+    dir.addGeoKey(4096, 5103);
+    dir.addGeoKey(4099, 9002);
+    Converted got(dir);
+    ASSERT_NE(got.elevation.get(), nullptr);
+    EXPECT_STREQ(got.elevation->spheroidName.narrow, c.spheroid);
+    EXPECT_STREQ(got.elevation->datumName.narrow, c.datum);
+    EXPECT_STREQ(got.elevation->unitsName.narrow, "international_feet");
+  }
+}
+
 // The same keys in a file and in a directory read alike: the directory's
 // shorts, doubles and texts reach the readers whole.
 TEST(GeoKeyDirectory, BothRoadsAgree) {

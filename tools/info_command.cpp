@@ -358,7 +358,7 @@ void plainPrint(const Ktif_File* h, int64_t image, int32_t images,
                     static_cast<unsigned long long>(overview.offset));
     }
   }
-  std::printf("GeoKeys:      %s\n", ktif_HasGeoKeys(h) ? "yes" : "none");
+  std::printf("Key directory: %s\n", ktif_HasGeoKeys(h) ? "yes" : "none");
   if (h->faxState != nullptr) std::printf("Decoder:      the library's CCITT decoder\n");
   georeferencingPrint(georeferencingOf(h));
   crsPrint(crsJson(h));

@@ -38,7 +38,7 @@ std::vector<unsigned char> stripData(uint32_t y) {
 
 TEST(KtifBlocks, NumbersAndSizes) {
   TempFile tiled("tiled"), strips("strips");
-  TiffImageSpec t = tiffImage(1000, 700, 8, 2, 256), s = tiffImage(64, 100, 8, 2, 0, 32);
+  TiffImageLayout t = tiffImage(1000, 700, 8, 2, 256), s = tiffImage(64, 100, 8, 2, 0, 32);
   t.planarConfig = s.planarConfig = 2;
   tiffBuilderWrite(tiled.path(), {t});
   tiffBuilderWrite(strips.path(), {s});
@@ -116,7 +116,7 @@ TEST(KtifBlocks, JpegYCbCrIsDeliveredAsRgbTopRowFirst) {
     // Strips of 16 rows leave a last strip of 8; tiles stay whole, as JPEG
     // rings at the zeros that pad a partial tile.
     TempFile file("jpeg_rgb");
-    TiffImageSpec layout =
+    TiffImageLayout layout =
         tiffImage(32, tiled ? 48 : 40, 8, 3, tiled ? 16 : 0, 16, COMPRESSION_JPEG);
     layout.photometric = 6, layout.value = ramp;
     tiffBuilderWrite(file.path(), {layout});

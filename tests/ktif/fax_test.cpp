@@ -22,12 +22,12 @@ double bilevel(int, uint32_t x, uint32_t y) {
   return x < 40 ? double((h >> 7) & 1) : double(((x + 3 * y) / 97) & 1);
 }
 
-TiffImageSpec faxImage(uint32_t width, uint32_t height, uint16_t compression, uint16_t photometric,
-                       uint32_t rows) {
-  TiffImageSpec spec = tiffImage(width, height, 1, 1, 0, rows, compression);
-  spec.photometric = photometric;
-  spec.value = bilevel;
-  return spec;
+TiffImageLayout faxImage(uint32_t width, uint32_t height, uint16_t compression,
+                         uint16_t photometric, uint32_t rows) {
+  TiffImageLayout layout = tiffImage(width, height, 1, 1, 0, rows, compression);
+  layout.photometric = photometric;
+  layout.value = bilevel;
+  return layout;
 }
 
 TEST(Fax, RowsReadAsWritten) {
@@ -42,11 +42,11 @@ TEST(Fax, RowsReadAsWritten) {
                            std::to_string(photometric) + " width " + std::to_string(width);
         SCOPED_TRACE(what);
         TempFile file("fax");
-        TiffImageSpec spec = faxImage(width, height, compression, photometric, rows);
-        tiffBuilderWrite(file.path(), {spec});
+        TiffImageLayout layout = faxImage(width, height, compression, photometric, rows);
+        tiffBuilderWrite(file.path(), {layout});
         KtifHandle h = ktifOpenOrFail(file.path());
         ASSERT_NE(h->faxState, nullptr);
-        expectWholeImage(h.get(), spec, what);
+        expectWholeImage(h.get(), layout, what);
       }
 }
 
@@ -114,8 +114,8 @@ TEST(Fax, MakeUpCodesAndOverruns) {
 // Rows in order decode once each; going back restarts at the strip start.
 TEST(Fax, ForwardDecodingAndRestarts) {
   TempFile file("forward");
-  TiffImageSpec spec = faxImage(64, 12, COMPRESSION_CCITTFAX4, 1, 12);
-  tiffBuilderWrite(file.path(), {spec});
+  TiffImageLayout layout = faxImage(64, 12, COMPRESSION_CCITTFAX4, 1, 12);
+  tiffBuilderWrite(file.path(), {layout});
   KtifHandle h = ktifOpenOrFail(file.path());
   ASSERT_NE(h->faxState, nullptr);
   std::vector<uint8_t> row(64);
@@ -130,18 +130,18 @@ TEST(Fax, ForwardDecodingAndRestarts) {
   EXPECT_EQ(read(2), 3);
   EXPECT_EQ(read(2), 3);  // the same row: not decoded again
   EXPECT_EQ(read(1), 2);  // back: rows 0 and 1 from the strip start
-  for (uint32_t x = 0; x < 64; ++x) ASSERT_EQ(row[x], expectedSample(spec, 0, x, 1));
+  for (uint32_t x = 0; x < 64; ++x) ASSERT_EQ(row[x], expectedSample(layout, 0, x, 1));
 }
 
 TEST(Fax, OtherImagesKeepTheLibtiffRoad) {
   const struct {
     const char* what;
-    TiffImageSpec spec;
+    TiffImageLayout layout;
   } cases[] = {
       {"Group 3", faxImage(32, 4, COMPRESSION_CCITTFAX3, 0, 4)},
       {"tiles",
        [] {
-         TiffImageSpec s = tiffImage(32, 32, 1, 1, 16, 16, COMPRESSION_CCITTFAX4);
+         TiffImageLayout s = tiffImage(32, 32, 1, 1, 16, 16, COMPRESSION_CCITTFAX4);
          s.value = bilevel;
          return s;
        }()},
@@ -150,14 +150,14 @@ TEST(Fax, OtherImagesKeepTheLibtiffRoad) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     TempFile file("other");
-    tiffBuilderWrite(file.path(), {c.spec});
+    tiffBuilderWrite(file.path(), {c.layout});
     KtifHandle h = ktifOpenOrFail(file.path());
     EXPECT_EQ(h->faxState, nullptr);
-    expectWholeImage(h.get(), c.spec, c.what);
+    expectWholeImage(h.get(), c.layout, c.what);
   }
   // A state on an image of another compression is refused.
   TempFile file("g3");
-  TiffImageSpec g3 = faxImage(32, 4, COMPRESSION_CCITTFAX3, 0, 4);
+  TiffImageLayout g3 = faxImage(32, 4, COMPRESSION_CCITTFAX3, 0, 4);
   tiffBuilderWrite(file.path(), {g3});
   KtifHandle h = ktifOpenOrFail(file.path());
   h->faxState = new Ktif_FaxState();

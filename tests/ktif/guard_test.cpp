@@ -15,7 +15,7 @@ namespace {
 
 TEST(ExportGuard, OpeningAndReadingSurviveEveryAllocationFailure) {
   TempFile file("guard_open");
-  TiffImageSpec image;
+  TiffImageLayout image;
   image.compression = 5;  // LZW: the read decodes through the block cache
   image.rowsPerStrip = 8;
   tiffBuilderWrite(file.path(), {image});

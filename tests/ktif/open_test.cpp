@@ -22,8 +22,8 @@ std::vector<std::string> openFailure(const std::string& path, int64_t index = 0)
   return reportMessages(err.get());
 }
 
-TiffImageSpec sized(uint32_t width, uint32_t height, int64_t subfileType = -1) {
-  TiffImageSpec layout = tiffImage(width, height);
+TiffImageLayout sized(uint32_t width, uint32_t height, int64_t subfileType = -1) {
+  TiffImageLayout layout = tiffImage(width, height);
   layout.newSubfileType = subfileType;
   return layout;
 }
@@ -119,7 +119,7 @@ TEST(KtifOpen, ReducedResolutionDirectoriesAreNotImages) {
 
 TEST(KtifOpen, HandleListsAndNames) {
   TempFile file("lists");
-  TiffImageSpec rgb = tiffImage(40, 30, 8, 3), overview = tiffImage(20, 15, 8, 3);
+  TiffImageLayout rgb = tiffImage(40, 30, 8, 3), overview = tiffImage(20, 15, 8, 3);
   rgb.description = "Forty characters of description, exactly";
   overview.newSubfileType = 1;
   tiffBuilderWrite(file.path(), {rgb, overview, tiffImage(10, 10, 8, 2)});
@@ -151,7 +151,7 @@ TEST(KtifParameters, PixelTypesAndGeometry) {
                {16, 2, 6}, {16, 3, 5}, {32, 1, 7}, {32, 2, 8}, {32, 3, 9}, {64, 3, 10}};
   for (const Case& c : cases) {
     TempFile file("ptype");
-    TiffImageSpec layout = tiffImage(1000, 700, c.bits, 1, 256);
+    TiffImageLayout layout = tiffImage(1000, 700, c.bits, 1, 256);
     layout.sampleFormat = c.format;
     tiffBuilderWrite(file.path(), {layout});
     KtifHandle h = ktifOpenOrFail(file.path());
@@ -170,14 +170,14 @@ TEST(KtifParameters, PixelTypesAndGeometry) {
 
 TEST(KtifParameters, StripsRangesColourMapAndPartialStrips) {
   TempFile file("params");
-  TiffImageSpec strips = tiffImage(6000, 10, 8, 3, 0, 3);
+  TiffImageLayout strips = tiffImage(6000, 10, 8, 3, 0, 3);
   strips.writeMinMax = true;
   strips.minValue = 5;
   strips.maxValue = 200;
-  TiffImageSpec palette = tiffImage(8, 8, 4);
+  TiffImageLayout palette = tiffImage(8, 8, 4);
   palette.photometric = 3;
   for (int i = 0; i < 3 * 16; ++i) palette.colorMap.push_back(static_cast<uint16_t>(i * 1000));
-  TiffImageSpec narrow = strips;
+  TiffImageLayout narrow = strips;
   narrow.width = 5499;
   tiffBuilderWrite(file.path(), {strips, palette, narrow});
 

@@ -19,15 +19,15 @@
 
 namespace {
 
-KtifHandle writeAndOpen(const TempFile& file, const TiffImageSpec& layout) {
+KtifHandle writeAndOpen(const TempFile& file, const TiffImageLayout& layout) {
   tiffBuilderWrite(file.path(), {layout});
   return ktifOpenOrFail(file.path());
 }
 
 TEST(KtifRasterBuffer, BlockSizeRules) {
   // Layout, preferences, then the block width, height and partial-strip mode chosen.
-  const TiffImageSpec wide = tiffImage(5500, 10, 8, 3, 0, 1);  // read directly by default
-  const std::tuple<TiffImageSpec, std::vector<const char*>, int32_t, int32_t, int32_t> cases[] = {
+  const TiffImageLayout wide = tiffImage(5500, 10, 8, 3, 0, 1);  // read directly by default
+  const std::tuple<TiffImageLayout, std::vector<const char*>, int32_t, int32_t, int32_t> cases[] = {
       {tiffImage(2000, 300, 8, 1, 0, 100), {}, 2000, 60, 0},  // 65 rows, 5 pieces
       {tiffImage(600, 600, 8, 1, 512, 512), {}, 362, 362, 0},
       {tiffImage(600, 600, 4, 1, 512, 512), {}, 368, 356, 0},
@@ -54,10 +54,10 @@ TEST(KtifRasterBuffer, BlockSizeRules) {
 }
 
 TEST(KtifRasterBuffer, ReadsMatchTheStoredImage) {
-  TiffImageSpec planes = tiffImage(130, 90, 16, 3, 64, 32), white = tiffImage(90, 60, 8, 1, 0, 8);
+  TiffImageLayout planes = tiffImage(130, 90, 16, 3, 64, 32), white = tiffImage(90, 60, 8, 1, 0, 8);
   planes.planarConfig = 2, white.photometric = 0;
   // What, layout, and the raster-buffer block size (0: as chosen at open).
-  const std::tuple<const char*, TiffImageSpec, int32_t, int32_t> cases[] = {
+  const std::tuple<const char*, TiffImageLayout, int32_t, int32_t> cases[] = {
       {"four tiles and past the edge", tiffImage(300, 200, 8, 1, 128, 128), 256, 256},
       {"tile passed straight through", tiffImage(150, 100, 8, 1, 64, 64), 0, 0},
       {"interleaved RGB", tiffImage(200, 150, 8, 3, 64, 32), 100, 70},
@@ -79,7 +79,7 @@ TEST(KtifRasterBuffer, ReadsMatchTheStoredImage) {
 
 TEST(KtifRasterBuffer, SequentialReadDecodesEachBlockOnceDespiteEviction) {
   TempFile file("rb_evict");
-  const TiffImageSpec layout = tiffImage(1280, 320, 8, 1, 64, 32, 8);  // 20 x 10 tiles
+  const TiffImageLayout layout = tiffImage(1280, 320, 8, 1, 64, 32, 8);  // 20 x 10 tiles
   KtifHandle h = writeAndOpen(file, layout);
   ASSERT_NE(h, nullptr);
   h->rbBlockWidth = 100, h->rbBlockHeight = 70;
@@ -99,7 +99,7 @@ TEST(KtifRasterBuffer, SequentialReadDecodesEachBlockOnceDespiteEviction) {
 
 TEST(KtifRasterBuffer, PerLayerBlockIsStoredToItsOwnLayer) {
   TempFile file("rb_write");
-  TiffImageSpec layout = tiffImage(128, 64, 8, 3, 64, 64);
+  TiffImageLayout layout = tiffImage(128, 64, 8, 3, 64, 64);
   layout.planarConfig = 2;
   tiffBuilderWrite(file.path(), {layout});
   {
@@ -123,7 +123,7 @@ TEST(KtifRasterBuffer, PerLayerBlockIsStoredToItsOwnLayer) {
 }
 
 TEST(KtifRasterBuffer, WideStripsReadDirectlyAndOncePerBlock) {
-  const TiffImageSpec layout = tiffImage(5500, 300, 8, 3, 0, 7);  // 5 x 2 blocks of 1280 x 256
+  const TiffImageLayout layout = tiffImage(5500, 300, 8, 3, 0, 7);  // 5 x 2 blocks of 1280 x 256
   // Whole rows of a raster-buffer row are held when they fit; taller blocks
   // are read row by row, only their own columns.
   for (bool band : {true, false}) {
@@ -200,7 +200,7 @@ TEST(KtifRasterBuffer, WideStripsReadOnlyWhatTheirByteCountsHold) {
 TEST(KtifRasterBuffer, WideYCbCrIsDeliveredAsRgbNotAsStored) {
   // Every stored byte is 200: as stored each layer would read 200, as RGB the
   // colour is far from grey.
-  TiffImageSpec layout = tiffImage(5500, 8, 8, 3, 0, 8);
+  TiffImageLayout layout = tiffImage(5500, 8, 8, 3, 0, 8);
   layout.photometric = 6;
   layout.value = [](int, uint32_t, uint32_t) { return 200.0; };
   TempFile file("rb_ycbcr");
@@ -234,7 +234,7 @@ TEST(KtifRasterBuffer, NotHandledWarningsAppearOncePerProcess) {
   // Through a read: a 4-bit raster-buffer block starting at an odd pixel
   // inside a tile gets that part zero-filled, and the warning once.
   TempFile file("rb_offset");
-  const TiffImageSpec layout = tiffImage(200, 64, 4, 1, 64, 32);
+  const TiffImageLayout layout = tiffImage(200, 64, 4, 1, 64, 32);
   KtifHandle h = writeAndOpen(file, layout);
   h->rbBlockWidth = 51, h->rbBlockHeight = 32;
   std::vector<unsigned char> buffer(51 * 32);

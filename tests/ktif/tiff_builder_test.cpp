@@ -13,7 +13,7 @@
 namespace {
 
 // Sample `i` of a decoded block row (little-endian host), as the builder's value.
-double sampleAt(const TiffImageSpec& s, const unsigned char* row, uint64_t i) {
+double sampleAt(const TiffImageLayout& s, const unsigned char* row, uint64_t i) {
   const uint16_t bits = s.bitsPerSample;
   uint64_t v = 0;
   if (bits % 8 == 0)
@@ -34,7 +34,7 @@ TEST(TiffBuilder, LibtiffReadsBackRepresentativeLayouts) {
       {1, 1, 1, 1, 0, 1},  {4, 1, 3, 1, 1, 5},  {16, 2, 3, 2, 0, 8},
       {32, 3, 1, 1, 1, 1}, {32, 1, 2, 1, 0, 1},
   };
-  std::vector<TiffImageSpec> layouts;
+  std::vector<TiffImageLayout> layouts;
   for (const auto& k : kinds) {
     layouts.push_back(tiffImage(37, 29, k[0], k[2], k[4] ? 16 : 0, 16, k[5]));
     layouts.back().sampleFormat = k[1], layouts.back().planarConfig = k[3];
@@ -45,7 +45,7 @@ TEST(TiffBuilder, LibtiffReadsBackRepresentativeLayouts) {
   ASSERT_NE(owner, nullptr);
   TIFF* tif = owner.get();
   for (size_t i = 0; i < layouts.size(); ++i) {
-    const TiffImageSpec& s = layouts[i];
+    const TiffImageLayout& s = layouts[i];
     ASSERT_TRUE(TIFFSetDirectory(tif, static_cast<tdir_t>(i)));
     // The pattern must vary, or the comparison below proves little.
     EXPECT_NE(tiffBuilderPattern(s, 0, 1, 0), tiffBuilderPattern(s, 0, 0, 0));

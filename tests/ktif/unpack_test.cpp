@@ -88,7 +88,7 @@ TEST(KtifUnpack, RasterReadDeliversTheHostLayout) {
                                {4, 2, 1, 1, 1, 1}, {1, 1, 1, 1, 0, 1},  {16, 1, 1, 0, 0, 1},
                                {32, 2, 1, 1, 1, 3}};
   for (const auto& k : kinds) {
-    TiffImageSpec layout = tiffImage(37, 20, k[0], k[1], k[3] ? 16 : 0, k[3] ? 16 : 7);
+    TiffImageLayout layout = tiffImage(37, 20, k[0], k[1], k[3] ? 16 : 0, k[3] ? 16 : 7);
     layout.planarConfig = k[2], layout.photometric = k[4], layout.sampleFormat = k[5];
     TempFile file("raster_read");
     tiffBuilderWrite(file.path(), {layout});

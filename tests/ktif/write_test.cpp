@@ -20,7 +20,7 @@ namespace {
 
 // A handle on an empty file at `path`, described like `layout`, ready for
 // ktif_CreateBaseLineTIFF with a null path.
-KtifHandle emptyHandle(const std::string& path, const TiffImageSpec& layout) {
+KtifHandle emptyHandle(const std::string& path, const TiffImageLayout& layout) {
   std::ofstream(path, std::ios::trunc).close();
   Report err;
   KtifHandle h(ktif_Open(path.c_str(), "w", out(err)));
@@ -55,7 +55,7 @@ KtifHandle emptyHandle(const std::string& path, const TiffImageSpec& layout) {
 // must read back: layers outermost, as a host fills one band after another,
 // or every layer of a block before the next block (`blockMajor`), as the
 // block writer of interleaved images needs them.
-void writeWholeImage(Ktif_File** h, const TiffImageSpec& layout, bool blockMajor,
+void writeWholeImage(Ktif_File** h, const TiffImageLayout& layout, bool blockMajor,
                      const std::string& what) {
   const int64_t w = (*h)->rbBlockWidth, rbh = (*h)->rbBlockHeight, bytes = (*h)->bytesPerSample;
   const int64_t rows = (layout.height + rbh - 1) / rbh, columns = (layout.width + w - 1) / w;
@@ -78,13 +78,13 @@ void writeWholeImage(Ktif_File** h, const TiffImageSpec& layout, bool blockMajor
 
 struct RoundTrip {
   const char* what;
-  TiffImageSpec layout;
+  TiffImageLayout layout;
   int32_t rbWidth, rbHeight;  // 0: the TIFF block
   bool rbWrite;
 };
 
-TiffImageSpec with(TiffImageSpec layout, uint16_t photometric, uint16_t planar = 1,
-                   uint16_t format = 1) {
+TiffImageLayout with(TiffImageLayout layout, uint16_t photometric, uint16_t planar = 1,
+                     uint16_t format = 1) {
   layout.photometric = photometric;
   layout.planarConfig = planar;
   layout.sampleFormat = format;
@@ -134,7 +134,7 @@ TEST(KtifWrite, WhatIsWrittenReadsBack) {
 TEST(KtifWrite, ReadAfterWriteSeesTheWrittenBlock) {
   // 4-bit interleaved layers are read through the one-block interleave
   // cache, which must not keep the block as it was before the write.
-  TiffImageSpec layout = with(tiffImage(16, 16, 4, 3, 16), 2);
+  TiffImageLayout layout = with(tiffImage(16, 16, 4, 3, 16), 2);
   TempFile file("write_then_read");
   KtifHandle h = emptyHandle(file.path(), layout);
   h->rbWrite = 1;
@@ -179,7 +179,7 @@ CreatedTags createdTags(const std::string& path) {
 TEST(KtifWrite, CreationTags) {
   struct Case {
     const char* what;
-    TiffImageSpec layout;
+    TiffImageLayout layout;
     int32_t pixelType;  // -1: as the layout says
     uint16_t extraSamples;
   } cases[] = {
@@ -216,7 +216,7 @@ TEST(KtifWrite, CreationTags) {
 
 TEST(KtifWrite, CreationRules) {
   TempFile file("create_rules");
-  const TiffImageSpec layout = with(tiffImage(32, 32, 8, 3, 16), 2);
+  const TiffImageLayout layout = with(tiffImage(32, 32, 8, 3, 16), 2);
 
   // BigTIFF comes only with the null path; JPEG-as-RGB is stored as YCbCr
   // with the handle's quality.
@@ -238,7 +238,7 @@ TEST(KtifWrite, CreationRules) {
 
   // With a path, the new handle owns copies: closing the template leaves its
   // colour map whole. The copy is never BigTIFF.
-  TiffImageSpec palette = tiffImage(16, 16, 8);
+  TiffImageLayout palette = tiffImage(16, 16, 8);
   palette.photometric = PHOTOMETRIC_PALETTE;
   for (int i = 0; i < 3 * 256; ++i) palette.colorMap.push_back(uint16_t(i * 85));
   TempFile source("create_palette_source"), copy("create_palette_copy");

@@ -41,7 +41,7 @@ inline std::vector<uint64_t> ktifReadLayer(Ktif_File* h, int layer) {
 // What the host must see of a builder image: the stored sample inside the
 // image, 0 beyond it (the builder stores 0 there too), complemented for
 // WhiteIsZero.
-inline uint64_t expectedSample(const TiffImageSpec& layout, int layer, int64_t x, int64_t y) {
+inline uint64_t expectedSample(const TiffImageLayout& layout, int layer, int64_t x, int64_t y) {
   uint64_t v = 0;
   if (x < layout.width && y < layout.height)
     v = tiffBuilderStored(layout, layer, uint32_t(x), uint32_t(y));
@@ -51,7 +51,7 @@ inline uint64_t expectedSample(const TiffImageSpec& layout, int layer, int64_t x
 
 // Reads every raster-buffer block of every layer, one block row and column
 // beyond the image too, and compares each element with expectedSample.
-inline void expectWholeImage(Ktif_File* h, const TiffImageSpec& layout, const std::string& what) {
+inline void expectWholeImage(Ktif_File* h, const TiffImageLayout& layout, const std::string& what) {
   const int64_t w = h->rbBlockWidth, rbh = h->rbBlockHeight, bytes = h->bytesPerSample;
   std::vector<unsigned char> buffer(size_t(w * rbh * bytes));
   for (int layer = 0; layer < layout.samplesPerPixel; ++layer)

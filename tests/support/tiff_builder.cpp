@@ -17,13 +17,13 @@ uint64_t patternSeed(int layer, uint32_t x, uint32_t y) {
   return uint64_t(layer) * 1009u + uint64_t(x) * 131u + uint64_t(y) * 7919u;
 }
 
-uint32_t stripRows(const TiffImageSpec& layout) {
+uint32_t stripRows(const TiffImageLayout& layout) {
   return layout.rowsPerStrip == 0 ? std::max<uint32_t>(layout.height, 1) : layout.rowsPerStrip;
 }
 
 // The stored bit pattern of one sample value: floats as their IEEE bits,
 // integers (signed ones as two's complement) cut to the bit depth.
-uint64_t encodeSample(const TiffImageSpec& layout, double value) {
+uint64_t encodeSample(const TiffImageLayout& layout, double value) {
   const uint16_t bits = layout.bitsPerSample;
   if (layout.sampleFormat == 3 && bits == 32) {
     const float f = float(value);
@@ -60,7 +60,7 @@ void putSample(unsigned char* row, uint64_t index, uint16_t bits, uint64_t v) {
 // Fills one block (blockW x blockH pixels at x0, y0) of the given plane
 // (sample index for planar 2, -1 for all samples interleaved). Pixels outside
 // the image stay zero.
-void fillBlock(const TiffImageSpec& layout, std::vector<unsigned char>& buffer, uint32_t x0,
+void fillBlock(const TiffImageLayout& layout, std::vector<unsigned char>& buffer, uint32_t x0,
                uint32_t y0, uint32_t blockW, uint32_t blockH, int plane) {
   const int samples = plane < 0 ? layout.samplesPerPixel : 1;
   const uint64_t rowBytes = (uint64_t(blockW) * samples * layout.bitsPerSample + 7) / 8;
@@ -76,7 +76,7 @@ void fillBlock(const TiffImageSpec& layout, std::vector<unsigned char>& buffer, 
       }
 }
 
-bool setFields(TIFF* tif, const TiffImageSpec& layout) {
+bool setFields(TIFF* tif, const TiffImageLayout& layout) {
   bool ok = true;
   auto set = [&](int rc) { ok = ok && rc == 1; };
   set(TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, layout.width));
@@ -125,7 +125,7 @@ bool setFields(TIFF* tif, const TiffImageSpec& layout) {
   return ok;
 }
 
-bool writeImage(TIFF* tif, const TiffImageSpec& layout) {
+bool writeImage(TIFF* tif, const TiffImageLayout& layout) {
   if (layout.bitsPerSample < 1 || layout.bitsPerSample > 64 || layout.samplesPerPixel < 1) {
     ADD_FAILURE() << "the builder writes 1 to 64 bits and at least one sample";
     return false;
@@ -165,9 +165,9 @@ bool writeImage(TIFF* tif, const TiffImageSpec& layout) {
 
 }  // namespace
 
-TiffImageSpec tiffImage(uint32_t width, uint32_t height, uint16_t bits, uint16_t samples,
-                        uint32_t tileWidth, uint32_t rows, uint16_t compression) {
-  TiffImageSpec layout;
+TiffImageLayout tiffImage(uint32_t width, uint32_t height, uint16_t bits, uint16_t samples,
+                          uint32_t tileWidth, uint32_t rows, uint16_t compression) {
+  TiffImageLayout layout;
   layout.width = width, layout.height = height, layout.bitsPerSample = bits;
   layout.samplesPerPixel = samples, layout.photometric = samples == 3 ? 2 : 1;
   layout.tiled = tileWidth != 0, layout.tileWidth = tileWidth;
@@ -176,7 +176,7 @@ TiffImageSpec tiffImage(uint32_t width, uint32_t height, uint16_t bits, uint16_t
   return layout;
 }
 
-double tiffBuilderPattern(const TiffImageSpec& layout, int layer, uint32_t x, uint32_t y) {
+double tiffBuilderPattern(const TiffImageLayout& layout, int layer, uint32_t x, uint32_t y) {
   const uint64_t seed = patternSeed(layer, x, y);
   const uint16_t bits = layout.bitsPerSample;
   if (bits == 0) return 0;
@@ -190,19 +190,19 @@ double tiffBuilderPattern(const TiffImageSpec& layout, int layer, uint32_t x, ui
   return double(v);
 }
 
-uint64_t tiffBuilderStored(const TiffImageSpec& layout, int layer, uint32_t x, uint32_t y) {
+uint64_t tiffBuilderStored(const TiffImageLayout& layout, int layer, uint32_t x, uint32_t y) {
   return encodeSample(
       layout, layout.value ? layout.value(layer, x, y) : tiffBuilderPattern(layout, layer, x, y));
 }
 
-void tiffBuilderWrite(const std::string& path, const std::vector<TiffImageSpec>& images,
+void tiffBuilderWrite(const std::string& path, const std::vector<TiffImageLayout>& images,
                       bool bigTiff) {
   Tiff tif(TIFFOpen(path.c_str(), bigTiff ? "w8" : "w"));
   if (tif == nullptr) {
     ADD_FAILURE() << "TIFFOpen failed for " << path;
     return;
   }
-  for (const TiffImageSpec& layout : images)
+  for (const TiffImageLayout& layout : images)
     if (!writeImage(tif.get(), layout)) break;
 }
 

@@ -17,7 +17,7 @@ struct TiffCloser {
 };
 using Tiff = std::unique_ptr<TIFF, TiffCloser>;
 
-struct TiffImageSpec {
+struct TiffImageLayout {
   uint32_t width = 64;
   uint32_t height = 48;
   uint16_t samplesPerPixel = 1;
@@ -42,19 +42,19 @@ struct TiffImageSpec {
 // A layout of `samples` samples (three are RGB) in tiles of tileWidth x rows
 // (rows 0: square tiles), or in strips of `rows` rows (0: one strip) when
 // tileWidth is 0.
-TiffImageSpec tiffImage(uint32_t width, uint32_t height, uint16_t bits = 8, uint16_t samples = 1,
-                        uint32_t tileWidth = 0, uint32_t rows = 0, uint16_t compression = 1);
+TiffImageLayout tiffImage(uint32_t width, uint32_t height, uint16_t bits = 8, uint16_t samples = 1,
+                          uint32_t tileWidth = 0, uint32_t rows = 0, uint16_t compression = 1);
 
 // The pattern the default `value` uses, reduced to the bit depth.
-double tiffBuilderPattern(const TiffImageSpec& layout, int layer, uint32_t x, uint32_t y);
+double tiffBuilderPattern(const TiffImageLayout& layout, int layer, uint32_t x, uint32_t y);
 
 // The bits the builder stores for (layer, x, y): the pattern encoded in the
 // layout's sample format and bit depth.
-uint64_t tiffBuilderStored(const TiffImageSpec& layout, int layer, uint32_t x, uint32_t y);
+uint64_t tiffBuilderStored(const TiffImageLayout& layout, int layer, uint32_t x, uint32_t y);
 
 // Writes the images as consecutive directories of one file (BigTIFF when
 // `bigTiff`). Fails the current test on a libtiff error.
-void tiffBuilderWrite(const std::string& path, const std::vector<TiffImageSpec>& images,
+void tiffBuilderWrite(const std::string& path, const std::vector<TiffImageLayout>& images,
                       bool bigTiff = false);
 
 // A fresh path in the test temporary directory, removed by the destructor.

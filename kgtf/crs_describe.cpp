@@ -17,11 +17,6 @@
 
 namespace {
 
-struct GtifFree {
-  void operator()(GTIF* gtif) const { GTIFFree(gtif); }
-};
-using GtifPtr = std::unique_ptr<GTIF, GtifFree>;
-
 // The standard code of the system the keys name: the projected system's
 // when there is one, else the geographic; 0 for a user-defined one.
 int32_t systemCode(GTIF* gtif) {

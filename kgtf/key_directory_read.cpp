@@ -12,6 +12,7 @@
 #include "geocoding.h"
 #include "kerr_guard.h"
 #include "kgtf.h"
+#include "kgtf_internal.h"
 #include "kmsc.h"
 #include "kstr.h"
 #include "tables.h"
@@ -20,11 +21,6 @@ namespace {
 
 constexpr unsigned short kDoubleParams = 34736;
 constexpr unsigned short kAsciiParams = 34737;
-
-struct GtifFree {
-  void operator()(GTIF* gtif) const { GTIFFree(gtif); }
-};
-using GtifPtr = std::unique_ptr<GTIF, GtifFree>;
 
 struct DirectoryEntry {
   unsigned short key, location, count, offset;

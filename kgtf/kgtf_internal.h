@@ -3,9 +3,18 @@
 #ifndef KGTF_INTERNAL_H
 #define KGTF_INTERNAL_H
 
+#include <geotiffio.h>
+
+#include <memory>
 #include <vector>
 
 #include "kgtf.h"
+
+/* Owner of a libgeotiff key handle. */
+struct GtifFree {
+  void operator()(GTIF* gtif) const { GTIFFree(gtif); }
+};
+using GtifPtr = std::unique_ptr<GTIF, GtifFree>;
 
 /* Replay position in a GeoKey listing. */
 struct MetaDataCursor {

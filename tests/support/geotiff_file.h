@@ -15,12 +15,10 @@
 #include <vector>
 
 #include "host_owners.h"
+#include "kgtf_internal.h"
 #include "tiff_builder.h"
 
-struct GtifFree {
-  void operator()(GTIF* gtif) const { GTIFFree(gtif); }
-};
-using Gtif = std::unique_ptr<GTIF, GtifFree>;
+using Gtif = GtifPtr;
 
 using GeoKeysSet = std::function<void(GTIF*)>;
 using TagsSet = std::function<void(TIFF*)>;

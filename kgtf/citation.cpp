@@ -148,14 +148,6 @@ char* CitationTextCreate(bool noGeocoding, const char* projectionName, const cha
                       noGeocoding ? kNoGeocodingLine : "", projectionName, units, geotiffUnits);
 }
 
-bool GeoKeyShortGet(GTIF* gtif, geokey_t key, uint16_t* value) {
-  if (!gtif || !value) return false;
-  int size = 0;
-  tagtype_t type = TYPE_UNKNOWN;
-  if (GTIFKeyInfo(gtif, key, &size, &type) != 1 || type != TYPE_SHORT || size != 2) return false;
-  return GTIFKeyGet(gtif, key, value, 0, 1) == 1;
-}
-
 int UnitsAndProjectionNameGet(GTIF* gtif, char** units, char** geotiffUnits, char** projectionName,
                               Kerr_Report** err) {
   static const char* kLabel = "UnitsAndProjectionNameGet";

@@ -17,6 +17,7 @@
 #include <stdint.h>
 
 #include "kerr.h"
+#include "key_source.h"
 
 /* The first line of every citation this library writes; reading recognises
  * a citation of ours by it. */
@@ -70,10 +71,5 @@ void kgtf_UnitsNameSet(GTIF* gtif, const char* units, Kerr_Report** err);
  * exactly the same value in `reference`; 0 when either is the other-units
  * name (unless both are the same text) or a conversion fails. */
 int UnitsNamesEquivalent(const char* a, const char* b, const char* reference);
-
-/* Reads a key that must hold one SHORT value; false when the key is absent or
- * of another type or count (hostile directories), so callers never copy a
- * wider value into a 16-bit slot. A null handle gives false. */
-bool GeoKeyShortGet(GTIF* gtif, geokey_t key, uint16_t* value);
 
 #endif

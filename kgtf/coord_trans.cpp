@@ -26,28 +26,22 @@ namespace {
 
 // Unit codes assumed when the file names none.
 
-// One key that must hold a double; false when it is absent or of another
-// type, so a hostile directory never copies a wider or narrower value.
-bool doubleKeyGet(GTIF* gtif, int key, double* value) {
-  if (gtif == nullptr) return false;
-  int size = 0;
-  tagtype_t type = TYPE_UNKNOWN;
-  if (GTIFKeyInfo(gtif, static_cast<geokey_t>(key), &size, &type) < 1) return false;
-  if (type != TYPE_DOUBLE || size != static_cast<int>(sizeof(double))) return false;
-  return GTIFKeyGet(gtif, static_cast<geokey_t>(key), value, 0, 1) == 1;
+// One key that must hold a double.
+bool doubleKeyGet(KgtfKeySource keys, int key, double* value) {
+  return GeoKeyDoubleGet(keys, static_cast<geokey_t>(key), value);
 }
 
 // A unit code from a SHORT key, or the default.
-int unitCodeGet(GTIF* gtif, int key, int fallback) {
+int unitCodeGet(KgtfKeySource keys, int key, int fallback) {
   uint16_t value = 0;
-  return GeoKeyShortGet(gtif, static_cast<geokey_t>(key), &value) ? value : fallback;
+  return GeoKeyShortGet(keys, static_cast<geokey_t>(key), &value) ? value : fallback;
 }
 
 // Reads a key in `fromUnits` and converts it into `toUnits`.
-int convertedParam(GTIF* gtif, int key, const char* fromUnits, const char* toUnits,
+int convertedParam(KgtfKeySource keys, int key, const char* fromUnits, const char* toUnits,
                    double* destination) {
   double scratch = 0.0;
-  if (!doubleKeyGet(gtif, key, &scratch) || fromUnits == nullptr) return 0;
+  if (!doubleKeyGet(keys, key, &scratch) || fromUnits == nullptr) return 0;
   // The conversion's own report is not looked at: a failed conversion leaves
   // the destination as it was, which is what the record then holds.
   Kerr_Report* own = nullptr;
@@ -83,9 +77,9 @@ bool registryFactor(int unitCode, bool angular, double* factor) {
 }
 
 // Reads a key in a unit the tables lack and converts it to radians or meters.
-int registryParam(GTIF* gtif, int key, int unitCode, bool angular, double* destination) {
+int registryParam(KgtfKeySource keys, int key, int unitCode, bool angular, double* destination) {
   double value = 0.0, factor = 0.0;
-  if (!doubleKeyGet(gtif, key, &value) || !registryFactor(unitCode, angular, &factor)) return 0;
+  if (!doubleKeyGet(keys, key, &value) || !registryFactor(unitCode, angular, &factor)) return 0;
   if (angular && factor == 0.0)
     *destination = sexagesimalDegrees(value, unitCode == kSexagesimalDMS) * (M_PI / 180.0);
   else
@@ -254,9 +248,9 @@ constexpr int kSlotAzimuth = 3;
 constexpr int kNumberHotine = 20;
 
 // The unit of the Oblique Mercator angles.
-int azimuthUnit(GTIF* gtif) {
-  return unitCodeGet(gtif, GeogAzimuthUnitsGeoKey,
-                     unitCodeGet(gtif, GeogAngularUnitsGeoKey, kDecimalDegrees));
+int azimuthUnit(KgtfKeySource keys) {
+  return unitCodeGet(keys, GeogAzimuthUnitsGeoKey,
+                     unitCodeGet(keys, GeogAngularUnitsGeoKey, kDecimalDegrees));
 }
 
 struct DefnFree {
@@ -265,9 +259,9 @@ struct DefnFree {
 using DefnPtr = std::unique_ptr<GTIFDefn, DefnFree>;
 
 // The keys as libgeotiff normalises them; null when it cannot.
-DefnPtr defnGet(GTIF* gtif) {
+DefnPtr defnGet(KgtfKeySource keys) {
   DefnPtr defn(GTIFAllocDefn());
-  if (defn && !GTIFGetDefn(gtif, defn.get())) defn.reset();
+  if (defn && !GTIFGetDefn(keys.gtif, defn.get())) defn.reset();
   return defn;
 }
 
@@ -301,8 +295,8 @@ bool defnPrintable(const GTIFDefn& defn) {
 // Transformations outside the table: libgeotiff states the keys as a PROJ
 // definition, and the EPSG translator maps its conversion exactly or refuses
 // it, naming the method.
-Kprj_ProParameters* definitionRead(GTIF* gtif, int coordTrans, KerrFrame& frame) {
-  DefnPtr defn = defnGet(gtif);
+Kprj_ProParameters* definitionRead(KgtfKeySource keys, int coordTrans, KerrFrame& frame) {
+  DefnPtr defn = defnGet(keys);
   char* proj4 = defn && defn->Model == ModelTypeProjected && defnPrintable(*defn)
                     ? GTIFGetProj4Defn(defn.get())
                     : nullptr;
@@ -320,9 +314,9 @@ Kprj_ProParameters* definitionRead(GTIF* gtif, int coordTrans, KerrFrame& frame)
 // Replaces the record's parameters with the host form PROJ gives for
 // `definition` (a projected system in meters, without its ellipsoid) on the
 // file's ellipsoid. False after a report naming what the host cannot hold.
-bool definitionApply(GTIF* gtif, const char* what, const std::string& definition,
+bool definitionApply(KgtfKeySource keys, const char* what, const std::string& definition,
                      Kprj_ProParameters* pro, KerrFrame& frame) {
-  DefnPtr defn = defnGet(gtif);
+  DefnPtr defn = defnGet(keys);
   if (!defn || !(defn->SemiMinor > 0.0)) {
     frame.fail(__LINE__, "%s without an ellipsoid", what);
     return false;
@@ -352,35 +346,35 @@ constexpr double kDegrees = 180.0 / M_PI;
 // The host's Hotine is centre-based (variant B) with the grid angle of its
 // azimuth. PROJ takes variant A there on the file's ellipsoid, and a grid
 // angle of another value is refused; a file without one means the azimuth.
-bool hotineResolve(GTIF* gtif, int coordTrans, Kprj_ProParameters* pro, KerrFrame& frame) {
+bool hotineResolve(KgtfKeySource keys, int coordTrans, Kprj_ProParameters* pro, KerrFrame& frame) {
   const double* p = pro->parameters;
   double grid = p[kSlotAzimuth];
-  getAngularParam(gtif, ProjRectifiedGridAngleGeoKey, azimuthUnit(gtif), &grid);
+  getAngularParam(keys, ProjRectifiedGridAngleGeoKey, azimuthUnit(keys), &grid);
   std::string definition = numbers(
       "+proj=omerc%s +lat_0=%.17g +lonc=%.17g +alpha=%.17g +gamma=%.17g +k=%.17g +x_0=%.17g "
       "+y_0=%.17g",
       coordTrans == CT_ObliqueMercator ? " +no_uoff" : "", p[5] * kDegrees, p[4] * kDegrees,
       p[kSlotAzimuth] * kDegrees, grid * kDegrees, p[2], p[6], p[7]);
-  return definitionApply(gtif, "Hotine Oblique Mercator", definition, pro, frame);
+  return definitionApply(keys, "Hotine Oblique Mercator", definition, pro, frame);
 }
 
 // Mercator and Polar Stereographic with a scale at the natural origin
 // (variant A; a Mercator's standard parallel rules over it): the table reads
 // the forms with a latitude of true scale, and PROJ converts these exactly
 // or refuses them.
-bool scaledResolve(GTIF* gtif, int coordTrans, Kprj_ProParameters* pro, KerrFrame& frame) {
+bool scaledResolve(KgtfKeySource keys, int coordTrans, Kprj_ProParameters* pro, KerrFrame& frame) {
   double scale = 1.0;
   bool mercator = coordTrans == CT_Mercator;
   if ((!mercator && coordTrans != CT_PolarStereographic) ||
-      !getRawParam(gtif, ProjScaleAtNatOriginGeoKey, 0, &scale) || scale == 1.0 ||
-      (mercator && GTIFKeyInfo(gtif, ProjStdParallel1GeoKey, nullptr, nullptr) > 0))
+      !getRawParam(keys, ProjScaleAtNatOriginGeoKey, 0, &scale) || scale == 1.0 ||
+      (mercator && GeoKeyPresent(keys, ProjStdParallel1GeoKey)))
     return true;
   const double* p = pro->parameters;
   std::string definition =
       numbers("+proj=%s +lat_0=%.17g +lon_0=%.17g +k=%.17g +x_0=%.17g +y_0=%.17g",
               mercator ? "merc" : "stere", mercator ? 0.0 : p[5] * kDegrees, p[4] * kDegrees, scale,
               p[6], p[7]);
-  return definitionApply(gtif, mercator ? "Mercator" : "Polar Stereographic", definition, pro,
+  return definitionApply(keys, mercator ? "Mercator" : "Polar Stereographic", definition, pro,
                          frame);
 }
 
@@ -395,10 +389,10 @@ constexpr int kSlotTwoParallels = 8;
 // is missing (reading stops there); warnings go into the frame's slot.
 class ParamReader {
  public:
-  ParamReader(GTIF* gtif, Kprj_ProParameters* pro, KerrFrame& frame, bool callerSlot)
-      : gtif_(gtif), pro_(pro), frame_(frame), callerSlot_(callerSlot) {
-    linearUnit_ = unitCodeGet(gtif, ProjLinearUnitsGeoKey, kMeters);
-    angularUnit_ = unitCodeGet(gtif, GeogAngularUnitsGeoKey, kDecimalDegrees);
+  ParamReader(KgtfKeySource keys, Kprj_ProParameters* pro, KerrFrame& frame, bool callerSlot)
+      : keys_(keys), pro_(pro), frame_(frame), callerSlot_(callerSlot) {
+    linearUnit_ = unitCodeGet(keys, ProjLinearUnitsGeoKey, kMeters);
+    angularUnit_ = unitCodeGet(keys, GeogAngularUnitsGeoKey, kDecimalDegrees);
   }
 
   bool run(const Transformation& t) {
@@ -413,7 +407,7 @@ class ParamReader {
                              : kind == Kind::kAngular ? getAngularParam
                                                       : getLinearParam;
     int unit = kind == Kind::kLinear ? linearUnit_ : angularUnit_;
-    return getParamWBU(key, gtif_, getter, unit, &pro_->parameters[slot], fallback1, fallback2,
+    return getParamWBU(key, keys_, getter, unit, &pro_->parameters[slot], fallback1, fallback2,
                        0) != 0;
   }
 
@@ -423,11 +417,11 @@ class ParamReader {
       case Step::kParam:
         return read(s.slot, s.kind, s.key, s.fallback1, s.fallback2);
       case Step::kAzimuth:
-        return getParamWBU(ProjAzimuthAngleGeoKey, gtif_, getAngularParam, azimuthUnit(gtif_),
+        return getParamWBU(ProjAzimuthAngleGeoKey, keys_, getAngularParam, azimuthUnit(keys_),
                            &p[kSlotAzimuth], 0) != 0;
       case Step::kLccFalseOrigin: {
         double longitude = 0.0;
-        if (getAngularParam(gtif_, ProjFalseOriginLongGeoKey, angularUnit_, &longitude) &&
+        if (getAngularParam(keys_, ProjFalseOriginLongGeoKey, angularUnit_, &longitude) &&
             longitude != 0.0 && longitude != p[kSlotCentralMeridian])
           ignored(ProjFalseOriginLongGeoKey, longitude, "0.0");
         return true;
@@ -442,11 +436,11 @@ class ParamReader {
         p[kSlotStdParallel1] = p[kSlotOriginLatitude];
         return true;
       case Step::kTrueScale: {
-        if (!getAngularParam(gtif_, ProjStdParallel1GeoKey, angularUnit_, &p[s.slot]))
+        if (!getAngularParam(keys_, ProjStdParallel1GeoKey, angularUnit_, &p[s.slot]))
           return read(s.slot, s.kind, s.key, s.fallback1, s.fallback2);
         double origin = 0.0;
         for (int key : {s.key, s.fallback1, s.fallback2}) {
-          if (!getRawParam(gtif_, key, 0, &origin)) continue;
+          if (!getRawParam(keys_, key, 0, &origin)) continue;
           if (origin != 0.0) ignored(key, origin, "0.0");
           break;
         }
@@ -467,7 +461,7 @@ class ParamReader {
                   assumed);
   }
 
-  GTIF* gtif_;
+  KgtfKeySource keys_;
   Kprj_ProParameters* pro_;
   KerrFrame& frame_;
   bool callerSlot_;
@@ -487,29 +481,28 @@ bool errorSuppressionGet() {
   return on;
 }
 
-int getRawParam(GTIF* gtif, int key, int /*unitCode*/, double* destination) {
+int getRawParam(KgtfKeySource keys, int key, int /*unitCode*/, double* destination) {
   if (destination == nullptr) return 0;
-  return doubleKeyGet(gtif, key, destination) ? 1 : 0;
+  return doubleKeyGet(keys, key, destination) ? 1 : 0;
 }
 
-int getAngularParam(GTIF* gtif, int key, int unitCode, double* destination) {
+int getAngularParam(KgtfKeySource keys, int key, int unitCode, double* destination) {
   if (destination == nullptr) return 0;
   const char* name = angularUnitsNameByCode(unitCode);
-  if (name == nullptr) return registryParam(gtif, key, unitCode, true, destination);
-  return convertedParam(gtif, key, name, "radians", destination);
+  if (name == nullptr) return registryParam(keys, key, unitCode, true, destination);
+  return convertedParam(keys, key, name, "radians", destination);
 }
 
-int getLinearParam(GTIF* gtif, int key, int unitCode, double* destination) {
+int getLinearParam(KgtfKeySource keys, int key, int unitCode, double* destination) {
   if (destination == nullptr) return 0;
   const char* name = linearUnitsNameByCode(unitCode);
-  if (name == nullptr) return registryParam(gtif, key, unitCode, false, destination);
-  return convertedParam(gtif, key, name, "meters", destination);
+  if (name == nullptr) return registryParam(keys, key, unitCode, false, destination);
+  return convertedParam(keys, key, name, "meters", destination);
 }
 
-int getParamWBU(int key, GTIF* gtif, KgtfParamGetter getter, int unitCode, double* destination,
-                ...) {
-  static const char* kLabel = "getParamWBU";
-  KerrFrame frame(kLabel, nullptr, KERR_PRINT_NOVSL);
+int getParamWBU(int key, KgtfKeySource keys, KgtfParamGetter getter, int unitCode,
+                double* destination, ...) {
+  KerrFrame frame(keys.label("getParamWBU"), nullptr, KERR_PRINT_NOVSL);
   const KtifPreference& pref = ktifPreferences[KTIF_PREF_ERR_SUPPRESS];
   char* value =
       kpmg_GetEnumPreference(pref.group, pref.key, pref.defaultText, nullptr, frame.slot());
@@ -522,7 +515,7 @@ int getParamWBU(int key, GTIF* gtif, KgtfParamGetter getter, int unitCode, doubl
   if (value != pref.defaultText) kmsc_HeapFree(value);
   if (getter == nullptr || destination == nullptr) return 0;
 
-  int result = getter(gtif, key, unitCode, destination);
+  int result = getter(keys, key, unitCode, destination);
   if (result) return result;
   const char* keyName = GTIFKeyName(static_cast<geokey_t>(key));
   if (!suppress) frame.warn(__LINE__, KERR_ERROR, "%s key not found", keyName);
@@ -530,7 +523,7 @@ int getParamWBU(int key, GTIF* gtif, KgtfParamGetter getter, int unitCode, doubl
   va_list fallbacks;
   va_start(fallbacks, destination);
   for (int fallback = va_arg(fallbacks, int); fallback != 0; fallback = va_arg(fallbacks, int)) {
-    result = getter(gtif, fallback, unitCode, destination);
+    result = getter(keys, fallback, unitCode, destination);
     if (!result) continue;
     if (!suppress)
       frame.warn(__LINE__, KERR_WARNING, "Using %s value as a replacement for missing %s",
@@ -541,36 +534,35 @@ int getParamWBU(int key, GTIF* gtif, KgtfParamGetter getter, int unitCode, doubl
   return result;
 }
 
-Kprj_ProParameters* kgtf_CoordTransRead(GTIF* gtif, Kerr_Report** err) {
-  static const char* kLabel = "kgtf_CoordTransRead";
-  KerrFrame frame(kLabel, err, KERR_PRINT_NOVSL);
+Kprj_ProParameters* kgtf_CoordTransRead(KgtfKeySource keys, Kerr_Report** err) {
+  KerrFrame frame(keys.label("kgtf_CoordTransRead"), err, KERR_PRINT_NOVSL);
   bool suppress = errorSuppressionGet();
   uint16_t coordTrans = 0;
-  if (!GeoKeyShortGet(gtif, ProjCoordTransGeoKey, &coordTrans)) {
+  if (!GeoKeyShortGet(keys, ProjCoordTransGeoKey, &coordTrans)) {
     frame.fail(__LINE__, "ProjCoordTransGeoKey not found");
     return nullptr;
   }
   for (bool angular : {false, true}) {
-    int unit = unitCodeGet(gtif, angular ? GeogAngularUnitsGeoKey : ProjLinearUnitsGeoKey,
+    int unit = unitCodeGet(keys, angular ? GeogAngularUnitsGeoKey : ProjLinearUnitsGeoKey,
                            angular ? kDecimalDegrees : kMeters);
     if (unitKnown(unit, angular)) continue;
     frame.fail(__LINE__, "Unknown %s unit code %d", angular ? "angular" : "linear", unit);
     return nullptr;
   }
   const Transformation* t = transformationByCode(coordTrans);
-  if (t == nullptr) return definitionRead(gtif, coordTrans, frame);
+  if (t == nullptr) return definitionRead(keys, coordTrans, frame);
   Kprj_ProParameters* pro = kgtf_ProParametersCreate(t->number, 0);
   if (pro == nullptr) {
     frame.calleeFailed(__LINE__, "kgtf_ProParametersCreate");
     return nullptr;
   }
 
-  ParamReader reader(gtif, pro, frame, err != nullptr);
+  ParamReader reader(keys, pro, frame, err != nullptr);
   bool complete = reader.run(*t);
   if (!complete && !suppress) frame.calleeFailed(__LINE__, "getParamWBU");
   bool resolved =
-      !complete || (t->number == kNumberHotine ? hotineResolve(gtif, coordTrans, pro, frame)
-                                               : scaledResolve(gtif, coordTrans, pro, frame));
+      !complete || (t->number == kNumberHotine ? hotineResolve(keys, coordTrans, pro, frame)
+                                               : scaledResolve(keys, coordTrans, pro, frame));
   if (!resolved) kprj_ProParametersFree(&pro, nullptr);
   // A caller without a slot cannot learn that the record is incomplete, so it
   // gets none. (Warnings were shown already and left no report.)

@@ -16,6 +16,7 @@
 #include <geotiffio.h>
 
 #include "kerr_frame.h"
+#include "key_source.h"
 #include "kprj.h"
 
 /* ---- Readers --------------------------------------------------------- */
@@ -24,23 +25,32 @@
  * entry and owned by the caller. Returns 0, or -1 with a report. */
 int GeoTIFFGeocodingGet(GTIF* gtif, char** projectionName, char** unitsName,
                         _kprj_MapProjectionEx** projection, Kerr_Report** err);
+/* The steps both geocoding entries share. The record the model type names
+ * (null for none, and for an unrecognized model type after a warning): false
+ * after "kgtf_PCSRead failed" or "kgtf_GCSRead failed" in the frame. */
+bool GeocodingRecordRead(KgtfKeySource keys, KerrFrame& frame, Kprj_ProParameters** record);
+/* The projection name of a record (the unknown projection's without one)
+ * and its map projection (null without a record); both new. False after a
+ * report in the frame, with both outputs null. */
+bool GeocodingProjectionMake(const Kprj_ProParameters* pro, KerrFrame& frame, char** name,
+                             _kprj_MapProjectionEx** projection);
 /* A record of type 0 with the given number, zone, name from the projection
  * name table and 15 zero parameters, without spheroid; null on failure. */
 Kprj_ProParameters* kgtf_ProParametersCreate(int32_t number, int32_t zone);
-Kprj_ProParameters* kgtf_PCSRead(GTIF* gtif, Kerr_Report** err);
-int kgtf_GCSRead(GTIF* gtif, Kprj_ProParameters* pro, Kerr_Report** err);
-int kgtf_GCSReadUserDefined(GTIF* gtif, Kprj_ProParameters* pro, Kerr_Report** err);
-Kprj_ProParameters* kgtf_ProjectionRead(GTIF* gtif, Kerr_Report** err);
-Kprj_ProParameters* kgtf_CoordTransRead(GTIF* gtif, Kerr_Report** err);
+Kprj_ProParameters* kgtf_PCSRead(KgtfKeySource keys, Kerr_Report** err);
+int kgtf_GCSRead(KgtfKeySource keys, Kprj_ProParameters* pro, Kerr_Report** err);
+int kgtf_GCSReadUserDefined(KgtfKeySource keys, Kprj_ProParameters* pro, Kerr_Report** err);
+Kprj_ProParameters* kgtf_ProjectionRead(KgtfKeySource keys, Kerr_Report** err);
+Kprj_ProParameters* kgtf_CoordTransRead(KgtfKeySource keys, Kerr_Report** err);
 
 /* Parameter getters: nonzero when a value was stored in `destination`. */
-typedef int (*KgtfParamGetter)(GTIF* gtif, int key, int unitCode, double* destination);
-int getRawParam(GTIF* gtif, int key, int unitCode, double* destination);
-int getAngularParam(GTIF* gtif, int key, int unitCode, double* destination);
-int getLinearParam(GTIF* gtif, int key, int unitCode, double* destination);
+typedef int (*KgtfParamGetter)(KgtfKeySource keys, int key, int unitCode, double* destination);
+int getRawParam(KgtfKeySource keys, int key, int unitCode, double* destination);
+int getAngularParam(KgtfKeySource keys, int key, int unitCode, double* destination);
+int getLinearParam(KgtfKeySource keys, int key, int unitCode, double* destination);
 /* One parameter with fallback keys, the list ended by 0. */
-int getParamWBU(int key, GTIF* gtif, KgtfParamGetter getter, int unitCode, double* destination,
-                ...);
+int getParamWBU(int key, KgtfKeySource keys, KgtfParamGetter getter, int unitCode,
+                double* destination, ...);
 /* The "err_suppress" flag: missing parameter keys are not reported. */
 bool errorSuppressionGet();
 
@@ -58,13 +68,15 @@ Kprj_ProParameters* EPSGProParametersGet(int32_t code);
 /* The EPSG conversion `code` (a ProjectionGeoKey code) on the ellipsoid of
  * the image's geographic system, WGS 84's when the keys give none; a record
  * without spheroid. Throws what the translator throws. */
-Kprj_ProParameters* EPSGConversionParametersGet(GTIF* gtif, int32_t code);
-Kprj_ProParameters* kgtf_ProjectionReadUTM(GTIF* gtif, int32_t code, Kerr_Report** err);
-Kprj_ProParameters* kgtf_ProjectionReadGaussKruger(GTIF* gtif, int32_t code, Kerr_Report** err);
-Kprj_ProParameters* kgtf_ProjectionReadRSO(GTIF* gtif, int32_t code, Kerr_Report** err);
-Kprj_ProParameters* kgtf_ProjectionReadMapGridAustralia(GTIF* gtif, int32_t code,
+Kprj_ProParameters* EPSGConversionParametersGet(KgtfKeySource keys, int32_t code);
+Kprj_ProParameters* kgtf_ProjectionReadUTM(KgtfKeySource keys, int32_t code, Kerr_Report** err);
+Kprj_ProParameters* kgtf_ProjectionReadGaussKruger(KgtfKeySource keys, int32_t code,
+                                                   Kerr_Report** err);
+Kprj_ProParameters* kgtf_ProjectionReadRSO(KgtfKeySource keys, int32_t code, Kerr_Report** err);
+Kprj_ProParameters* kgtf_ProjectionReadMapGridAustralia(KgtfKeySource keys, int32_t code,
                                                         Kerr_Report** err);
-Kprj_ProParameters* kgtf_ProjectionReadStatePlane(GTIF* gtif, int32_t code, Kerr_Report** err);
+Kprj_ProParameters* kgtf_ProjectionReadStatePlane(KgtfKeySource keys, int32_t code,
+                                                  Kerr_Report** err);
 /* The zone and NAD code of a State Plane projection code (10101 to 15999);
  * false for a code that names no zone of the State Plane table. */
 bool statePlaneZoneOfProjection(int32_t code, int32_t* zone, int32_t* nadCode);

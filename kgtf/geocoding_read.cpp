@@ -31,29 +31,9 @@ struct ProFree {
 using ProPtr = std::unique_ptr<Kprj_ProParameters, ProFree>;
 
 // A SHORT key, or `fallback` when it is absent or malformed.
-int32_t shortKeyOr(GTIF* gtif, geokey_t key, int32_t fallback) {
+int32_t shortKeyOr(KgtfKeySource keys, geokey_t key, int32_t fallback) {
   uint16_t value = 0;
-  return GeoKeyShortGet(gtif, key, &value) ? value : fallback;
-}
-
-bool keyPresent(GTIF* gtif, geokey_t key) {
-  return gtif != nullptr && GTIFKeyInfo(gtif, key, nullptr, nullptr) > 0;
-}
-
-// The text of an ASCII key (a new heap string), or null when it is absent or
-// not text.
-char* asciiKeyGet(GTIF* gtif, geokey_t key) {
-  if (gtif == nullptr) return nullptr;
-  int size = 0;
-  tagtype_t type = TYPE_UNKNOWN;
-  int count = GTIFKeyInfo(gtif, key, &size, &type);
-  if (count < 1 || type != TYPE_ASCII || size != 1) return nullptr;
-  // A key's count is at most 65535, so the size cannot overflow.
-  auto* text = static_cast<char*>(kmsc_HeapMalloc(static_cast<size_t>(count) + 1));
-  if (text == nullptr) return nullptr;
-  GTIFKeyGet(gtif, key, text, 0, 0);
-  text[count] = '\0';
-  return text;
+  return GeoKeyShortGet(keys, key, &value) ? value : fallback;
 }
 
 // The value after `marker` in `text` from `from` on, up to a line feed, a
@@ -148,8 +128,8 @@ Kprj_ProParameters* standardPcsRead(int32_t code, KerrFrame& frame) {
 
 // ProjectedCSTypeGeoKey 32767: the projection and the geographic system come
 // from their own keys.
-Kprj_ProParameters* userDefinedPcsRead(GTIF* gtif, KerrFrame& frame) {
-  ProPtr pro(kgtf_ProjectionRead(gtif, frame.slot()));
+Kprj_ProParameters* userDefinedPcsRead(KgtfKeySource keys, KerrFrame& frame) {
+  ProPtr pro(kgtf_ProjectionRead(keys, frame.slot()));
   if (!pro || frame.hasReport()) {
     frame.fail(__LINE__, "Error obtaining projection");
     return pro.release();
@@ -158,25 +138,27 @@ Kprj_ProParameters* userDefinedPcsRead(GTIF* gtif, KerrFrame& frame) {
   // file would only contradict it.
   if (pro->type == KPRJ_PROJECTION_INTERNAL && pro->number == kNumberStatePlane)
     return pro.release();
-  if (!kgtf_GCSRead(gtif, pro.get(), frame.slot()) || frame.hasReport())
+  if (!kgtf_GCSRead(keys, pro.get(), frame.slot()) || frame.hasReport())
     frame.fail(__LINE__, "Error obtaining geographic coordinate system");
   return pro.release();
 }
 
+enum class Axes { Applied, Missing, Refused };
+
 // The semi-major and semi-minor axes of a user-defined ellipsoid, in meters.
-// False only when the host rejects them; missing axes leave the spheroid.
-bool axesApply(GTIF* gtif, int linearUnit, Kprj_Spheroid* spheroid, KerrFrame& frame) {
+// Missing axes leave the spheroid; Refused after the host's report.
+Axes axesApply(KgtfKeySource keys, int linearUnit, Kprj_Spheroid* spheroid, KerrFrame& frame) {
   double a = 0.0, b = 0.0, inverseFlattening = 0.0;
-  if (!getLinearParam(gtif, GeogSemiMajorAxisGeoKey, linearUnit, &a)) return true;
-  if (getRawParam(gtif, GeogInvFlatteningGeoKey, 0, &inverseFlattening)) {
+  if (!getLinearParam(keys, GeogSemiMajorAxisGeoKey, linearUnit, &a)) return Axes::Missing;
+  if (getRawParam(keys, GeogInvFlatteningGeoKey, 0, &inverseFlattening)) {
     // An inverse flattening of 0 is how writers state a sphere.
     b = inverseFlattening == 0.0 ? a : a * (1.0 - 1.0 / inverseFlattening);
-  } else if (!getLinearParam(gtif, GeogSemiMinorAxisGeoKey, linearUnit, &b)) {
-    return true;
+  } else if (!getLinearParam(keys, GeogSemiMinorAxisGeoKey, linearUnit, &b)) {
+    return Axes::Missing;
   }
-  if (kprj_SpheroidByAxes(a, b, spheroid, frame.slot())) return true;
+  if (kprj_SpheroidByAxes(a, b, spheroid, frame.slot())) return Axes::Applied;
   frame.calleeFailed(__LINE__, "kprj_SpheroidByAxes");
-  return false;
+  return Axes::Refused;
 }
 
 bool hasName(const Kprj_Spheroid* spheroid) {
@@ -226,45 +208,42 @@ Kprj_ProParameters* kgtf_ProParametersCreate(int32_t number, int32_t zone) {
   return pro.release();
 }
 
-Kprj_ProParameters* kgtf_PCSRead(GTIF* gtif, Kerr_Report** err) {
-  static const char* kLabel = "kgtf_PCSRead";
-  KerrFrame frame(kLabel, err, KERR_PRINT_NOVSL);
+Kprj_ProParameters* kgtf_PCSRead(KgtfKeySource keys, Kerr_Report** err) {
+  KerrFrame frame(keys.label("kgtf_PCSRead"), err, KERR_PRINT_NOVSL);
   uint16_t code = 0;
-  if (!GeoKeyShortGet(gtif, ProjectedCSTypeGeoKey, &code)) {
+  if (!GeoKeyShortGet(keys, ProjectedCSTypeGeoKey, &code)) {
     // Present but unreadable (wrong type or count) is a code nobody knows.
-    if (keyPresent(gtif, ProjectedCSTypeGeoKey))
+    if (GeoKeyPresent(keys, ProjectedCSTypeGeoKey))
       frame.fail(__LINE__, "Unknown ProjectedCSTypeGeoKey");
     return nullptr;
   }
-  if (code == kUserDefined) return userDefinedPcsRead(gtif, frame);
+  if (code == kUserDefined) return userDefinedPcsRead(keys, frame);
   return standardPcsRead(code, frame);
 }
 
-int kgtf_GCSRead(GTIF* gtif, Kprj_ProParameters* pro, Kerr_Report** err) {
-  static const char* kLabel = "kgtf_GCSRead";
-  KerrFrame frame(kLabel, err, KERR_PRINT_NOVSL);
+int kgtf_GCSRead(KgtfKeySource keys, Kprj_ProParameters* pro, Kerr_Report** err) {
+  KerrFrame frame(keys.label("kgtf_GCSRead"), err, KERR_PRINT_NOVSL);
   if (pro == nullptr) return frame.fail(__LINE__, "Args"), 0;
-  int32_t code = shortKeyOr(gtif, GeographicTypeGeoKey, kUserDefined);
+  int32_t code = shortKeyOr(keys, GeographicTypeGeoKey, kUserDefined);
   const KgtfGcsRow* row = code != kUserDefined ? gcsRowByCode(code) : nullptr;
   if (row != nullptr) {
     if (ensureSpheroid(pro, frame)) applyGeodesy(pro->spheroid, row->spheroid, row->datum, frame);
     return 1;
   }
   if (registryGeodesyApply(pro, code, true)) return 1;
-  kgtf_GCSReadUserDefined(gtif, pro, frame.slot());
+  kgtf_GCSReadUserDefined(keys, pro, frame.slot());
   if (frame.hasReport()) frame.fail(__LINE__, "kgtf_GCSReadUserDefined failed!");
   return 1;
 }
 
-int kgtf_GCSReadUserDefined(GTIF* gtif, Kprj_ProParameters* pro, Kerr_Report** err) {
-  static const char* kLabel = "kgtf_GCSReadUserDefined";
-  KerrFrame frame(kLabel, err, KERR_PRINT_NOVSL);
+int kgtf_GCSReadUserDefined(KgtfKeySource keys, Kprj_ProParameters* pro, Kerr_Report** err) {
+  KerrFrame frame(keys.label("kgtf_GCSReadUserDefined"), err, KERR_PRINT_NOVSL);
   if (pro == nullptr) return frame.fail(__LINE__, "Args"), 0;
-  int32_t datumCode = shortKeyOr(gtif, GeogGeodeticDatumGeoKey, -1);
-  int32_t ellipsoidCode = shortKeyOr(gtif, GeogEllipsoidGeoKey, -1);
-  int32_t angularUnit = shortKeyOr(gtif, GeogAngularUnitsGeoKey, kDecimalDegrees);
-  int32_t linearUnit = shortKeyOr(gtif, GeogLinearUnitsGeoKey, kMeters);
-  int32_t meridian = shortKeyOr(gtif, GeogPrimeMeridianGeoKey, kGreenwich);
+  int32_t datumCode = shortKeyOr(keys, GeogGeodeticDatumGeoKey, -1);
+  int32_t ellipsoidCode = shortKeyOr(keys, GeogEllipsoidGeoKey, -1);
+  int32_t angularUnit = shortKeyOr(keys, GeogAngularUnitsGeoKey, kDecimalDegrees);
+  int32_t linearUnit = shortKeyOr(keys, GeogLinearUnitsGeoKey, kMeters);
+  int32_t meridian = shortKeyOr(keys, GeogPrimeMeridianGeoKey, kGreenwich);
   // The host's geographic systems are on Greenwich in degrees; others are
   // left as they are.
   if (meridian != kGreenwich || angularUnit != kDecimalDegrees) return 1;
@@ -291,19 +270,24 @@ int kgtf_GCSReadUserDefined(GTIF* gtif, Kprj_ProParameters* pro, Kerr_Report** e
     if (ellipsoidCode != -1 && ellipsoidCode != kUserDefined) {
       if (!kprj_SpheroidByName(init, spheroidNameByCode(ellipsoidCode), spheroid, frame.slot()))
         return frame.calleeFailed(__LINE__, "kprj_SpheroidByName"), 0;
-    } else if (!axesApply(gtif, linearUnit, spheroid, frame)) {
-      return 0;
+    } else {
+      const Axes axes = axesApply(keys, linearUnit, spheroid, frame);
+      if (axes == Axes::Refused) return 0;
+      // Keys a host holds in memory end at missing axes; the citation and
+      // the unknown-datum check are for an image's keys.
+      if (axes == Axes::Missing && keys.inMemory()) return 1;
     }
   }
 
   KtxtTextA citation;
-  citation.adopt(asciiKeyGet(gtif, GeogCitationGeoKey));
+  citation.adopt(GeoKeyAsciiGet(keys, GeogCitationGeoKey));
   if (citation.get() != nullptr) {
     if (std::strncmp(citation.get(), kCitationLabel, std::strlen(kCitationLabel)) == 0) {
       unknownDatum = false;
       if (!citationGeodesyApply(citation.get(), datumName.get(), spheroid, frame)) return 1;
     }
-    if (std::strcmp(citation.get(), "User Defined, Horizontal Datum PULKOVO 1942") == 0 &&
+    if (!keys.inMemory() &&
+        std::strcmp(citation.get(), "User Defined, Horizontal Datum PULKOVO 1942") == 0 &&
         hasName(spheroid) &&
         !kprj_DatumByName(init, spheroid->name, "Pulkovo 1942", spheroid->datum, frame.slot()))
       return frame.warn(__LINE__, KERR_WARNING, "kprj_DatumByName Pulkovo 1942 failed"), 1;
@@ -312,15 +296,14 @@ int kgtf_GCSReadUserDefined(GTIF* gtif, Kprj_ProParameters* pro, Kerr_Report** e
   return 1;
 }
 
-Kprj_ProParameters* kgtf_ProjectionRead(GTIF* gtif, Kerr_Report** err) {
-  static const char* kLabel = "kgtf_ProjectionRead";
-  KerrFrame frame(kLabel, err, KERR_PRINT_NOVSL);
+Kprj_ProParameters* kgtf_ProjectionRead(KgtfKeySource keys, Kerr_Report** err) {
+  KerrFrame frame(keys.label("kgtf_ProjectionRead"), err, KERR_PRINT_NOVSL);
   uint16_t code = 0;
-  if (!GeoKeyShortGet(gtif, ProjectionGeoKey, &code))
+  if (!GeoKeyShortGet(keys, ProjectionGeoKey, &code))
     return frame.fail(__LINE__, "ProjectionGeoKey not found"), nullptr;
 
   if (code == kUserDefined) {
-    ProPtr pro(kgtf_CoordTransRead(gtif, frame.slot()));
+    ProPtr pro(kgtf_CoordTransRead(keys, frame.slot()));
     // A warning about a value the host cannot hold does not spoil the record.
     if (pro && frame.hasReport() && kerr_ReportSeverity(*frame.slot()) < KERR_ERROR)
       frame.showAndDrop();
@@ -331,28 +314,83 @@ Kprj_ProParameters* kgtf_ProjectionRead(GTIF* gtif, Kerr_Report** err) {
     return pro.release();
   }
 
+  // The failure messages of the key-directory road are its own for two
+  // readers; it has no RSO rows and no EPSG conversions.
   struct Reader {
     int32_t first, last;
-    Kprj_ProParameters* (*read)(GTIF*, int32_t, Kerr_Report**);
-    const char* name;
+    Kprj_ProParameters* (*read)(KgtfKeySource, int32_t, Kerr_Report**);
+    const char *name, *directoryName;
   };
   static const Reader kReaders[] = {
-      {16001, 16160, kgtf_ProjectionReadUTM, "kgtf_ProjectionReadUTM"},
-      {16200, 16205, kgtf_ProjectionReadGaussKruger, "kgtf_ProjectionReadGaussKruger"},
-      {17348, 17358, kgtf_ProjectionReadMapGridAustralia, "kgtf_ProjectionReadMapGridAustralia"},
-      {17448, 17458, kgtf_ProjectionReadMapGridAustralia, "kgtf_ProjectionReadMapGridAustralia"},
-      {10101, 15999, kgtf_ProjectionReadStatePlane, "kgtf_ProjectionReadStatePlane"},
-      {19935, 19935, kgtf_ProjectionReadRSO, "kgtf_ProjectionReadRSO"},
-      {19958, 19958, kgtf_ProjectionReadRSO, "kgtf_ProjectionReadRSO"},
+      {16001, 16160, kgtf_ProjectionReadUTM, "kgtf_ProjectionReadUTM", "kgtf_ProjectionReadUTM"},
+      {16200, 16205, kgtf_ProjectionReadGaussKruger, "kgtf_ProjectionReadGaussKruger",
+       "gk_CSInfoProjectionReadGaussKruger"},
+      {17348, 17358, kgtf_ProjectionReadMapGridAustralia, "kgtf_ProjectionReadMapGridAustralia",
+       "gk_CSInfoProjectionReadMapGridAustralia"},
+      {17448, 17458, kgtf_ProjectionReadMapGridAustralia, "kgtf_ProjectionReadMapGridAustralia",
+       "gk_CSInfoProjectionReadMapGridAustralia"},
+      {10101, 15999, kgtf_ProjectionReadStatePlane, "kgtf_ProjectionReadStatePlane",
+       "kgtf_ProjectionReadStatePlane"},
+      {19935, 19935, kgtf_ProjectionReadRSO, "kgtf_ProjectionReadRSO", nullptr},
+      {19958, 19958, kgtf_ProjectionReadRSO, "kgtf_ProjectionReadRSO", nullptr},
   };
   for (const Reader& reader : kReaders) {
-    if (code < reader.first || code > reader.last) continue;
-    Kprj_ProParameters* pro = reader.read(gtif, code, frame.slot());
-    if (frame.hasReport()) frame.calleeFailed(__LINE__, reader.name);
+    const char* name = keys.inMemory() ? reader.directoryName : reader.name;
+    if (code < reader.first || code > reader.last || name == nullptr) continue;
+    Kprj_ProParameters* pro = reader.read(keys, code, frame.slot());
+    if (frame.hasReport()) frame.calleeFailed(__LINE__, name);
     return pro;
   }
+  if (keys.inMemory()) return nullptr;
   // ProjectionGeoKey names a conversion, not a coordinate system.
-  return EPSGConversionParametersGet(gtif, code);
+  return EPSGConversionParametersGet(keys, code);
+}
+
+bool GeocodingRecordRead(KgtfKeySource keys, KerrFrame& frame, Kprj_ProParameters** record) {
+  *record = nullptr;
+  uint16_t modelType = 0;
+  GeoKeyShortGet(keys, GTModelTypeGeoKey, &modelType);
+  ProPtr pro;
+  switch (modelType) {
+    case ModelTypeProjected:
+      pro.reset(kgtf_PCSRead(keys, frame.slot()));
+      if (frame.hasReport()) return frame.calleeFailed(__LINE__, "kgtf_PCSRead"), false;
+      break;
+    case ModelTypeGeographic:
+    case ModelTypeGeocentric:
+      pro.reset(kgtf_ProParametersCreate(0, 0));
+      if (!pro) return frame.calleeFailed(__LINE__, "kgtf_ProParametersCreate"), false;
+      kgtf_GCSRead(keys, pro.get(), frame.slot());
+      if (frame.hasReport()) return frame.calleeFailed(__LINE__, "kgtf_GCSRead"), false;
+      break;
+    case 0:
+    case kUserDefined:
+      break;
+    default:
+      frame.warn(__LINE__, KERR_WARNING, "Unrecognized model type %d", modelType);
+      break;
+  }
+  *record = pro.release();
+  return true;
+}
+
+bool GeocodingProjectionMake(const Kprj_ProParameters* pro, KerrFrame& frame, char** name,
+                             _kprj_MapProjectionEx** projection) {
+  *name = nullptr;
+  *projection = nullptr;
+  KtxtTextA projectionName;
+  projectionName.adopt(kstr_Duplicate(pro && pro->name ? pro->name : kprj_ProjectionNameUnknown()));
+  if (projectionName.get() == nullptr) return frame.fail(__LINE__, "kstr_Duplicate failed"), false;
+  if (pro) {
+    _kprj_MapProjectionEx* made = kprj_ProjectionInit(kint_GetInit(), pro, frame.slot());
+    if (made == nullptr || frame.hasReport()) {
+      kprj_ProjectionFree(&made, nullptr);
+      return frame.calleeFailed(__LINE__, "kprj_ProjectionInit"), false;
+    }
+    *projection = made;
+  }
+  *name = projectionName.release();
+  return true;
 }
 
 int GeoTIFFGeocodingGet(GTIF* gtif, char** projectionName, char** unitsName,
@@ -365,57 +403,28 @@ int GeoTIFFGeocodingGet(GTIF* gtif, char** projectionName, char** unitsName,
   if (gtif == nullptr || projectionName == nullptr || unitsName == nullptr || projection == nullptr)
     return frame.fail(__LINE__, "Args"), -1;
 
-  int32_t modelType = shortKeyOr(gtif, GTModelTypeGeoKey, 0);
-  ProPtr pro;
-  switch (modelType) {
-    case ModelTypeProjected:
-      pro.reset(kgtf_PCSRead(gtif, frame.slot()));
-      if (frame.hasReport()) return frame.calleeFailed(__LINE__, "kgtf_PCSRead"), -1;
-      break;
-    case ModelTypeGeographic:
-    case ModelTypeGeocentric:
-      pro.reset(kgtf_ProParametersCreate(0, 0));
-      if (!pro) return frame.calleeFailed(__LINE__, "kgtf_ProParametersCreate"), -1;
-      kgtf_GCSRead(gtif, pro.get(), frame.slot());
-      if (frame.hasReport()) return frame.calleeFailed(__LINE__, "kgtf_GCSRead"), -1;
-      break;
-    case 0:
-    case kUserDefined:
-      break;
-    default:
-      frame.warn(__LINE__, KERR_WARNING, "Unrecognized model type %d", modelType);
-      break;
-  }
-
+  Kprj_ProParameters* record = nullptr;
+  if (!GeocodingRecordRead(gtif, frame, &record)) return -1;
+  ProPtr pro(record);
   KtxtTextA units;
   kgtf_UnitsNameGet(gtif, &units.buffer(), frame.slot());
   if (frame.hasReport()) return frame.calleeFailed(__LINE__, "kgtf_UnitsNameGet"), -1;
   // Without a units key a standard system's units are the registry's (GDAL
   // leaves the key out for EPSG codes); the defaults cover the rest.
-  uint16_t pcs = 0;
-  if (units.get() == nullptr && modelType == ModelTypeProjected &&
-      GeoKeyShortGet(gtif, ProjectedCSTypeGeoKey, &pcs) && pcs != kUserDefined)
+  uint16_t modelType = 0, pcs = 0;
+  if (units.get() == nullptr && GeoKeyShortGet(gtif, GTModelTypeGeoKey, &modelType) &&
+      modelType == ModelTypeProjected && GeoKeyShortGet(gtif, ProjectedCSTypeGeoKey, &pcs) &&
+      pcs != kUserDefined)
     units.adopt(GetUnitsNameFromEPSG(pcs));
   if (units.get() == nullptr) {
     const char* fallback = pro ? DefaultUnitsNameGet(pro.get(), gtif) : kprj_UnitsNameOther();
     units.adopt(kstr_Duplicate(fallback));
     if (units.get() == nullptr) return frame.fail(__LINE__, "kstr_Duplicate failed"), -1;
   }
-  KtxtTextA name;
-  name.adopt(kstr_Duplicate(pro && pro->name ? pro->name : kprj_ProjectionNameUnknown()));
-  if (name.get() == nullptr) return frame.fail(__LINE__, "kstr_Duplicate failed"), -1;
-
-  _kprj_MapProjectionEx* mapProjection = nullptr;
-  if (pro) {
-    mapProjection = kprj_ProjectionInit(kint_GetInit(), pro.get(), frame.slot());
-    if (mapProjection == nullptr || frame.hasReport()) {
-      kprj_ProjectionFree(&mapProjection, nullptr);
-      return frame.calleeFailed(__LINE__, "kprj_ProjectionInit"), -1;
-    }
-  }
-  *projectionName = name.release();
+  char* name = nullptr;
+  if (!GeocodingProjectionMake(pro.get(), frame, &name, projection)) return -1;
+  *projectionName = name;
   *unitsName = units.release();
-  *projection = mapProjection;
   return 0;
 }
 

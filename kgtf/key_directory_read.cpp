@@ -1,7 +1,6 @@
-// GeoKey directories held in memory: the entries become the keys of an
-// in-memory libgeotiff key handle, so that the readers of GeoTIFF files read
-// them too (one family of readers, whatever holds the keys), and the
-// vertical keys give the elevation record.
+// GeoKey directories held in memory: the geocoding readers of GeoTIFF files
+// read them through a key source of their own, and the vertical keys give
+// the elevation record.
 #include <geotiffio.h>
 
 #include <cstring>
@@ -9,81 +8,30 @@
 #include <string>
 
 #include "citation.h"
+#include "epsg_helper.h"
 #include "geocoding.h"
 #include "kerr_guard.h"
 #include "kgtf.h"
+#include "key_source.h"
 #include "kgtf_internal.h"
+#include "ktxt.h"
 #include "kmsc.h"
 #include "kstr.h"
 #include "tables.h"
 
 namespace {
 
-constexpr unsigned short kDoubleParams = 34736;
-constexpr unsigned short kAsciiParams = 34737;
-
-struct DirectoryEntry {
-  unsigned short key, location, count, offset;
-};
-
-// One entry's key set in the handle; false (with a notice) for values that
-// lie outside the doubles or the text.
-bool entrySet(GTIF* gtif, const DirectoryEntry& e, unsigned short doubleCount,
-              const double* doubles, const char* ascii, size_t asciiLength, KerrFrame& frame) {
-  const auto key = static_cast<geokey_t>(e.key);
-  switch (e.location) {
-    case 0:
-      return GTIFKeySet(gtif, key, TYPE_SHORT, 1, int(e.offset)) != 0;
-    case kDoubleParams:
-      if (doubles == nullptr || e.count == 0 || size_t(e.offset) + e.count > doubleCount) break;
-      // libgeotiff takes a single double by value and several by address.
-      return (e.count == 1 ? GTIFKeySet(gtif, key, TYPE_DOUBLE, 1, doubles[e.offset])
-                           : GTIFKeySet(gtif, key, TYPE_DOUBLE, e.count, doubles + e.offset)) != 0;
-    case kAsciiParams: {
-      if (ascii == nullptr || size_t(e.offset) + e.count > asciiLength) break;
-      std::string text(ascii + e.offset, e.count);
-      return GTIFKeySet(gtif, key, TYPE_ASCII, 0, text.c_str()) != 0;
-    }
-    default:
-      return true;  // found, with nothing to read
-  }
-  frame.warn(__LINE__, KERR_NOTICE, "Key %u: %u values at %u lie outside its parameters", e.key,
-             e.count, e.offset);
-  return false;
-}
-
-// The keys of the directory in a key handle; the first entry of a key wins,
-// and without GTModelTypeGeoKey the first coordinate system key names it.
-GtifPtr keysLoad(const unsigned short* header, const unsigned short* entries,
-                 unsigned short doubleCount, const double* doubles, const char* ascii,
-                 KerrFrame& frame) {
-  GtifPtr gtif(GTIFNew(nullptr));
-  if (!gtif) return gtif;
-  const size_t asciiLength = ascii != nullptr ? std::strlen(ascii) : 0;
-  int modelType = 0;
-  bool modelKey = false;
-  for (unsigned i = 0; entries != nullptr && i < header[3]; ++i) {
-    DirectoryEntry e{entries[4 * i], entries[4 * i + 1], entries[4 * i + 2], entries[4 * i + 3]};
-    if (GTIFKeyInfo(gtif.get(), static_cast<geokey_t>(e.key), nullptr, nullptr) > 0) continue;
-    if (e.key == GTModelTypeGeoKey && e.location == 0) modelKey = true;
-    if (modelType == 0 && e.key == ProjectedCSTypeGeoKey) modelType = ModelTypeProjected;
-    if (modelType == 0 && e.key == GeographicTypeGeoKey) modelType = ModelTypeGeographic;
-    entrySet(gtif.get(), e, doubleCount, doubles, ascii, asciiLength, frame);
-  }
-  if (!modelKey && modelType != 0)
-    GTIFKeySet(gtif.get(), GTModelTypeGeoKey, TYPE_SHORT, 1, modelType);
-  return gtif;
-}
-
-// The elevation of VerticalCSTypeGeoKey in the units of VerticalUnitsGeoKey
-// ("meters" without one); "Undefined" for a system the table lacks.
-_kprj_ElevationInfo* verticalRead(GTIF* gtif, std::string* units, KerrFrame& frame) {
+// The vertical record of VerticalCSTypeGeoKey in the units of
+// VerticalUnitsGeoKey ("meters" without one, in *units); "Undefined" for a
+// system the table lacks.
+_kprj_ElevationInfo* verticalRead(const gk_CSInfo& record, std::string* units, KerrFrame& frame) {
+  const KgtfKeySource keys(nullptr, &record);
   uint16_t code = 0;
   const char* unitName =
-      GeoKeyShortGet(gtif, VerticalUnitsGeoKey, &code) ? linearUnitsNameByCode(code) : nullptr;
+      GeoKeyShortGet(keys, VerticalUnitsGeoKey, &code) ? linearUnitsNameByCode(code) : nullptr;
   *units = unitName != nullptr ? unitName : "meters";
   const KgtfVerticalCsRow* row =
-      GeoKeyShortGet(gtif, VerticalCSTypeGeoKey, &code) ? verticalCsRowByCode(code) : nullptr;
+      GeoKeyShortGet(keys, VerticalCSTypeGeoKey, &code) ? verticalCsRowByCode(code) : nullptr;
   _kprj_ElevationInfo* info = nullptr;
   if (row != nullptr)
     info = kprj_ElevationInfoCreateByName(row->spheroid,
@@ -96,12 +44,35 @@ _kprj_ElevationInfo* verticalRead(GTIF* gtif, std::string* units, KerrFrame& fra
   return info;
 }
 
+// The units of the host's coordinates: the record's, except that a
+// projected system in other linear units keeps them (the directory's unit
+// key, else the registry's for a standard code), so feet are not read as
+// meters. No units preference is consulted.
+char* unitsNameGet(KgtfKeySource keys, const Kprj_ProParameters* pro) {
+  if (pro == nullptr) return kstr_Duplicate(kprj_UnitsNameOther());
+  uint16_t modelType = 0, code = 0;
+  if (GeoKeyShortGet(keys, GTModelTypeGeoKey, &modelType) && modelType == ModelTypeProjected) {
+    const char* named =
+        GeoKeyShortGet(keys, ProjLinearUnitsGeoKey, &code) ? linearUnitsNameByCode(code) : nullptr;
+    if (named != nullptr) return kstr_Duplicate(named);
+    if (GeoKeyShortGet(keys, ProjectedCSTypeGeoKey, &code) && code != kUserDefined) {
+      char* registry = GetUnitsNameFromEPSG(code);
+      if (registry != nullptr) return registry;
+    }
+  }
+  return kstr_Duplicate(DefaultUnitsNameGet(pro, nullptr));
+}
+
+struct ProFree {
+  void operator()(Kprj_ProParameters* pro) const { kprj_ProParametersFree(&pro, nullptr); }
+};
+
 }  // namespace
 
 extern "C" void kgtf_ConvertCSFromGeoKeysToEPRJ(const unsigned short* header,
                                                 const unsigned short* entries,
                                                 unsigned short doubleCount, const double* doubles,
-                                                unsigned short /*asciiCount*/, const char* ascii,
+                                                unsigned short asciiCount, const char* ascii,
                                                 _kprj_MapProjectionEx** projection,
                                                 char** unitsName, _kprj_ElevationInfo** elevation,
                                                 Kerr_Report** err) {
@@ -113,19 +84,27 @@ extern "C" void kgtf_ConvertCSFromGeoKeysToEPRJ(const unsigned short* header,
     if (elevation != nullptr) *elevation = nullptr;
     if (header == nullptr || projection == nullptr || unitsName == nullptr || elevation == nullptr)
       return frame.fail(__LINE__, "Args");
-    GtifPtr gtif = keysLoad(header, entries, doubleCount, doubles, ascii, frame);
+    const gk_CSInfo record =
+        gk_CSInfoCreate(header, entries, doubleCount, doubles, asciiCount, ascii);
+    GtifPtr gtif = keyDirHandleCreate(record);
     if (!gtif) return frame.fail(__LINE__, "GTIFNew failed");
+    const KgtfKeySource keys(gtif.get(), &record);
 
-    char* name = nullptr;
-    char* units = nullptr;
+    std::unique_ptr<Kprj_ProParameters, ProFree> pro;
+    bool read = geocodingContain(frame, [&] {
+      Kprj_ProParameters* made = nullptr;
+      if (GeocodingRecordRead(keys, frame, &made)) pro.reset(made);
+    });
+    if (!read || frame.hasReport()) return;
+    KtxtTextA units;
+    units.adopt(unitsNameGet(keys, pro.get()));
+    if (units.get() == nullptr) return frame.fail(__LINE__, "kstr_Duplicate failed");
+    KtxtTextA name;
     _kprj_MapProjectionEx* mapProjection = nullptr;
-    if (GeoTIFFGeocodingGet(gtif.get(), &name, &units, &mapProjection, frame.slot()) != 0) {
-      frame.calleeFailed(__LINE__, "GeoTIFFGeocodingGet");
-      return;
-    }
-    kmsc_HeapFree(name);
+    if (!GeocodingProjectionMake(pro.get(), frame, &name.buffer(), &mapProjection)) return;
+
     std::string verticalUnits;
-    _kprj_ElevationInfo* info = verticalRead(gtif.get(), &verticalUnits, frame);
+    _kprj_ElevationInfo* info = verticalRead(record, &verticalUnits, frame);
     // Without a coordinate system the vertical system has nothing to stand on.
     if (info != nullptr && mapProjection == nullptr) {
       kprj_ElevationInfoFree(&info, nullptr);
@@ -133,12 +112,11 @@ extern "C" void kgtf_ConvertCSFromGeoKeysToEPRJ(const unsigned short* header,
                                             "height", frame.slot());
     }
     if (info == nullptr) {
-      kmsc_HeapFree(units);
       kprj_ProjectionFree(&mapProjection, nullptr);
       return frame.calleeFailed(__LINE__, "kprj_ElevationInfoCreateByName");
     }
     *projection = mapProjection;
-    *unitsName = units;
+    *unitsName = units.release();
     *elevation = info;
   });
 }

@@ -65,10 +65,10 @@ void transverseMercatorSet(Kprj_ProParameters* pro, const TransverseMercatorPara
 
 // The geodesy of an RSO grid from its datum and ellipsoid keys; false after a
 // report under the reader's label.
-bool rsoGeodesyRead(KerrFrame& frame, GTIF* gtif, Kprj_ProParameters* pro) {
+bool rsoGeodesyRead(KerrFrame& frame, KgtfKeySource keys, Kprj_ProParameters* pro) {
   uint16_t datumCode = 0, ellipsoidCode = 0;
-  bool hasDatum = GeoKeyShortGet(gtif, GeogGeodeticDatumGeoKey, &datumCode);
-  bool hasEllipsoid = GeoKeyShortGet(gtif, GeogEllipsoidGeoKey, &ellipsoidCode);
+  bool hasDatum = GeoKeyShortGet(keys, GeogGeodeticDatumGeoKey, &datumCode);
+  bool hasEllipsoid = GeoKeyShortGet(keys, GeogEllipsoidGeoKey, &ellipsoidCode);
   char* datum = hasDatum && datumCode != kUserDefined ? kgtf_GetDatumName(datumCode) : nullptr;
   char* spheroid = nullptr;
   bool ok = true;
@@ -181,7 +181,7 @@ Kprj_ProParameters* EPSGProParametersGet(int32_t code) {
   return pro;
 }
 
-Kprj_ProParameters* EPSGConversionParametersGet(GTIF* gtif, int32_t code) {
+Kprj_ProParameters* EPSGConversionParametersGet(KgtfKeySource keys, int32_t code) {
   // Some conversions' host forms depend on the ellipsoid. The geographic
   // reader runs again on the finished record, and reports there what is
   // wrong with the keys; here only the axes matter.
@@ -190,7 +190,7 @@ Kprj_ProParameters* EPSGConversionParametersGet(GTIF* gtif, int32_t code) {
   double b = wgs84 != nullptr ? wgs84->semiMinor : 0.0;
   if (Kprj_ProParameters* geographic = kgtf_ProParametersCreate(0, 0)) {
     Kerr_Report* report = nullptr;
-    kgtf_GCSRead(gtif, geographic, &report);
+    kgtf_GCSRead(keys, geographic, &report);
     kerr_DeleteErrorReportEx(&report);
     const Kprj_Spheroid* spheroid = geographic->spheroid;
     if (spheroid != nullptr && spheroid->semiMinor > 0.0 &&
@@ -203,74 +203,71 @@ Kprj_ProParameters* EPSGConversionParametersGet(GTIF* gtif, int32_t code) {
   return GetProParametersFromEPSGConversion(code, a, b);
 }
 
-Kprj_ProParameters* kgtf_ProjectionReadUTM(GTIF* gtif, int32_t code, Kerr_Report** err) {
-  static const char* kLabel = "kgtf_ProjectionReadUTM";
-  KerrFrame frame(kLabel, err, KERR_PRINT_NOVSL);
+Kprj_ProParameters* kgtf_ProjectionReadUTM(KgtfKeySource keys, int32_t code, Kerr_Report** err) {
+  KerrFrame frame(keys.label("kgtf_ProjectionReadUTM"), err, KERR_PRINT_NOVSL);
   bool north = code >= 16001 && code <= 16060;
   bool south = code >= 16101 && code <= 16160;
   if (!north && !south) return frame.fail(__LINE__, "kgtf_ProjectionReadUTM failed"), nullptr;
   Kprj_ProParameters* pro = kgtf_ProParametersCreate(kUtm, code - (north ? 16000 : 16100));
   if (pro == nullptr) return frame.fail(__LINE__, "kgtf_ProjectionReadUTM failed"), nullptr;
   pro->parameters[3] = north ? 1.0 : -1.0;
-  if (kgtf_GCSRead(gtif, pro, frame.slot()) != 1 || frame.hasReport())
+  if (kgtf_GCSRead(keys, pro, frame.slot()) != 1 || frame.hasReport())
     frame.fail(__LINE__, "kgtf_ProjectionReadUTM failed");
   return pro;
 }
 
-Kprj_ProParameters* kgtf_ProjectionReadGaussKruger(GTIF* gtif, int32_t code, Kerr_Report** err) {
-  static const char* kLabel = "kgtf_ProjectionReadGaussKruger";
-  KerrFrame frame(kLabel, err, KERR_PRINT_NOVSL);
+Kprj_ProParameters* kgtf_ProjectionReadGaussKruger(KgtfKeySource keys, int32_t code,
+                                                   Kerr_Report** err) {
+  KerrFrame frame(keys.label("kgtf_ProjectionReadGaussKruger"), err, KERR_PRINT_NOVSL);
   int32_t zone = code - 16200;
-  if (zone < 0 || zone > 5)
-    return frame.fail(__LINE__, "kgtf_ProjectionReadGaussKruger failed"), nullptr;
+  if (zone < 0 || zone > 5) return frame.fail(__LINE__, "%s failed", frame.label()), nullptr;
   Kprj_ProParameters* pro = kgtf_ProParametersCreate(kGaussKruger, zone);
-  if (pro == nullptr) return frame.fail(__LINE__, "kgtf_ProjectionReadGaussKruger failed"), nullptr;
+  if (pro == nullptr) return frame.fail(__LINE__, "%s failed", frame.label()), nullptr;
   bool suppress = errorSuppressionGet();
   uint16_t linear = 9001, angular = 9102;
-  GeoKeyShortGet(gtif, ProjLinearUnitsGeoKey, &linear);
-  GeoKeyShortGet(gtif, GeogAngularUnitsGeoKey, &angular);
+  GeoKeyShortGet(keys, ProjLinearUnitsGeoKey, &linear);
+  GeoKeyShortGet(keys, GeogAngularUnitsGeoKey, &angular);
   double* p = pro->parameters;
-  bool read = getParamWBU(ProjNatOriginLongGeoKey, gtif, getAngularParam, angular, &p[4],
+  bool read = getParamWBU(ProjNatOriginLongGeoKey, keys, getAngularParam, angular, &p[4],
                           ProjCenterLongGeoKey, ProjFalseOriginLongGeoKey, 0) &&
-              getParamWBU(ProjNatOriginLatGeoKey, gtif, getAngularParam, angular, &p[5],
+              getParamWBU(ProjNatOriginLatGeoKey, keys, getAngularParam, angular, &p[5],
                           ProjFalseOriginLatGeoKey, ProjCenterLatGeoKey, 0) &&
-              getParamWBU(ProjFalseEastingGeoKey, gtif, getLinearParam, linear, &p[6],
+              getParamWBU(ProjFalseEastingGeoKey, keys, getLinearParam, linear, &p[6],
                           ProjCenterEastingGeoKey, ProjFalseOriginEastingGeoKey, 0) &&
-              getParamWBU(ProjFalseNorthingGeoKey, gtif, getLinearParam, linear, &p[7],
+              getParamWBU(ProjFalseNorthingGeoKey, keys, getLinearParam, linear, &p[7],
                           ProjCenterNorthingGeoKey, ProjFalseOriginNorthingGeoKey, 0);
   if (!read && !suppress) frame.fail(__LINE__, "getParamWBU failed");
   return pro;
 }
 
-Kprj_ProParameters* kgtf_ProjectionReadRSO(GTIF* gtif, int32_t code, Kerr_Report** err) {
+Kprj_ProParameters* kgtf_ProjectionReadRSO(KgtfKeySource keys, int32_t code, Kerr_Report** err) {
   static const char* kLabel = "kgtf_ProjectionReadRSO";
   KerrFrame frame(kLabel, err, KERR_PRINT_NOVSL);
   uint16_t linear = 9001;
-  GeoKeyShortGet(gtif, ProjLinearUnitsGeoKey, &linear);
+  GeoKeyShortGet(keys, ProjLinearUnitsGeoKey, &linear);
   Kprj_ProParameters* pro = kprj_ProParametersCreateByName("RSO", frame.slot());
   if (pro == nullptr)
     return frame.calleeFailed(__LINE__, "kprj_ProParametersCreateByName"), nullptr;
   if (code == 19935) {
     pro->parameters[2] = 1.0;
     double easting = 0.0;
-    if (getLinearParam(gtif, ProjCenterEastingGeoKey, linear, &easting))
+    if (getLinearParam(keys, ProjCenterEastingGeoKey, linear, &easting))
       pro->parameters[0] = easting;
   } else {
     pro->parameters[2] = 0.0;
   }
-  rsoGeodesyRead(frame, gtif, pro);
+  rsoGeodesyRead(frame, keys, pro);
   return pro;
 }
 
-Kprj_ProParameters* kgtf_ProjectionReadMapGridAustralia(GTIF*, int32_t code, Kerr_Report** err) {
-  static const char* kLabel = "kgtf_ProjectionReadMapGridAustralia";
-  KerrFrame frame(kLabel, err, KERR_PRINT_NOVSL);
+Kprj_ProParameters* kgtf_ProjectionReadMapGridAustralia(KgtfKeySource keys, int32_t code,
+                                                        Kerr_Report** err) {
+  KerrFrame frame(keys.label("kgtf_ProjectionReadMapGridAustralia"), err, KERR_PRINT_NOVSL);
   int32_t zone = code >= 17448 ? code - 17400 : code - 17300;
   if (zone < 48 || zone > 58 || (code > 17358 && code < 17448))
-    return frame.fail(__LINE__, "kgtf_ProjectionReadMapGridAustralia failed"), nullptr;
+    return frame.fail(__LINE__, "%s failed", frame.label()), nullptr;
   Kprj_ProParameters* pro = kgtf_ProParametersCreate(kUtm, zone);
-  if (pro == nullptr)
-    return frame.fail(__LINE__, "kgtf_ProjectionReadMapGridAustralia failed"), nullptr;
+  if (pro == nullptr) return frame.fail(__LINE__, "%s failed", frame.label()), nullptr;
   pro->parameters[3] = -1.0;  // both grids lie south of the equator
   return pro;
 }
@@ -286,9 +283,9 @@ bool statePlaneZoneOfProjection(int32_t code, int32_t* zone, int32_t* nadCode) {
   return true;
 }
 
-Kprj_ProParameters* kgtf_ProjectionReadStatePlane(GTIF*, int32_t code, Kerr_Report** err) {
-  static const char* kLabel = "kgtf_ProjectionReadStatePlane";
-  KerrFrame frame(kLabel, err, KERR_PRINT_NOVSL);
+Kprj_ProParameters* kgtf_ProjectionReadStatePlane(KgtfKeySource keys, int32_t code,
+                                                  Kerr_Report** err) {
+  KerrFrame frame(keys.label("kgtf_ProjectionReadStatePlane"), err, KERR_PRINT_NOVSL);
   int32_t zone = 0, nad = 0;
   if (!statePlaneZoneOfProjection(code, &zone, &nad))
     return frame.fail(__LINE__, "kgtf_ProjectionReadStatePlane failed"), nullptr;

@@ -1,7 +1,9 @@
 // The in-memory GeoKey directory: how keys are laid out as they are added,
 // copies, and the conversion through the file readers.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <string>
@@ -9,6 +11,7 @@
 #include "geokey_directory.h"
 #include "kerr_exception.h"
 #include "geocoding.h"
+#include "key_source.h"
 #include "geotiff_file.h"
 #include "host_owners.h"
 #include "kgda.h"
@@ -73,7 +76,7 @@ struct Converted {
   LegacyHelperTemplate<_kprj_ElevationInfo, KtxtTextA> elevation;
 };
 
-TEST(GeoKeyDirectory, ConvertsThroughTheFileReaders) {
+TEST(GeoKeyDirectory, ConvertsThroughTheGeocodingReaders) {
   KgtfGeoKeyDirectoryTag utm;
   utm.addGeoKey(3072, 32633);  // no model type: projected from the entry
   Converted u(utm);
@@ -91,8 +94,8 @@ TEST(GeoKeyDirectory, ConvertsThroughTheFileReaders) {
   EXPECT_EQ(g.pro()->number, 0);
   EXPECT_STREQ(g.units.c_str(), "dd");
 
-  // Doubles the directory does not hold are not read: a user-defined
-  // ellipsoid without its axes fails, and GetEPRJ throws.
+  // A conversion code the directory road does not resolve fails the read,
+  // and GetEPRJ throws.
   KgtfGeoKeyDirectoryTag broken;
   broken.addGeoKey(1024, 1);
   broken.addGeoKey(3072, 32767);
@@ -123,8 +126,47 @@ TEST(GeoKeyDirectory, VerticalKeysGiveTheElevation) {
   }
 }
 
-// The same keys in a file and in a directory read alike: the directory's
-// shorts, doubles and texts reach the readers whole.
+// A file's keys read by both roads: the file readers through libgeotiff,
+// and the key-directory reader given the file's stored directory.
+struct Roads {
+  explicit Roads(const std::string& keys, const char* citation = "both roads")
+      : file([&](GTIF* g) {
+          geoKeysSet(g, keys);
+          GTIFKeySet(g, GeogCitationGeoKey, TYPE_ASCII, 0, citation);
+        }) {
+    HeapText name;
+    fileFailed = GeoTIFFGeocodingGet(file.gtif(), out(name), out(fileUnits), out(fileProjection),
+                                     out(fileErr)) != 0;
+    const GeoTiffOpen::Directory d = file.in.directory();
+    EXPECT_GE(d.shorts.size(), 4u);
+    kgtf_ConvertCSFromGeoKeysToEPRJ(
+        d.shorts.data(), d.shorts.data() + 4, uint16_t(d.doubles.size()), d.doubles.data(), 1,
+        d.ascii.c_str(), out(memoryProjection), out(memoryUnits), out(elevation), out(memoryErr));
+  }
+  static const Kprj_ProParameters* pro(const Projection& projection) {
+    return static_cast<const Kprj_ProParameters*>(
+        kprj_MapProjectionCSRGet(projection.get(), KPRJ_FORM_PRO_PARAMETERS));
+  }
+  GeoTiffFile file;
+  bool fileFailed = false;
+  Report fileErr, memoryErr;
+  Projection fileProjection, memoryProjection;
+  HeapText fileUnits, memoryUnits;
+  Elevation elevation;
+};
+
+void expectSameRecord(const Kprj_ProParameters* a, const Kprj_ProParameters* b) {
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(a->number, b->number);
+  EXPECT_EQ(a->zone, b->zone);
+  for (int i = 0; i < 15; ++i) EXPECT_EQ(a->parameters[i], b->parameters[i]) << i;
+  EXPECT_EQ(a->spheroid->semiMajor, b->spheroid->semiMajor);
+  EXPECT_EQ(a->spheroid->semiMinor, b->spheroid->semiMinor);
+}
+
+// The same keys read alike on both roads: the directory's shorts, doubles
+// and texts reach the readers whole.
 TEST(GeoKeyDirectory, BothRoadsAgree) {
   const char* keySets[] = {
       "1024:1 3072:32633",
@@ -136,44 +178,93 @@ TEST(GeoKeyDirectory, BothRoadsAgree) {
       "1024:1 3072:32767 3074:32767 2048:32767 2050:6742 2054:9102 3075:11 3088=10 3089=52 "
       "3082=4321000 3083=3210000",
       "1024:2 2048:32767 2050:32767 2056:32767 2057=6378137 2059=298.257222101",
+      "1024:1 3072:32767 3074:16033 2048:4230",
+      "1024:1 3072:32767 3074:16203 2048:4284 3076:9001",
+      "1024:1 3072:32767 3074:10405",
   };
   for (const char* keys : keySets) {
     SCOPED_TRACE(keys);
-    KgtfGeoKeyDirectoryTag dir;
-    std::istringstream in(keys);
-    for (std::string item; in >> item;) {
-      const size_t at = item.find_first_of(":=");
-      const auto key = static_cast<unsigned short>(std::stoi(item.substr(0, at)));
-      const double value = std::stod(item.substr(at + 1));
-      if (item[at] == ':')
-        dir.addGeoKey(key, static_cast<unsigned short>(value));
-      else
-        doublesAdd(dir, key, {value});
-    }
-    stringsAdd(dir, 1026, {"both roads"});
-    Converted memory(dir);
-    GeoTiffFile file([&](GTIF* g) {
-      geoKeysSet(g, keys);
-      GTIFKeySet(g, GTCitationGeoKey, TYPE_ASCII, 0, "both roads");
-    });
-    char *name = nullptr, *units = nullptr;
-    _kprj_MapProjectionEx* projection = nullptr;
-    Report err;
-    ASSERT_EQ(GeoTIFFGeocodingGet(file.gtif(), &name, &units, &projection, out(err)), 0);
-    const auto* pro = static_cast<const Kprj_ProParameters*>(
-        kprj_MapProjectionCSRGet(projection, KPRJ_FORM_PRO_PARAMETERS));
-    ASSERT_NE(pro, nullptr);
-    ASSERT_NE(memory.pro(), nullptr);
-    EXPECT_EQ(memory.pro()->number, pro->number);
-    EXPECT_EQ(memory.pro()->zone, pro->zone);
-    for (int i = 0; i < 15; ++i) EXPECT_EQ(memory.pro()->parameters[i], pro->parameters[i]) << i;
-    EXPECT_EQ(memory.pro()->spheroid->semiMajor, pro->spheroid->semiMajor);
-    EXPECT_EQ(memory.pro()->spheroid->semiMinor, pro->spheroid->semiMinor);
-    EXPECT_STREQ(memory.units.c_str(), units);
-    kmsc_HeapFree(name);
-    kmsc_HeapFree(units);
-    kprj_ProjectionFree(&projection, nullptr);
+    Roads roads(keys);
+    ASSERT_FALSE(roads.fileFailed) << joinedMessages(roads.fileErr.get());
+    EXPECT_EQ(roads.memoryErr.get(), nullptr) << joinedMessages(roads.memoryErr.get());
+    expectSameRecord(Roads::pro(roads.memoryProjection), Roads::pro(roads.fileProjection));
+    EXPECT_STREQ(roads.memoryUnits.get(), roads.fileUnits.get());
   }
+}
+
+// The labels of a report chain, outermost first.
+std::vector<std::string> reportLabels(const Kerr_Report* report) {
+  std::vector<std::string> labels;
+  for (; report != nullptr; report = kerr_ReportCause(report))
+    labels.push_back(kerr_ReportLabel(report));
+  return labels;
+}
+
+bool contains(const std::vector<std::string>& list, const std::string& item) {
+  return std::find(list.begin(), list.end(), item) != list.end();
+}
+
+// Where a host's own directory is read unlike a file: RSO grids and EPSG
+// conversions named by ProjectionGeoKey are not resolved, a user-defined
+// ellipsoid without axes ends the read without the datum check, and the
+// Pulkovo citation rule is the file's alone. Reports carry the twins' labels.
+TEST(GeoKeyDirectory, RoadsDifferWhereTheHostHoldsTheKeys) {
+  Roads rso("1024:1 3072:32767 3074:19935 2048:4245 3076:9001");
+  EXPECT_NE(Roads::pro(rso.fileProjection), nullptr) << joinedMessages(rso.fileErr.get());
+  EXPECT_EQ(rso.memoryProjection.get(), nullptr);
+  EXPECT_THAT(reportMessages(rso.memoryErr.get()), testing::Contains("Error obtaining projection"));
+  EXPECT_TRUE(contains(reportLabels(rso.memoryErr.get()), "gk_CSInfoPCSRead"));
+  EXPECT_TRUE(contains(reportLabels(rso.memoryErr.get()), "kgtf_ConvertCSFromGeoKeysToEPRJ"));
+
+  Roads conversion("1024:1 3072:32767 3074:19916 2048:4277");
+  EXPECT_NE(Roads::pro(conversion.fileProjection), nullptr);
+  EXPECT_EQ(conversion.memoryProjection.get(), nullptr);
+
+  Roads noAxes("1024:2 2048:32767 2050:6999 2056:32767");
+  EXPECT_TRUE(noAxes.fileFailed);
+  EXPECT_THAT(joinedMessages(noAxes.fileErr.get()), testing::HasSubstr("Unknown datum: 6999"));
+  EXPECT_EQ(noAxes.memoryErr.get(), nullptr) << joinedMessages(noAxes.memoryErr.get());
+
+  Roads pulkovo("1024:2 2048:32767 2050:32767 2056:7024",
+                "User Defined, Horizontal Datum PULKOVO 1942");
+  const Kprj_ProParameters* file = Roads::pro(pulkovo.fileProjection);
+  const Kprj_ProParameters* memory = Roads::pro(pulkovo.memoryProjection);
+  ASSERT_NE(file, nullptr);
+  ASSERT_NE(memory, nullptr);
+  EXPECT_STREQ(file->spheroid->datum->name, "Pulkovo 1942");
+  EXPECT_STRNE(memory->spheroid->datum->name ? memory->spheroid->datum->name : "", "Pulkovo 1942");
+}
+
+// keyDirKeyGet reads a directory as it stands: an entry's own location
+// decides, the first entry of a key wins, the model type is inferred only
+// without a readable GTModelTypeGeoKey, and nothing is read past the values.
+TEST(GeoKeyDirectory, KeysAreReadFromTheEntries) {
+  const uint16_t header[4] = {1, 1, 0, 6};
+  const uint16_t entries[] = {1024, 34736, 1, 0, 2048, 0,     1, 4326, 2048, 0, 1, 4267,
+                              2057, 34736, 2, 0, 2049, 34737, 3, 1,    4096, 1, 1, 5};
+  const double doubles[2] = {6378137, 6356752};
+  const gk_CSInfo record = gk_CSInfoCreate(header, entries, 2, doubles, 1, "xab|");
+  uint16_t value = 7;
+  EXPECT_EQ(keyDirKeyGet(GTModelTypeGeoKey, record, &value, 0, 1), 1);
+  EXPECT_EQ(value, ModelTypeGeographic);
+  EXPECT_EQ(keyDirKeyGet(GeographicTypeGeoKey, record, &value, 0, 1), 1);
+  EXPECT_EQ(value, 4326);
+  value = 7;
+  EXPECT_EQ(keyDirKeyGet(VerticalCSTypeGeoKey, record, &value, 0, 1), 1);
+  EXPECT_EQ(value, 7);  // location 1 holds nothing the reader can take
+  EXPECT_EQ(keyDirKeyGet(VerticalUnitsGeoKey, record, &value, 0, 1), 0);
+  double axis = 0;
+  EXPECT_EQ(keyDirKeyGet(GeogSemiMajorAxisGeoKey, record, &axis, 1, 1), 1);
+  EXPECT_EQ(axis, 6356752);
+  EXPECT_EQ(keyDirKeyGet(GeogSemiMajorAxisGeoKey, record, &axis, 1, 2), 0);
+  char text[4] = "zzz";
+  EXPECT_EQ(keyDirKeyGet(GeogCitationGeoKey, record, text, 0, 0), 1);
+  EXPECT_STREQ(text, "ab|");
+  // A header that claims fewer entries hides the rest.
+  const uint16_t shortHeader[4] = {1, 1, 0, 1};
+  const gk_CSInfo first = gk_CSInfoCreate(shortHeader, entries, 2, doubles, 1, "xab|");
+  EXPECT_EQ(keyDirKeyGet(GTModelTypeGeoKey, first, &value, 0, 1), 0);
+  EXPECT_EQ(keyDirKeyGet(GeographicTypeGeoKey, first, &value, 0, 1), 0);
 }
 
 // Entries whose values lie outside the parameters they name are not found.

@@ -89,6 +89,25 @@ struct GeoTiffOpen {
     if (!TIFFGetField(tif.get(), tag, &count, &values) || values == nullptr) return {};
     return std::vector<double>(values, values + count);
   }
+  // The key directory as stored: the shorts of GeoKeyDirectoryTag, the
+  // doubles and the ASCII text.
+  struct Directory {
+    std::vector<uint16_t> shorts;
+    std::vector<double> doubles;
+    std::string ascii;
+  };
+  Directory directory() const {
+    Directory d;
+    uint16_t count = 0;
+    uint16_t* shorts = nullptr;
+    if (TIFFGetField(tif.get(), TIFFTAG_GEOKEYDIRECTORY, &count, &shorts) && shorts != nullptr)
+      d.shorts.assign(shorts, shorts + count);
+    d.doubles = doubles(TIFFTAG_GEODOUBLEPARAMS);
+    char* ascii = nullptr;
+    if (TIFFGetField(tif.get(), TIFFTAG_GEOASCIIPARAMS, &ascii) && ascii != nullptr)
+      d.ascii = ascii;
+    return d;
+  }
   Tiff tif;
   Gtif gtif;  // null for a key directory libgeotiff refuses; freed before the file closes
 };

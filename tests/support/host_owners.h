@@ -39,6 +39,7 @@ using Matrix = Owned<KgdaBaseData, kgda_BaseDataDelete>;
 using XForm = Owned<Kxfr_XForm, kxfr_XFormFree>;
 using Pro = Owned<Kprj_ProParameters, kprj_ProParametersFree>;
 using Projection = Owned<_kprj_MapProjectionEx, kprj_ProjectionFree>;
+using Elevation = Owned<_kprj_ElevationInfo, kprj_ElevationInfoFree>;
 
 // An out-parameter that lands in an owner once the call returns (whatever
 // the owner held is freed): `f(out(report))`.

@@ -158,8 +158,11 @@ KTIF_API char* kgtf_GetKeyValue(GTIF* gtif, int32_t key, Kerr_Report** err);
  * header holds the number of entries; an entry whose values lie outside the
  * doubles or the text is not found (a notice says so). Without
  * GTModelTypeGeoKey the first ProjectedCSTypeGeoKey or GeographicTypeGeoKey
- * entry gives the model type. The outputs are set to null first and belong
- * to the caller. */
+ * entry gives the model type. Units: the record's default units, except a
+ * projected system's linear units (its ProjLinearUnitsGeoKey, else the
+ * registry's for its code); no preference is consulted. Where this road
+ * reads unlike a file is listed in docs/georeferencing.md. The outputs are
+ * set to null first and belong to the caller. */
 KTIF_API void kgtf_ConvertCSFromGeoKeysToEPRJ(const unsigned short* header,
                                               const unsigned short* entries,
                                               unsigned short doubleCount, const double* doubles,

@@ -174,6 +174,21 @@ void* kmsc_New(size_t size, Kerr_Report** err) {
   });
 }
 
+Kmsc_ImageMetadata* kmsc_ImageMetadataCreate(Kerr_Report** err) {
+  return static_cast<Kmsc_ImageMetadata*>(kmsc_New(sizeof(Kmsc_ImageMetadata), err));
+}
+
+void kmsc_ImageMetadataFree(Kmsc_ImageMetadata** metadata) {
+  kerrGuardVoid(__func__, nullptr, [&] {
+    if (metadata == nullptr || *metadata == nullptr) return;
+    kmsc_HeapFree((*metadata)->classification);
+    kmsc_HeapFree((*metadata)->description);
+    kmsc_HeapFree((*metadata)->status);
+    kmsc_HeapFree(*metadata);
+    *metadata = nullptr;
+  });
+}
+
 void* kmsc_MemDup(const void* source, size_t size) {
   return kerrGuard(__func__, nullptr, nullptr, [&]() -> void* {
     if (source == nullptr) return nullptr;

@@ -35,6 +35,27 @@ void* kmsc_MemDup(const void* source, size_t size);
 /* memmove; returns `destination`. */
 void* kmsc_MemCpy(void* destination, const void* source, size_t size);
 
+/* Descriptive metadata of an image, as the host's catalogue keeps it. The
+ * strings are heap blocks owned by the record; the date and time fields are
+ * digit texts ended by a zero. */
+typedef struct Kmsc_ImageMetadata {
+  char* classification; /* security marking, e.g. "UNCLASSIFIED" */
+  char* description;
+  char month[3];
+  char day[3];
+  char year[5];
+  char hour[3];
+  char minute[3];
+  char second[3];
+  char* status;     /* where the image is held, e.g. "ONLINE" */
+  int32_t archived; /* 0 while the image is online */
+} Kmsc_ImageMetadata;
+
+/* A zero-filled record, or null with "No memory". */
+Kmsc_ImageMetadata* kmsc_ImageMetadataCreate(Kerr_Report** err);
+/* Frees the record and its strings; *metadata becomes null. */
+void kmsc_ImageMetadataFree(Kmsc_ImageMetadata** metadata);
+
 /* Host pixel types. */
 enum {
   KMSC_PIXEL_U1 = 0,

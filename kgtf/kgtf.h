@@ -17,6 +17,7 @@
 #include <stdint.h>
 
 #include "kerr.h"
+#include "kmsc.h"
 #include "kprj.h"
 #include "kstr.h"
 #include "ktif_export.h"
@@ -169,6 +170,59 @@ KTIF_API void kgtf_ConvertCSFromGeoKeysToEPRJ(const unsigned short* header,
                                               unsigned short asciiCount, const char* ascii,
                                               _kprj_MapProjectionEx** projection, char** unitsName,
                                               _kprj_ElevationInfo** elevation, Kerr_Report** err);
+
+/* ---- Map info and calibration ---------------------------------------- */
+
+/* A rotated image's georeferencing: the transform from map coordinates to
+ * pixel centres, its map info (corner pixel centres, signed pixel size,
+ * names) and the projection, or null. Everything is owned by the record;
+ * kgtf_CalibrationFree releases it with its members. */
+typedef struct Kgtf_Calibration {
+  Kxfr_XForm* mapToPixel;
+  Kprj_MapInfo* mapInfo;
+  Kprj_ProParameters* pro;
+} Kgtf_Calibration;
+
+KTIF_API void kgtf_CalibrationFree(Kgtf_Calibration** calibration);
+
+/* The older route between an open image and the host's georeferencing,
+ * straight from the tags and GeoKeys: a north-up image with one tie point
+ * and a pixel scale gives *mapInfo and *pro (when its keys name a system);
+ * an image with a model transformation gives *calibration. Outputs not
+ * produced are left as they were; outputs are handed out also when a later
+ * step reported an error. */
+KTIF_API void kgtf_GeoTiffParamsGet(TIFF* tif, Kprj_MapInfo** mapInfo, Kprj_ProParameters** pro,
+                                    Kgtf_Calibration** calibration, Kerr_Report** err);
+/* Writes a map info (and the GeoKeys of `pro`, which may be null) into a
+ * TIFF being created: a tie point at pixel (0.5, 0.5) and a pixel scale, in
+ * the units of the GeoKeys. */
+KTIF_API void kgtf_GeoTiffParamsSetMapInfo(TIFF* tif, const Kprj_MapInfo* mapInfo,
+                                           const Kprj_ProParameters* pro, Kerr_Report** err);
+/* Writes an affine pixel-centre-to-map transform (map coordinates in
+ * unitsName) as ModelTransformationTag, with the GeoKeys of `pro`. */
+KTIF_API void kgtf_GeoTiffParamsSetCalibration(TIFF* tif, const Kxfr_XForm* pixelToMap,
+                                               const Kprj_ProParameters* pro,
+                                               const char* projectionName, const char* unitsName,
+                                               Kerr_Report** err);
+/* The record's GeoTIFF raster type (KGTF_RASTER_PIXEL_IS_AREA or _POINT). */
+KTIF_API int32_t getRasterSpace(const Kgtf_GeoTIFFParams* params);
+
+/* ---- Image metadata --------------------------------------------------- */
+
+/* The security marking, description, date and time of an image from its
+ * private GeoKeys (33000, 33034, 1101, 34001, 34002) into the host's
+ * metadata record; *metadata is created when null. Keys that are absent or
+ * too short leave their fields as they were. */
+KTIF_API void kgtf_DODImageMetadataGet(TIFF* tif, Kmsc_ImageMetadata** metadata,
+                                       Kerr_Report** err);
+/* Key 33010, the value that marks missing data, of any GeoKey value type:
+ * 1 when the key is present (*value set when the type holds a number), else
+ * 0 with *value untouched. */
+KTIF_API int32_t kgtf_NullValueGet(TIFF* tif, float* value, Kerr_Report** err);
+/* The vertical reference of the image's heights from VerticalCSTypeGeoKey,
+ * VerticalUnitsGeoKey and VerticalCitationGeoKey: a new elevation info in
+ * *info (when info is not null), or nothing without a vertical system. */
+KTIF_API void kgtf_GetElevationInfo(TIFF* tif, _kprj_ElevationInfo** info, Kerr_Report** err);
 
 /* Geodetic code lookups. Names compare without regard to case; the first
  * matching table row wins. */

@@ -7,9 +7,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "kprj.h"
 #include "ktif.h"
 
 // Options every subcommand shares.
@@ -63,5 +65,18 @@ ToolLog toolLogTake();
 // Prints "ktif: <message>" on one line of stderr, followed by the report
 // chain in parentheses when there is one, then deletes the report.
 void toolFail(const std::string& message, Kerr_Report** report);
+
+// The shortest decimal that reads back as `value`.
+std::string numberText(double value);
+
+// A host projection record as the JSON outputs show it (type, number, name,
+// zone, the 15 parameters, spheroid, datum and its code); null for none.
+// `ktif info` and `ktif keys --geocoding` print the same object, so that the
+// file and the key directory can be compared field by field.
+nlohmann::ordered_json projectionJson(const Kprj_ProParameters* pro);
+
+// The same record as one line of text: "NAME (number N, zone Z), spheroid
+// S (a, b)".
+std::string projectionText(const Kprj_ProParameters* pro);
 
 #endif

@@ -83,12 +83,6 @@ double floatValue(float value) {
   return std::strtod(std::string(text, result.ptr).c_str(), nullptr);
 }
 
-std::string numberText(double value) {
-  char text[32];
-  auto result = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, result.ptr);
-}
-
 nlohmann::ordered_json valueArray(const double* values, int32_t count) {
   if (values == nullptr || count <= 0) return nullptr;
   return nlohmann::ordered_json(std::vector<double>(values, values + count));
@@ -150,27 +144,6 @@ nlohmann::ordered_json georeferencingJson(const Georeferencing& g) {
           {"projectionName", textOrNull(g.projectionName)},
           {"unitsName", textOrNull(g.unitsName)},
           {"fitted", g.fitted}};
-}
-
-nlohmann::ordered_json projectionJson(const Kprj_ProParameters* pro) {
-  if (pro == nullptr) return nullptr;
-  nlohmann::ordered_json spheroid = nullptr, datum = nullptr, datumCode = nullptr;
-  if (pro->spheroid != nullptr) {
-    spheroid = {{"name", pro->spheroid->name ? pro->spheroid->name : ""},
-                {"a", pro->spheroid->semiMajor},
-                {"b", pro->spheroid->semiMinor}};
-    const Kprj_Datum* d = pro->spheroid->datum;
-    if (d != nullptr && d->name != nullptr && d->name[0] != '\0') datum = d->name;
-    if (d != nullptr && d->epsgCode > 0) datumCode = d->epsgCode;
-  }
-  return {{"type", pro->type},
-          {"number", pro->number},
-          {"name", pro->name ? pro->name : ""},
-          {"zone", pro->zone},
-          {"parameters", valueArray(pro->parameters, KPRJ_PARAMETER_COUNT)},
-          {"spheroid", spheroid},
-          {"datum", datum},
-          {"datumCode", datumCode}};
 }
 
 // The system as other software names it; null without georeferencing.
@@ -287,15 +260,7 @@ void georeferencingPrint(const Georeferencing& g) {
     std::printf("  Projection: %s\n", g.projectionName.empty() ? "?" : g.projectionName.c_str());
     std::printf("  Units:      %s\n", g.unitsName.empty() ? "?" : g.unitsName.c_str());
   }
-  if (g.pro != nullptr) {
-    std::printf("Projection:   %s (number %d, zone %d)", g.pro->name ? g.pro->name : "",
-                g.pro->number, g.pro->zone);
-    if (g.pro->spheroid != nullptr)
-      std::printf(", spheroid %s (%s, %s)", g.pro->spheroid->name ? g.pro->spheroid->name : "",
-                  numberText(g.pro->spheroid->semiMajor).c_str(),
-                  numberText(g.pro->spheroid->semiMinor).c_str());
-    std::printf("\n");
-  }
+  if (g.pro != nullptr) std::printf("Projection:   %s\n", projectionText(g.pro).c_str());
   if (g.listing != nullptr && g.listing->count > 0) {
     std::printf("GeoKeys:\n");
     for (int32_t i = 0; i < g.listing->count; ++i) {

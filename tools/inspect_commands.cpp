@@ -1,17 +1,20 @@
 // ktif tags, ktif keys and ktif header: a directory's entries, an image's
-// GeoKeys and the header listing, as the library's inspection layer reads
-// them.
+// GeoKeys (listed, or converted as a key directory held in memory) and the
+// header listing, as the library's inspection layer reads them.
 #include <geotiffio.h>
 #include <tiffio.h>
 #include <xtiffio.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "commands.h"
+#include "kgtf.h"
 #include "kmsc.h"
+#include "kprj.h"
 
 namespace {
 
@@ -25,6 +28,7 @@ struct KeysOptions {
   std::string file;
   int64_t image = 0;
   bool json = false;
+  bool geocoding = false;
 };
 
 // A TIFF that holds nothing, for libtiff's table of field names (the GeoTIFF
@@ -118,7 +122,118 @@ int tagsRun(const TagsOptions& o) {
   return 0;
 }
 
+// The three GeoKey tags of an image as stored, the way a host holds a key
+// directory in memory.
+struct RawKeyDirectory {
+  std::vector<unsigned short> shorts;
+  std::vector<double> doubles;
+  std::string ascii;
+};
+
+// False when the image has no GeoKeyDirectoryTag. The GeoTIFF tags are
+// registered by libgeotiff as counted (a 16-bit count) except the text.
+bool rawKeyDirectoryRead(TIFF* tiff, RawKeyDirectory* raw) {
+  uint16_t count = 0;
+  const uint16_t* shorts = nullptr;
+  if (TIFFGetField(tiff, TIFFTAG_GEOKEYDIRECTORY, &count, &shorts) != 1 || shorts == nullptr)
+    return false;
+  raw->shorts.assign(shorts, shorts + count);
+  const double* doubles = nullptr;
+  if (TIFFGetField(tiff, TIFFTAG_GEODOUBLEPARAMS, &count, &doubles) == 1 && doubles != nullptr)
+    raw->doubles.assign(doubles, doubles + count);
+  const char* ascii = nullptr;
+  if (TIFFGetField(tiff, TIFFTAG_GEOASCIIPARAMS, &ascii) == 1 && ascii != nullptr)
+    raw->ascii = ascii;
+  return true;
+}
+
+// The converted directory; the members belong to it.
+struct Geocoding {
+  ~Geocoding() {
+    kprj_ProjectionFree(&projection, nullptr);
+    kmsc_HeapFree(units);
+    kprj_ElevationInfoFree(&elevation, nullptr);
+  }
+  _kprj_MapProjectionEx* projection = nullptr;
+  char* units = nullptr;
+  _kprj_ElevationInfo* elevation = nullptr;
+};
+
+nlohmann::ordered_json narrowText(const _kprj_ElevationInfo* e,
+                                  Kprj_Text _kprj_ElevationInfo::*text) {
+  if (e == nullptr || e->textForm != KPRJ_TEXT_NARROW || (e->*text).narrow == nullptr)
+    return nullptr;
+  return (e->*text).narrow;
+}
+
+int keysGeocodingRun(const KeysOptions& o) {
+  int32_t images = 0;
+  Ktif_File* handle = toolImageOpen(o.file, o.image, &images);
+  if (handle == nullptr) return 1;
+  RawKeyDirectory raw;
+  const bool present = rawKeyDirectoryRead(handle->tiff, &raw);
+  ktif_Close(handle, nullptr);
+  const std::string where = "image " + std::to_string(o.image) + " of " + o.file;
+  if (!present) {
+    toolFail(where + " has no GeoKey directory", nullptr);
+    return 1;
+  }
+  // The reader takes as many entries as the header names, so a directory
+  // shorter than its header says is refused here.
+  const size_t keys = raw.shorts.size() >= 4 ? raw.shorts[3] : 0;
+  if (raw.shorts.size() < 4 || raw.shorts.size() < 4 + 4 * keys) {
+    toolFail("the GeoKey directory of " + where +
+                 " is truncated: " + std::to_string(raw.shorts.size()) + " values for " +
+                 std::to_string(keys) + " keys",
+             nullptr);
+    return 1;
+  }
+  // The reader's counts are 16-bit: parameters past the 65535th are out of
+  // its reach, as they are of a directory a host builds.
+  const auto doubleCount = static_cast<unsigned short>(std::min<size_t>(raw.doubles.size(), 65535));
+  const auto asciiCount = static_cast<unsigned short>(
+      std::min<size_t>(std::count(raw.ascii.begin(), raw.ascii.end(), '|'), 65535));
+  Geocoding g;
+  Kerr_Report* err = nullptr;
+  kgtf_ConvertCSFromGeoKeysToEPRJ(raw.shorts.data(), raw.shorts.data() + 4, doubleCount,
+                                  raw.doubles.data(), asciiCount, raw.ascii.c_str(), &g.projection,
+                                  &g.units, &g.elevation, &err);
+  if (err != nullptr) {
+    toolFail("cannot convert the GeoKey directory of " + where, &err);
+    return 1;
+  }
+  const auto* pro = g.projection != nullptr
+                        ? static_cast<const Kprj_ProParameters*>(
+                              kprj_MapProjectionCSRGet(g.projection, KPRJ_FORM_PRO_PARAMETERS))
+                        : nullptr;
+  const nlohmann::ordered_json elevation = {
+      {"spheroid", narrowText(g.elevation, &_kprj_ElevationInfo::spheroidName)},
+      {"datum", narrowText(g.elevation, &_kprj_ElevationInfo::datumName)},
+      {"units", narrowText(g.elevation, &_kprj_ElevationInfo::unitsName)}};
+  if (o.json) {
+    nlohmann::ordered_json out = {
+        {"file", o.file},
+        {"image", o.image},
+        {"geocoding",
+         {{"projection", projectionJson(pro)},
+          {"units", g.units ? nlohmann::ordered_json(g.units) : nlohmann::ordered_json(nullptr)},
+          {"elevation", elevation}}}};
+    std::printf("%s\n", out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    return 0;
+  }
+  auto text = [](const nlohmann::ordered_json& value) {
+    return value.is_string() ? value.get<std::string>() : std::string("?");
+  };
+  std::printf("GeoKey directory of %s: %zu keys\n", where.c_str(), keys);
+  std::printf("Projection:   %s\n", pro != nullptr ? projectionText(pro).c_str() : "none");
+  std::printf("Units:        %s\n", g.units != nullptr ? g.units : "?");
+  std::printf("Elevation:    spheroid %s, datum %s, in %s\n", text(elevation["spheroid"]).c_str(),
+              text(elevation["datum"]).c_str(), text(elevation["units"]).c_str());
+  return 0;
+}
+
 int keysRun(const KeysOptions& o) {
+  if (o.geocoding) return keysGeocodingRun(o);
   int32_t images = 0;
   Ktif_File* handle = toolImageOpen(o.file, o.image, &images);
   if (handle == nullptr) return 1;
@@ -188,6 +303,8 @@ CommandRunner keysCommandAdd(CLI::App& app, const ToolOptions&) {
   command->add_option("--image", options->image, "Image index (overviews do not count)")
       ->check(CLI::NonNegativeNumber);
   command->add_flag("--json", options->json, "Print JSON instead of text");
+  command->add_flag("--geocoding", options->geocoding,
+                    "Convert the stored key directory to a projection, units and elevation");
   return [options] { return keysRun(*options); };
 }
 

@@ -1,5 +1,6 @@
 // What the subcommands share: opening one image of a file with a checked
-// index, and reporting failures on stderr.
+// index, reporting failures on stderr, and how a projection record is shown.
+#include <charconv>
 #include <cstdio>
 
 #include "commands.h"
@@ -94,4 +95,46 @@ ToolLog toolLogTake() {
   ToolLog taken = logged;
   logged = ToolLog{};
   return taken;
+}
+
+std::string numberText(double value) {
+  char text[32];
+  auto result = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, result.ptr);
+}
+
+nlohmann::ordered_json projectionJson(const Kprj_ProParameters* pro) {
+  if (pro == nullptr) return nullptr;
+  nlohmann::ordered_json spheroid = nullptr, datum = nullptr, datumCode = nullptr;
+  if (pro->spheroid != nullptr) {
+    spheroid = {{"name", pro->spheroid->name ? pro->spheroid->name : ""},
+                {"a", pro->spheroid->semiMajor},
+                {"b", pro->spheroid->semiMinor}};
+    const Kprj_Datum* d = pro->spheroid->datum;
+    if (d != nullptr && d->name != nullptr && d->name[0] != '\0') datum = d->name;
+    if (d != nullptr && d->epsgCode > 0) datumCode = d->epsgCode;
+  }
+  nlohmann::ordered_json parameters = nullptr;
+  if (pro->parameters != nullptr)
+    parameters = std::vector<double>(pro->parameters, pro->parameters + KPRJ_PARAMETER_COUNT);
+  nlohmann::ordered_json out;
+  out["type"] = pro->type;
+  out["number"] = pro->number;
+  out["name"] = pro->name ? pro->name : "";
+  out["zone"] = pro->zone;
+  out["parameters"] = parameters;
+  out["spheroid"] = spheroid;
+  out["datum"] = datum;
+  out["datumCode"] = datumCode;
+  return out;
+}
+
+std::string projectionText(const Kprj_ProParameters* pro) {
+  std::string text = std::string(pro->name ? pro->name : "") + " (number " +
+                     std::to_string(pro->number) + ", zone " + std::to_string(pro->zone) + ")";
+  if (pro->spheroid != nullptr)
+    text += ", spheroid " + std::string(pro->spheroid->name ? pro->spheroid->name : "") + " (" +
+            numberText(pro->spheroid->semiMajor) + ", " + numberText(pro->spheroid->semiMinor) +
+            ")";
+  return text;
 }

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # `ktif tags`, `keys` and `header` on hostile directories: a failure is one
 # line of reason and exit code 1, never a crash. A file without keys lists
-# none and succeeds; the tag listing leaves the GeoKey tags out.
+# none and succeeds; the tag listing leaves the GeoKey tags out. `keys
+# --geocoding` reads the sample's keys to the record `info` shows, and refuses
+# a file without keys and a directory shorter than its header says.
 set -u
 ktif=$1 sample=$2
 . "$(dirname "$0")/check_lib.sh"
@@ -38,4 +40,23 @@ tiffcp "$dir/sample.tif" "$dir/plain.tif" 2>/dev/null  # tiffcp drops the GeoTIF
 out=$("$ktif" keys --json "$dir/plain.tif")
 expect "keys of a plain TIFF" $? "$out"
 matches "an empty key list" '"keys": \[\]' "$out"
+
+out=$("$ktif" keys --geocoding "$dir/sample.tif")
+expect "geocoding of the sample" $? "$out"
+info=$("$ktif" info "$dir/sample.tif" | grep '^Projection:')
+printf '%s\n' "$out" | grep -qxF "${info:-info shows no projection}"
+expect "the projection line of info" $? "$out"$'\n'"info: $info"
+matches "no vertical keys: undefined in meters" \
+  '^Elevation: +spheroid Undefined, datum Undefined, in meters$' "$out"
+"$ktif" keys --geocoding "$dir/plain.tif" >/dev/null 2>"$dir/err"
+expect "geocoding without keys: exit 1, one line" \
+  $(($? != 1 || $(wc -l <"$dir/err") != 1)) "$(cat "$dir/err")"
+# The sample's directory header (version 1.1.0) claiming 9 keys in 28 values.
+at=$(LC_ALL=C grep -obUaP '\x01\x00\x01\x00\x00\x00\x06\x00' "$dir/sample.tif" | head -1 | cut -d: -f1)
+cp "$dir/sample.tif" "$dir/short-keys.tif"
+printf '\11' | dd of="$dir/short-keys.tif" bs=1 seek=$((at + 6)) conv=notrunc 2>/dev/null
+"$ktif" keys --geocoding "$dir/short-keys.tif" >/dev/null 2>"$dir/err"
+expect "geocoding of a short directory: exit 1" $(($? != 1)) "$(cat "$dir/err")"
+matches "the directory is called truncated" 'ktif: the GeoKey directory .* is truncated' \
+  "$(cat "$dir/err")"
 summary

@@ -298,6 +298,16 @@ int kprj_MapInfoLowerRightCenterSet(Kprj_MapInfo* info, double x, double y, Kerr
 int kprj_MapInfoPixelSizeSet(Kprj_MapInfo* info, double x, double y, Kerr_Report** err);
 int kprj_MapInfoProjectionNameSet(Kprj_MapInfo* info, const char* name, Kerr_Report** err);
 int kprj_MapInfoUnitsSet(Kprj_MapInfo* info, const char* units, Kerr_Report** err);
+/* Getters: plain reads without a report slot. The coordinate getters give 1
+ * and the pair, or 0 for a null record or a null output (outputs untouched).
+ * The name getters give the record's own string, borrowed: valid until the
+ * record's next setter call or kprj_MapInfoFree, never to be freed by the
+ * caller; null for a null record. */
+int kprj_MapInfoUpperLeftCenterGet(const Kprj_MapInfo* info, double* x, double* y);
+int kprj_MapInfoLowerRightCenterGet(const Kprj_MapInfo* info, double* x, double* y);
+int kprj_MapInfoPixelSizeGet(const Kprj_MapInfo* info, double* x, double* y);
+const char* kprj_MapInfoProjectionNameGet(const Kprj_MapInfo* info);
+const char* kprj_MapInfoUnitsGet(const Kprj_MapInfo* info);
 
 #pragma GCC visibility pop
 #ifdef __cplusplus

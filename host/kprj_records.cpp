@@ -178,6 +178,14 @@ int setCoordinate(KerrFrame& frame, Kprj_MapInfo* info, Kprj_Coordinate Kprj_Map
   return 1;
 }
 
+int getCoordinate(const Kprj_MapInfo* info, Kprj_Coordinate Kprj_MapInfo::*member, double* x,
+                  double* y) {
+  if (info == nullptr || x == nullptr || y == nullptr) return 0;
+  *x = (info->*member).x;
+  *y = (info->*member).y;
+  return 1;
+}
+
 int setName(KerrFrame& frame, Kprj_MapInfo* info, char* Kprj_MapInfo::*member, const char* name) {
   if (info == nullptr || name == nullptr) return frame.fail(__LINE__, "Args"), 0;
   char* copy = kstr_Duplicate(name);
@@ -464,6 +472,26 @@ int kprj_MapInfoUnitsSet(Kprj_MapInfo* info, const char* units, Kerr_Report** er
     KerrFrame frame(kLabel, err);
     return setName(frame, info, &Kprj_MapInfo::units, units);
   });
+}
+
+int kprj_MapInfoUpperLeftCenterGet(const Kprj_MapInfo* info, double* x, double* y) {
+  return getCoordinate(info, &Kprj_MapInfo::upperLeftCenter, x, y);
+}
+
+int kprj_MapInfoLowerRightCenterGet(const Kprj_MapInfo* info, double* x, double* y) {
+  return getCoordinate(info, &Kprj_MapInfo::lowerRightCenter, x, y);
+}
+
+int kprj_MapInfoPixelSizeGet(const Kprj_MapInfo* info, double* x, double* y) {
+  return getCoordinate(info, &Kprj_MapInfo::pixelSize, x, y);
+}
+
+const char* kprj_MapInfoProjectionNameGet(const Kprj_MapInfo* info) {
+  return info != nullptr ? info->proName : nullptr;
+}
+
+const char* kprj_MapInfoUnitsGet(const Kprj_MapInfo* info) {
+  return info != nullptr ? info->units : nullptr;
 }
 
 }  // extern "C"

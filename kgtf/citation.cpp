@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "kcvt.h"
 #include "kerr_frame.h"
@@ -94,20 +95,17 @@ char* citationUnits(GTIF* gtif) {
   return units;
 }
 
-// Value after `marker`, searched from `from`; it ends at "\n", "|" or the end.
-// Returns the value's start (null when the marker is missing) and its length
-// and whether a separator ended it.
-const char* findValue(const char* from, const char* marker, size_t* length, bool* separated) {
+// Value after `marker`, searched from `from`; it ends at one of `separators`
+// or the end. Returns the value's start (null when the marker is missing) and
+// its length and whether a separator ended it.
+const char* findValue(const char* from, const char* marker, const char* separators, size_t* length,
+                      bool* separated) {
   const char* start = from ? std::strstr(from, marker) : nullptr;
   if (!start) return nullptr;
   start += std::strlen(marker);
-  *length = std::strcspn(start, "\n|");
+  *length = std::strcspn(start, separators);
   *separated = start[*length] != '\0';
   return start;
-}
-
-bool isNoValue(const char* value, size_t length) {
-  return length == 1 && value[0] == '?';
 }
 
 int writeShortKey(GTIF* gtif, geokey_t key, int value) {
@@ -148,6 +146,60 @@ char* CitationTextCreate(bool noGeocoding, const char* projectionName, const cha
                       noGeocoding ? kNoGeocodingLine : "", projectionName, units, geotiffUnits);
 }
 
+bool CitationValuesGet(GTIF* gtif, const char* separators, KerrFrame& frame, char** projectionName,
+                       char** units, char** geotiffUnits) {
+  *projectionName = *units = *geotiffUnits = nullptr;
+  int size = 0;
+  int count = GTIFKeyInfo(gtif, GTCitationGeoKey, &size, nullptr);
+  if (count <= 0) return true;
+  if (size <= 0 || static_cast<size_t>(count) > (SIZE_MAX - 1) / static_cast<size_t>(size))
+    return frame.fail(__LINE__, "No memory"), false;
+  size_t bytes = static_cast<size_t>(count) * static_cast<size_t>(size) + 1;
+  char* text = static_cast<char*>(kmsc_HeapMalloc(bytes));
+  if (!text) return frame.fail(__LINE__, "No memory"), false;
+  GTIFKeyGet(gtif, GTCitationGeoKey, text, 0, 0);
+  text[bytes - 1] = '\0';
+
+  size_t labelLength = std::strlen(kCitationLabel);
+  if (std::strncmp(text, kCitationLabel, labelLength) != 0) return kmsc_HeapFree(text), true;
+
+  size_t projectionLength = 0, unitsLength = 0, geotiffLength = 0;
+  bool more = false;
+  const char* projection =
+      findValue(text, "Projection Name = ", separators, &projectionLength, &more);
+  const char* host = nullptr;
+  const char* geotiff = nullptr;
+  if (projection && more)
+    host =
+        findValue(projection + projectionLength + 1, "Units = ", separators, &unitsLength, &more);
+  if (host && more)
+    geotiff =
+        findValue(host + unitsLength + 1, "GeoTIFF Units = ", separators, &geotiffLength, &more);
+
+  char* values[3] = {nullptr, nullptr, nullptr};
+  const std::pair<const char*, size_t> found[3] = {
+      {projection, projectionLength}, {host, unitsLength}, {geotiff, geotiffLength}};
+  bool ok = true;
+  for (int i = 0; i < 3; ++i) {
+    if (!found[i].first) continue;
+    values[i] = kstr_DuplicateN(found[i].first, found[i].second);
+    if (!values[i]) ok = false;
+  }
+  kmsc_HeapFree(text);
+  if (!ok) {
+    for (char* value : values) kmsc_HeapFree(value);
+    return frame.fail(__LINE__, "kstr_Duplicate failed"), false;
+  }
+  *projectionName = values[0];
+  *units = values[1];
+  *geotiffUnits = values[2];
+  return true;
+}
+
+bool CitationNoValue(const char* value) {
+  return value == nullptr || std::strcmp(value, "?") == 0;
+}
+
 int UnitsAndProjectionNameGet(GTIF* gtif, char** units, char** geotiffUnits, char** projectionName,
                               Kerr_Report** err) {
   static const char* kLabel = "UnitsAndProjectionNameGet";
@@ -157,45 +209,28 @@ int UnitsAndProjectionNameGet(GTIF* gtif, char** units, char** geotiffUnits, cha
   if (projectionName) *projectionName = nullptr;
   if (!gtif || !units || !geotiffUnits || !projectionName) return frame.fail(__LINE__, "Args"), 0;
 
-  int size = 0;
-  int count = GTIFKeyInfo(gtif, GTCitationGeoKey, &size, nullptr);
-  if (count <= 0) return 1;
-  if (size <= 0 || static_cast<size_t>(count) > (SIZE_MAX - 1) / static_cast<size_t>(size))
-    return frame.fail(__LINE__, "No memory"), 0;
-  size_t bytes = static_cast<size_t>(count) * static_cast<size_t>(size) + 1;
-  char* text = static_cast<char*>(kmsc_HeapMalloc(bytes));
-  if (!text) return frame.fail(__LINE__, "No memory"), 0;
-  GTIFKeyGet(gtif, GTCitationGeoKey, text, 0, 0);
-  text[bytes - 1] = '\0';
-
-  size_t labelLength = std::strlen(kCitationLabel);
-  if (std::strncmp(text, kCitationLabel, labelLength) != 0) return kmsc_HeapFree(text), 1;
-
-  size_t projectionLength = 0, unitsLength = 0, geotiffLength = 0;
-  bool more = false;
-  const char* projection = findValue(text, "Projection Name = ", &projectionLength, &more);
-  const char* host = nullptr;
-  const char* geotiff = nullptr;
-  if (projection && more)
-    host = findValue(projection + projectionLength + 1, "Units = ", &unitsLength, &more);
-  if (host && more)
-    geotiff = findValue(host + unitsLength + 1, "GeoTIFF Units = ", &geotiffLength, &more);
-  if (!projection || isNoValue(projection, projectionLength)) return kmsc_HeapFree(text), 1;
-
-  char* outProjection = kstr_DuplicateN(projection, projectionLength);
-  char* outUnits = host && !isNoValue(host, unitsLength) ? kstr_DuplicateN(host, unitsLength)
-                                                         : kstr_Duplicate(kprj_UnitsNameOther());
-  char* outGeotiff = geotiff ? kstr_DuplicateN(geotiff, geotiffLength) : kstr_Duplicate("?");
-  kmsc_HeapFree(text);
-  if (!outProjection || !outUnits || !outGeotiff) {
-    kmsc_HeapFree(outProjection);
-    kmsc_HeapFree(outUnits);
-    kmsc_HeapFree(outGeotiff);
+  char *projection = nullptr, *host = nullptr, *geotiff = nullptr;
+  if (!CitationValuesGet(gtif, "\n|", frame, &projection, &host, &geotiff)) return 0;
+  if (CitationNoValue(projection)) {
+    kmsc_HeapFree(projection);
+    kmsc_HeapFree(host);
+    kmsc_HeapFree(geotiff);
+    return 1;
+  }
+  if (CitationNoValue(host)) {
+    kmsc_HeapFree(host);
+    host = kstr_Duplicate(kprj_UnitsNameOther());
+  }
+  if (!geotiff) geotiff = kstr_Duplicate("?");
+  if (!host || !geotiff) {
+    kmsc_HeapFree(projection);
+    kmsc_HeapFree(host);
+    kmsc_HeapFree(geotiff);
     return frame.fail(__LINE__, "kstr_Duplicate failed"), 0;
   }
-  *projectionName = outProjection;
-  *units = outUnits;
-  *geotiffUnits = outGeotiff;
+  *projectionName = projection;
+  *units = host;
+  *geotiffUnits = geotiff;
   return 1;
 }
 

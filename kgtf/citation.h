@@ -17,6 +17,7 @@
 #include <stdint.h>
 
 #include "kerr.h"
+#include "kerr_frame.h"
 #include "key_source.h"
 
 /* The first line of every citation this library writes; reading recognises
@@ -31,6 +32,17 @@ extern const char* const kCitationLabel;
  * "kstr_Duplicate failed", "Args"). */
 int UnitsAndProjectionNameGet(GTIF* gtif, char** units, char** geotiffUnits, char** projectionName,
                               Kerr_Report** err);
+
+/* The three values of our citation as written, each ending at one of
+ * `separators` or the end of the text: new heap strings, null where the
+ * marker is missing, all null when there is no citation or it is not ours.
+ * "Units = " is looked for only after a projection value that a separator
+ * ended, "GeoTIFF Units = " likewise after the units. False after "No memory"
+ * or "kstr_Duplicate failed" in the frame (outputs null). */
+bool CitationValuesGet(GTIF* gtif, const char* separators, KerrFrame& frame, char** projectionName,
+                       char** units, char** geotiffUnits);
+/* True for a value that is absent or "?", which stands for no value. */
+bool CitationNoValue(const char* value);
 
 /* The "write_citation" preference (default true; a failed read is the
  * default). */

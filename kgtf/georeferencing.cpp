@@ -35,28 +35,6 @@ bool shouldWarn(const char* name) {
   return name && std::strcmp(name, lastWarnedFile) != 0;
 }
 
-// A double array tag with its value count. The count's width depends on how
-// the tag is registered (a file opened without the GeoTIFF tag extender has
-// anonymous fields with 32-bit counts and the file's own data type), so the
-// field description decides; anything but doubles counts as absent.
-// Returns false when the tag is absent.
-bool doubleArrayGet(TIFF* tif, uint32_t tag, uint32_t* count, double** values) {
-  *count = 0;
-  *values = nullptr;
-  const TIFFField* field = TIFFFindField(tif, tag, TIFF_ANY);
-  if (!field || !TIFFFieldPassCount(field) || TIFFFieldDataType(field) != TIFF_DOUBLE) return false;
-  if (TIFFFieldReadCount(field) == TIFF_VARIABLE2) {
-    uint32_t n = 0;
-    if (!TIFFGetField(tif, tag, &n, values)) return false;
-    *count = n;
-  } else {
-    uint16_t n = 0;
-    if (!TIFFGetField(tif, tag, &n, values)) return false;
-    *count = n;
-  }
-  return true;
-}
-
 struct PreferenceText {
   const KtifPreference& pref;
   char* value;
@@ -109,14 +87,14 @@ void georeferencingGet(TIFF* tif, GTIF* gtif, int* rasterType, Kxfr_XForm** xfor
   uint32_t tieCount = 0;
   double* tiePoints = nullptr;
   uint32_t valueCount = 0;
-  if (doubleArrayGet(tif, TIFFTAG_GEOTIEPOINTS, &valueCount, &tiePoints)) {
+  if (GeoTIFFDoubleTagGet(tif, TIFFTAG_GEOTIEPOINTS, &valueCount, &tiePoints)) {
     tieCount = valueCount / 6;
     if (tieCount > 0 && !tiePoints) return frame.fail(__LINE__, "Bad tie point array");
   }
 
   double* scale = nullptr;
   uint32_t scaleCount = 0;
-  bool haveScale = doubleArrayGet(tif, TIFFTAG_GEOPIXELSCALE, &scaleCount, &scale);
+  bool haveScale = GeoTIFFDoubleTagGet(tif, TIFFTAG_GEOPIXELSCALE, &scaleCount, &scale);
   if (haveScale && (scaleCount != 3 || !scale))
     return frame.fail(__LINE__, "Bad pixel scale or pixel scale count");
 
@@ -125,17 +103,7 @@ void georeferencingGet(TIFF* tif, GTIF* gtif, int* rasterType, Kxfr_XForm** xfor
   if (scaleUsable) {
     double sx = scale[0];
     double sy = scale[1];
-    bool warn = shouldWarn(TIFFFileName(tif));
-    if (sx == 0.0 && sy != 0.0) {
-      if (warn) frame.warn(__LINE__, 1, "Unusable GeoTIFF X pixel scale (0.0); assuming %lf", sy);
-      sx = sy;
-    } else if (sy == 0.0 && sx != 0.0) {
-      if (warn) frame.warn(__LINE__, 1, "Unusable GeoTIFF Y pixel scale (0.0); assuming %lf", sx);
-      sy = sx;
-    } else if (sx == 0.0 && sy == 0.0) {
-      if (warn) frame.warn(__LINE__, 1, "Unusable GeoTIFF pixel scales (0.0); assuming 1.0");
-      sx = sy = 1.0;
-    }
+    GeoTIFFPixelScaleRepair(tif, &sx, &sy, frame);
     const double* tie = tiePoints;
     *xform = kxfr_XFormCreateUsingCoeffs(sx, 0, tie[3] - tie[0] * sx, 0, -sy, tie[4] + tie[1] * sy,
                                          frame.slot());
@@ -143,7 +111,7 @@ void georeferencingGet(TIFF* tif, GTIF* gtif, int* rasterType, Kxfr_XForm** xfor
   } else {
     double* matrix = nullptr;
     uint32_t matrixCount = 0;
-    if (doubleArrayGet(tif, TIFFTAG_GEOTRANSMATRIX, &matrixCount, &matrix)) {
+    if (GeoTIFFDoubleTagGet(tif, TIFFTAG_GEOTRANSMATRIX, &matrixCount, &matrix)) {
       // Any other count is a tag we cannot use; it is not worth a report.
       if (matrixCount == 16 && matrix) {
         *xform = kxfr_XFormCreateUsingCoeffs(matrix[0], matrix[1], matrix[3], matrix[4], matrix[5],
@@ -175,6 +143,37 @@ void georeferencingGet(TIFF* tif, GTIF* gtif, int* rasterType, Kxfr_XForm** xfor
 }
 
 }  // namespace
+
+bool GeoTIFFDoubleTagGet(TIFF* tif, uint32_t tag, uint32_t* count, double** values) {
+  *count = 0;
+  *values = nullptr;
+  const TIFFField* field = TIFFFindField(tif, tag, TIFF_ANY);
+  if (!field || !TIFFFieldPassCount(field) || TIFFFieldDataType(field) != TIFF_DOUBLE) return false;
+  if (TIFFFieldReadCount(field) == TIFF_VARIABLE2) {
+    uint32_t n = 0;
+    if (!TIFFGetField(tif, tag, &n, values)) return false;
+    *count = n;
+  } else {
+    uint16_t n = 0;
+    if (!TIFFGetField(tif, tag, &n, values)) return false;
+    *count = n;
+  }
+  return true;
+}
+
+void GeoTIFFPixelScaleRepair(TIFF* tif, double* sx, double* sy, KerrFrame& frame) {
+  bool warn = shouldWarn(TIFFFileName(tif));
+  if (*sx == 0.0 && *sy != 0.0) {
+    if (warn) frame.warn(__LINE__, 1, "Unusable GeoTIFF X pixel scale (0.0); assuming %lf", *sy);
+    *sx = *sy;
+  } else if (*sy == 0.0 && *sx != 0.0) {
+    if (warn) frame.warn(__LINE__, 1, "Unusable GeoTIFF Y pixel scale (0.0); assuming %lf", *sx);
+    *sy = *sx;
+  } else if (*sx == 0.0 && *sy == 0.0) {
+    if (warn) frame.warn(__LINE__, 1, "Unusable GeoTIFF pixel scales (0.0); assuming 1.0");
+    *sx = *sy = 1.0;
+  }
+}
 
 void GeoTIFFLastWarnedFileSet(const char* name) {
   lastWarnedFileReplace(name);

@@ -7,6 +7,7 @@
 #include <geotiff.h>
 #include <tiffio.h>
 
+#include "kerr_frame.h"
 #include "kgtf.h"
 
 /* The transform of the image in GeoTIFF raster space (null when the image
@@ -35,8 +36,21 @@ int GeoTIFFGeoreferencingSet(TIFF* tif, GTIF* gtif, int rasterType, const Kxfr_X
 void ApproximateGeoreferencingXFormFromTiePoints(int count, const double* tiePoints,
                                                  Kxfr_XForm** xform, Kerr_Report** err);
 
-/* The file name of the image of the last georeferencing read (null before
- * the first), which keeps the pixel-scale warnings to one per file. Set
+/* A double array tag with its value count (0 and null when absent). The
+ * count's width depends on how the tag is registered (a file opened without
+ * the GeoTIFF tag extender has anonymous fields with 32-bit counts and the
+ * file's own data type), so the field description decides; anything but
+ * doubles counts as absent. Returns false when the tag is absent. */
+bool GeoTIFFDoubleTagGet(TIFF* tif, uint32_t tag, uint32_t* count, double** values);
+
+/* Makes a pixel scale usable: a zero scale takes the other one, two zeros
+ * become 1.0. Each repair is shown as a warning under the frame's label,
+ * unless the image's file is the last one warned about. */
+void GeoTIFFPixelScaleRepair(TIFF* tif, double* sx, double* sy, KerrFrame& frame);
+
+/* The file name of the image of the last georeferencing or map-info read
+ * (null before the first), which keeps the pixel-scale warnings to one per
+ * file. Set
  * replaces it with a copy (null forgets it). */
 const char* GeoTIFFLastWarnedFileGet(void);
 void GeoTIFFLastWarnedFileSet(const char* name);

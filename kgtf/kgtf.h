@@ -175,8 +175,11 @@ KTIF_API void kgtf_ConvertCSFromGeoKeysToEPRJ(const unsigned short* header,
 
 /* A rotated image's georeferencing: the transform from map coordinates to
  * pixel centres, its map info (corner pixel centres, signed pixel size,
- * names) and the projection, or null. Everything is owned by the record;
- * kgtf_CalibrationFree releases it with its members. */
+ * names) and the projection, or null. The pixel size is measured between the
+ * upper-left and lower-right centres; an image one pixel wide (high) takes
+ * the transform's own step along that axis instead (its x per column, y per
+ * row). Everything is owned by the record; kgtf_CalibrationFree releases it
+ * with its members and sets the pointer to null. */
 typedef struct Kgtf_Calibration {
   Kxfr_XForm* mapToPixel;
   Kprj_MapInfo* mapInfo;
@@ -188,23 +191,32 @@ KTIF_API void kgtf_CalibrationFree(Kgtf_Calibration** calibration);
 /* The older route between an open image and the host's georeferencing,
  * straight from the tags and GeoKeys: a north-up image with one tie point
  * and a pixel scale gives *mapInfo and *pro (when its keys name a system);
- * an image with a model transformation gives *calibration. Outputs not
- * produced are left as they were; outputs are handed out also when a later
- * step reported an error. */
+ * an image with a model transformation gives *calibration. Coordinates are
+ * pixel centres in the units of the GeoKeys, which the map info names.
+ * Outputs not produced are left as they were; outputs are handed out also
+ * when a later step reported an error. A null output pointer means that
+ * output is not wanted. All results are new and the caller's
+ * (kprj_MapInfoFree, kprj_ProParametersFree, kgtf_CalibrationFree). */
 KTIF_API void kgtf_GeoTiffParamsGet(TIFF* tif, Kprj_MapInfo** mapInfo, Kprj_ProParameters** pro,
                                     Kgtf_Calibration** calibration, Kerr_Report** err);
 /* Writes a map info (and the GeoKeys of `pro`, which may be null) into a
- * TIFF being created: a tie point at pixel (0.5, 0.5) and a pixel scale, in
- * the units of the GeoKeys. */
+ * TIFF being created, before its directory is written: a tie point at
+ * raster (0.5, 0.5), pixel-is-area, and a pixel scale, converted from the
+ * map info's units into the units of the GeoKeys; the library's citation
+ * keeps both names. A null map info writes nothing. */
 KTIF_API void kgtf_GeoTiffParamsSetMapInfo(TIFF* tif, const Kprj_MapInfo* mapInfo,
                                            const Kprj_ProParameters* pro, Kerr_Report** err);
 /* Writes an affine pixel-centre-to-map transform (map coordinates in
- * unitsName) as ModelTransformationTag, with the GeoKeys of `pro`. */
+ * unitsName) as ModelTransformationTag, pixel-is-area and in the units of
+ * the GeoKeys, with the GeoKeys of `pro`. A transform without an affine form
+ * is refused with the warning "Calibration transform is not affine; ignoring
+ * GeoTIFF" and nothing is written. */
 KTIF_API void kgtf_GeoTiffParamsSetCalibration(TIFF* tif, const Kxfr_XForm* pixelToMap,
                                                const Kprj_ProParameters* pro,
                                                const char* projectionName, const char* unitsName,
                                                Kerr_Report** err);
-/* The record's GeoTIFF raster type (KGTF_RASTER_PIXEL_IS_AREA or _POINT). */
+/* The record's GeoTIFF raster type (KGTF_RASTER_PIXEL_IS_AREA or _POINT);
+ * KGTF_RASTER_PIXEL_IS_AREA, a new record's, for a null record. */
 KTIF_API int32_t getRasterSpace(const Kgtf_GeoTIFFParams* params);
 
 /* ---- Image metadata --------------------------------------------------- */

@@ -35,14 +35,17 @@ inline void geoKeysSet(GTIF* gtif, const std::string& items) {
   }
 }
 
-// A size x size 8-bit image of zeros: `write` sets tags and, when `keys`,
-// the GeoKeys of a key handle that is written afterwards (else it gets null).
+// A size x size 8-bit image of zeros (size x height when a height is given):
+// `write` sets tags and, when `keys`, the GeoKeys of a key handle that is
+// written afterwards (else it gets null).
 inline void geoTiffWriteWith(const std::string& path, bool keys,
-                             const std::function<void(TIFF*, GTIF*)>& write, uint32_t size = 1) {
+                             const std::function<void(TIFF*, GTIF*)>& write, uint32_t size = 1,
+                             uint32_t height = 0) {
+  if (height == 0) height = size;
   Tiff tif(XTIFFOpen(path.c_str(), "w"));
   ASSERT_NE(tif, nullptr) << path;
   TIFFSetField(tif.get(), TIFFTAG_IMAGEWIDTH, size);
-  TIFFSetField(tif.get(), TIFFTAG_IMAGELENGTH, size);
+  TIFFSetField(tif.get(), TIFFTAG_IMAGELENGTH, height);
   TIFFSetField(tif.get(), TIFFTAG_BITSPERSAMPLE, 8);
   TIFFSetField(tif.get(), TIFFTAG_SAMPLESPERPIXEL, 1);
   TIFFSetField(tif.get(), TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
@@ -50,7 +53,7 @@ inline void geoTiffWriteWith(const std::string& path, bool keys,
   write(tif.get(), gtif.get());
   if (gtif) GTIFWriteKeys(gtif.get());
   std::vector<unsigned char> row(size);
-  for (uint32_t y = 0; y < size; ++y) TIFFWriteScanline(tif.get(), row.data(), y, 0);
+  for (uint32_t y = 0; y < height; ++y) TIFFWriteScanline(tif.get(), row.data(), y, 0);
 }
 
 // The same with tags set first (`tags`), then GeoKeys (`keys`; none: no key

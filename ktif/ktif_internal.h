@@ -39,6 +39,12 @@ void faxStateFree(Ktif_File* handle);
 void unpackRow(int32_t bits, unsigned char* destination, const unsigned char* packed,
                uint32_t pixels);
 void packRow(int32_t bits, unsigned char* packed, const unsigned char* source, uint32_t pixels);
+/* destination[k] = sample (first + k * samples) of a packed row of 1-, 2- or
+ * 4-bit samples, most significant bits first, one byte each: one layer of
+ * interleaved sub-byte samples without unpacking the others. Other bit counts
+ * do nothing. */
+void packedLayerExtract(int32_t bits, uint32_t count, unsigned char* destination, uint64_t first,
+                        const unsigned char* row, uint32_t samples);
 /* destination[k] = source[k * samples + layer] (extract), and the reverse
  * (insert), for elements of 1, 2, 4 or 8 bytes; other sizes do nothing. */
 void layerExtract(uint32_t count, void* destination, int32_t layer, const void* source,

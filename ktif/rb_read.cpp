@@ -21,49 +21,6 @@ namespace {
 bool gMultiLayerWarned = false;
 bool gBitOffsetWarned = false;
 
-/* Unpacked blocks take a byte per sample, up to 8 times their stored size;
- * beyond this a block is refused rather than exhausting memory. */
-constexpr int64_t kUnpackedBlockLimit = int64_t(256) << 20;
-
-/* Pixel-interleaved images of several layers with fewer than 8 bits per
- * sample are read, not refused: their samples cannot be picked out of a packed
- * row one layer at a time by the row routines, so the whole TIFF block is
- * unpacked once into the interleave cache (one byte per sample, layers side by
- * side, as the one-block reader keeps it) and read from there; the other
- * layers of the same block then cost nothing. Returns the unpacked block, or
- * null with a report. */
-const unsigned char* unpackedBlock(Ktif_File* handle, int32_t blockNumber,
-                                   const unsigned char* packed, int32_t bits, int32_t layers,
-                                   int64_t rowBytes, KerrFrame& frame) {
-  const int64_t rowSamples = int64_t(handle->blockWidth) * layers;
-  if (rowSamples * handle->blockHeight > kUnpackedBlockLimit) {
-    frame.fail(__LINE__, "Block of %lld x %d samples too large to unpack",
-               static_cast<long long>(rowSamples), handle->blockHeight);
-    return nullptr;
-  }
-  Ktif_BlockCache* cache = blockCacheCreate(handle, frame.slot());
-  if (!cache) {
-    if (frame.hasReport())
-      frame.calleeFailed(__LINE__, "blockCacheCreate");
-    else
-      frame.fail(__LINE__, "No interleave cache for %d layers", layers);
-    return nullptr;
-  }
-  if (cache->layerCount != layers || !cache->data ||
-      int64_t(kmsc_HeapSize(cache->data)) < rowSamples * handle->blockHeight) {
-    frame.fail(__LINE__, "Interleave cache does not fit the block");
-    return nullptr;
-  }
-  unsigned char* data = static_cast<unsigned char*>(cache->data);
-  if (cache->blockNumber != blockNumber) {
-    for (int32_t row = 0; row < handle->blockHeight; ++row)
-      unpackRow(bits, data + row * rowSamples, packed + row * rowBytes,
-                static_cast<uint32_t>(rowSamples));
-    cache->blockNumber = blockNumber;
-  }
-  return data;
-}
-
 /* Wide strips held at once for direct reads: whole image rows of one
  * raster-buffer row when they fit, so that a sequential read fetches them in a
  * few large reads and every block of that row comes from memory. Wider images
@@ -160,6 +117,26 @@ bool stripRowsRead(Ktif_File* handle, int64_t x0, int64_t y0, int64_t rows, int6
     runBytes = held;
   }
   return flush();
+}
+
+/* One part of a raster-buffer block: w x h pixels of layer `layer` from
+ * column `sx` of stored rows (`stride` bytes apart, `layers` samples of
+ * `bits` per pixel; null for a part outside the image, which reads as 0).
+ * Interleaved sub-byte samples are picked out of the packed
+ * rows: reading one layer costs that layer's pixels, not every layer's. */
+void partDeliver(int64_t w, int64_t h, int32_t layer, int32_t layers, int32_t bits,
+                 const unsigned char* rows, int64_t stride, int64_t sx, unsigned char* destination,
+                 int64_t destinationStride) {
+  if (rows && layers >= 2 && bits < 8) {
+    for (int64_t row = 0; row < h; ++row)
+      packedLayerExtract(bits, uint32_t(w), destination + row * destinationStride,
+                         uint64_t(sx) * uint64_t(layers) + uint64_t(layer), rows + row * stride,
+                         uint32_t(layers));
+    return;
+  }
+  const int64_t bitPosition = bits * sx * layers;
+  RBTransfer(int32_t(w), int32_t(h), layer, layers, stride, destination, destinationStride, bits,
+             rows ? rows + bitPosition / 8 : nullptr, bits < 8 ? int32_t(bitPosition % 8) : 0);
 }
 
 }  // namespace
@@ -285,37 +262,22 @@ void ktif_RBRasterRead(Ktif_File* handle, int32_t layer, int32_t rbRow, int32_t 
       return;
     }
 
-    const int64_t blockWidth = handle->blockWidth;
     const int64_t rowBytes = RBCacheRowBytes(handle, bits, layers, frame);
     if (rowBytes < 0) return;
-    const bool unpackAll = layers >= 2 && bits < 8;
     const int64_t outStride = bytesPerSample * rbWidth;
     const bool read = RBPiecesVisit(handle, rbRow, rbColumn, [&](const RBPiece& p) {
-      const int32_t w = int32_t(p.w), h = int32_t(p.h);
       unsigned char* destination = out + p.dy * outStride + p.dx * bytesPerSample;
-      if (p.column >= handle->blocksAcross || p.row >= handle->blocksDown) {
-        RBTransfer(w, h, layerInBlock, int32_t(layers), rowBytes, destination, outStride, bits,
-                   nullptr, 0);
-        return true;
+      const unsigned char* block = nullptr;
+      if (p.column < handle->blocksAcross && p.row < handle->blocksDown) {
+        const int32_t index =
+            static_cast<int32_t>(layerOffset + handle->blocksAcross * p.row + p.column);
+        void* data = nullptr;
+        if (kdms_CacheRead(handle->cache, index, &data, frame.slot()) != 0)
+          return frame.calleeFailed(__LINE__, "kdms_CacheRead"), false;
+        block = static_cast<const unsigned char*>(data) + p.sy * rowBytes;
       }
-      const int32_t index =
-          static_cast<int32_t>(layerOffset + handle->blocksAcross * p.row + p.column);
-      void* data = nullptr;
-      if (kdms_CacheRead(handle->cache, index, &data, frame.slot()) != 0)
-        return frame.calleeFailed(__LINE__, "kdms_CacheRead"), false;
-      const unsigned char* block = static_cast<const unsigned char*>(data);
-      if (unpackAll) {
-        block = unpackedBlock(handle, index, block, bits, int32_t(layers), rowBytes, frame);
-        if (!block) return false;
-        const int64_t stride = blockWidth * layers;
-        RBTransfer(w, h, layerInBlock, int32_t(layers), stride, destination, outStride, 8,
-                   block + p.sy * stride + p.sx * layers, 0);
-        return true;
-      }
-      const int64_t bitPosition = bits * p.sx * layers;
-      RBTransfer(w, h, layerInBlock, int32_t(layers), rowBytes, destination, outStride, bits,
-                 block + p.sy * rowBytes + bitPosition / 8,
-                 bits < 8 ? int32_t(bitPosition % 8) : 0);
+      partDeliver(p.w, p.h, layerInBlock, int32_t(layers), bits, block, rowBytes, p.sx, destination,
+                  outStride);
       return true;
     });
     if (!read) return;

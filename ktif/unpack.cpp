@@ -151,6 +151,37 @@ void unpackRow(int32_t bits, unsigned char* destination, const unsigned char* pa
   }
 }
 
+namespace {
+
+// Samples of 1, 2 or 4 bits never straddle a byte, so each is one shift and
+// mask of the byte that holds it.
+template <int Bits>
+void packedExtractWith(uint32_t count, unsigned char* out, uint64_t first, const unsigned char* row,
+                       uint32_t step) {
+  constexpr unsigned kMask = (1u << Bits) - 1;
+  uint64_t bit = first * Bits;
+  const uint64_t stride = uint64_t{step} * Bits;
+  for (uint32_t k = 0; k < count; ++k, bit += stride)
+    out[k] = static_cast<unsigned char>((row[bit >> 3] >> (8 - Bits - (bit & 7))) & kMask);
+}
+
+}  // namespace
+
+void packedLayerExtract(int32_t bits, uint32_t count, unsigned char* destination, uint64_t first,
+                        const unsigned char* row, uint32_t samples) {
+  if (destination == nullptr || row == nullptr || samples == 0) return;
+  switch (bits) {
+    case 1:
+      return packedExtractWith<1>(count, destination, first, row, samples);
+    case 2:
+      return packedExtractWith<2>(count, destination, first, row, samples);
+    case 4:
+      return packedExtractWith<4>(count, destination, first, row, samples);
+    default:
+      return;
+  }
+}
+
 void packRow(int32_t bits, unsigned char* packed, const unsigned char* source, uint32_t pixels) {
   if (packed == nullptr || source == nullptr) return;
   switch (bits) {
@@ -328,36 +359,35 @@ void ktif_RasterRead(Ktif_File* handle, int32_t layer, int32_t blockRow, int32_t
           unpackRow(bits, out + i * bw, packed + i * rowBytes, uint32_t(bw));
       }
     } else {
-      // Interleaved layers: the whole block is kept, so that the other layers
-      // of the same block cost no file access. Sub-byte samples are unpacked
-      // into the cache, one byte per sample.
-      unsigned char* packed = ktif_HandleUnpackTo8BufferGet(handle, frame.slot());
-      Ktif_BlockCache* cache = nullptr;
-      if (!frame.hasReport()) cache = blockCacheCreate(handle, frame.slot());
+      // Interleaved layers: the whole block is kept as stored, so that the
+      // other layers of the same block cost no file access. Sub-byte samples
+      // stay packed: each layer's bits are picked out of the rows, so a layer
+      // costs its own pixels, not those of every layer.
+      Ktif_BlockCache* cache = blockCacheCreate(handle, frame.slot());
       if (frame.hasReport() || cache == nullptr)
         return frame.calleeFailed(__LINE__, "ktif_HandleUnpackTo8BufferGet");
       auto* data = static_cast<unsigned char*>(cache->data);
+      const bool packed = bits < 8;
+      const int64_t rowBytes = packedRowBytes(bits, bw * samples);
       const uint32_t block = ktif_BlockNum(handle->tiff, uint32_t(x), uint32_t(y), uint16_t(layer));
       if (cache->blockNumber < 0 || uint32_t(cache->blockNumber) != block) {
-        const int64_t rowSamples = bw * samples;
-        const int64_t rowBytes = packedRowBytes(bits, rowSamples);
-        const int64_t capacity = int64_t(kmsc_HeapSize(packed != nullptr ? packed : data));
+        const int64_t capacity = int64_t(kmsc_HeapSize(data));
         if (blockSize < 0 || blockSize > capacity ||
-            (packed != nullptr &&
-             (rowBytes * handle->blockHeight > capacity ||
-              rowSamples * handle->blockHeight > int64_t(kmsc_HeapSize(data)))))
+            (packed && rowBytes * handle->blockHeight > capacity))
           return frame.fail(__LINE__, "Error reading TIFF block");
         cache->blockNumber = -1;  // the data is overwritten from here on
-        const int64_t r = ktif_HandleBlockRead(handle, packed != nullptr ? packed : data,
-                                               uint32_t(x), uint32_t(y), 0, blockSize);
+        const int64_t r =
+            ktif_HandleBlockRead(handle, data, uint32_t(x), uint32_t(y), 0, blockSize);
         if (failedRead(r)) return frame.fail(__LINE__, "Error reading TIFF block");
-        if (packed != nullptr) {
-          for (int32_t i = 0; i < handle->blockHeight; ++i)
-            unpackRow(bits, data + i * rowSamples, packed + i * rowBytes, uint32_t(rowSamples));
-        }
         if (block <= uint32_t(INT32_MAX)) cache->blockNumber = int32_t(block);
       }
-      layerExtract(pixels, out, layer, data, samples, handle->bytesPerSample);
+      if (packed) {
+        for (int32_t i = 0; i < handle->blockHeight; ++i)
+          packedLayerExtract(bits, uint32_t(bw), out + i * bw, uint64_t(layer), data + i * rowBytes,
+                             uint32_t(samples));
+      } else {
+        layerExtract(pixels, out, layer, data, samples, handle->bytesPerSample);
+      }
     }
 
     if (handle->photometric == 0 && handle->pixelType >= 0 &&

@@ -64,6 +64,8 @@ TEST(KtifRasterBuffer, ReadsMatchTheStoredImage) {
       {"separate planes, 16 bits", planes, 100, 70},
       {"4-bit tiles", tiffImage(200, 150, 4, 1, 64, 32), 104, 70},
       {"4-bit interleaved, odd offsets", tiffImage(150, 100, 4, 3, 32, 16), 41, 30},
+      {"1-bit, 11 interleaved layers", tiffImage(150, 70, 1, 11, 32, 16), 41, 30},
+      {"4-bit interleaved strips", tiffImage(90, 40, 4, 3, 0, 7), 37, 9},
       {"LZW strips, 16 bits", tiffImage(90, 100, 16, 1, 0, 7, 5), 50, 20},
       {"WhiteIsZero strips", white, 0, 0},
       {"WhiteIsZero strips, assembled", white, 50, 20},

@@ -40,6 +40,28 @@ TEST(KtifUnpack, RowsUnpackAndPack) {
     }
 }
 
+TEST(KtifUnpack, OneLayerOfPackedSamplesMatchesTheUnpackedRow) {
+  // Against the whole row unpacked: every layer, from pixels that start
+  // mid-byte, and strides of one to several bytes.
+  for (int bits : {1, 2, 4})
+    for (uint32_t samples : {1u, 3u, 8u, 21u}) {
+      const uint32_t pixels = 29, total = pixels * samples;
+      Bytes packed((total * bits + 7) / 8 + 1), all(total);
+      for (size_t i = 0; i < packed.size(); ++i) packed[i] = uint8_t(i * 151 + 17);
+      unpackRow(bits, all.data(), packed.data(), total);
+      for (uint32_t layer = 0; layer < samples; ++layer)
+        for (uint32_t from : {0u, 3u}) {
+          Bytes got(pixels, 0xEE), expected(pixels, 0xEE);
+          packedLayerExtract(bits, pixels - from, got.data(), uint64_t(from) * samples + layer,
+                             packed.data(), samples);
+          for (uint32_t k = 0; k + from < pixels; ++k)
+            expected[k] = all[(k + from) * samples + layer];
+          EXPECT_EQ(got, expected) << bits << " bits, " << samples << " samples, layer " << layer
+                                   << " from pixel " << from;
+        }
+    }
+}
+
 TEST(KtifUnpack, InsertAndInvert) {
   for (int32_t size : {1, 2, 4, 8, 3}) {
     Ktif_File handle{};
@@ -82,11 +104,11 @@ TEST(KtifUnpack, HandleWithoutAFile) {
 TEST(KtifUnpack, RasterReadDeliversTheHostLayout) {
   // Bits, samples, planar, tiled, photometric, sample format: interleaved RGB
   // in edge tiles, separate planes with a short last strip, 4-bit WhiteIsZero,
-  // interleaved 4-bit (unpacked in the cache), bilevel and 16-bit WhiteIsZero,
-  // interleaved float.
-  const uint16_t kinds[][6] = {{8, 3, 1, 1, 2, 1}, {16, 3, 2, 0, 1, 1}, {4, 1, 1, 0, 0, 1},
-                               {4, 2, 1, 1, 1, 1}, {1, 1, 1, 1, 0, 1},  {16, 1, 1, 0, 0, 1},
-                               {32, 2, 1, 1, 1, 3}};
+  // interleaved 4-bit and 1-bit (picked out of the packed block), bilevel and
+  // 16-bit WhiteIsZero, interleaved float.
+  const uint16_t kinds[][6] = {{8, 3, 1, 1, 2, 1},  {16, 3, 2, 0, 1, 1}, {4, 1, 1, 0, 0, 1},
+                               {4, 2, 1, 1, 1, 1},  {1, 5, 1, 0, 1, 1},  {1, 1, 1, 1, 0, 1},
+                               {16, 1, 1, 0, 0, 1}, {32, 2, 1, 1, 1, 3}};
   for (const auto& k : kinds) {
     TiffImageLayout layout = tiffImage(37, 20, k[0], k[1], k[3] ? 16 : 0, k[3] ? 16 : 7);
     layout.planarConfig = k[2], layout.photometric = k[4], layout.sampleFormat = k[5];

@@ -100,6 +100,7 @@ Ktif_File* templateCopy(KerrFrame& frame, const Ktif_File* templ, const char* pa
   raw->unpackBuffer = nullptr;
   raw->cache = nullptr;
   raw->faxState = nullptr;
+  raw->stripWindows = nullptr;
   raw->layerAssemblyBuffer = nullptr;
   raw->layersCollected = 0;
   raw->bigTIFF = 0;

@@ -51,6 +51,9 @@ typedef struct Ktif_BlockCache {
 
 /* CCITT decoding state of 1-bit strips; opaque here. */
 typedef struct Ktif_FaxState Ktif_FaxState;
+/* Rows of strips larger than the raster buffer's memory budget, decoded a
+ * window at a time; opaque here. */
+typedef struct Ktif_StripWindows Ktif_StripWindows;
 
 typedef struct Ktif_File {
   char* path;
@@ -123,6 +126,10 @@ typedef struct Ktif_File {
    * colour samples entries; null when the file has none. Written back on
    * creation; without it every extra sample is unspecified. */
   uint16_t* extraSampleKinds;
+  /* Set by the first raster-buffer read of an image whose strips exceed the
+   * memory budget ("tiff"/"cache_budget"): those strips are decoded a
+   * window of rows at a time instead of whole through the block cache. */
+  Ktif_StripWindows* stripWindows;
 } Ktif_File;
 
 typedef struct Ktif_FileList {

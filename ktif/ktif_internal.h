@@ -83,6 +83,11 @@ bool RBBitsTransferable(int32_t bits, int32_t layers, int32_t bytesPerSample);
  * `elements` host elements of the handle's pixel type, in place. */
 void RBWhiteIsZeroComplement(const Ktif_File* handle, void* buffer, int64_t elements);
 
+/* The memory budget of a handle's raster buffer in bytes: the preference
+ * "tiff"/"cache_budget", read now. Strips beyond it are read a window of rows
+ * at a time, and the cache keeps no more blocks than it holds (but one). */
+int64_t RBCacheBudget();
+
 /* Bytes of one row of a cache block of `layers` samples of `bits`; -1, with
  * a report in the frame, when the cache's blocks are too small for them. */
 int64_t RBCacheRowBytes(const Ktif_File* handle, int32_t bits, int64_t layers, KerrFrame& frame);

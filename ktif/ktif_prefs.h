@@ -28,6 +28,7 @@ enum KtifPrefId {
   KTIF_PREF_WRITE_CITATION,
   KTIF_PREF_UNIT_OVERRIDES,
   KTIF_PREF_ERR_SUPPRESS,
+  KTIF_PREF_CACHE_BUDGET,
   KTIF_PREF_COUNT
 };
 
@@ -44,6 +45,7 @@ inline constexpr KtifPreference ktifPreferences[KTIF_PREF_COUNT] = {
     {"tiff", "write_citation", KTIF_PREF_BOOLEAN, "true", 1, nullptr},
     {"tiff", "unit_overrides", KTIF_PREF_ENUM, "Read/Write", 0, "Read/Write|Read|Ignore"},
     {"tiff", "err_suppress", KTIF_PREF_ENUM, "Yes", 0, "Yes|No"},
+    {"tiff", "cache_budget", KTIF_PREF_NUMBER, "50331648", 50331648, nullptr},
 };
 
 #endif

@@ -16,6 +16,7 @@
 #include "kpmg.h"
 #include "kstr.h"
 #include "ktif_prefs.h"
+#include "strip_window.h"
 #include "tiff_diagnostics.h"
 
 namespace {
@@ -273,6 +274,7 @@ void handleRelease(Ktif_File* handle) {
   handle->interleaveCache = nullptr;
   kgtf_GeoTIFFParamsFree(&handle->geoParams);
   faxStateFree(handle);
+  stripWindowsFree(handle);
   if (handle->partialStripOpen && handle->partialStripFile != nullptr)
     kfio_Close(&handle->partialStripFile, nullptr);
   kmsc_HeapFree(handle->partialStripBuffer);

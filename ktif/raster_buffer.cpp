@@ -15,23 +15,24 @@
 #include "kpmg.h"
 #include "ktif_internal.h"
 #include "ktif_prefs.h"
+#include "strip_window.h"
 #include "tiff_diagnostics.h"
 
 namespace {
 
-/* Cache memory beyond which the band of blocks kept for sequential reading
- * is cut down; keeps a full-image read of a huge file in bounded memory. */
-constexpr int64_t kCacheBudgetBytes = int64_t(48) << 20;
 /* The fewest TIFF blocks kept when raster-buffer blocks cut across TIFF
  * blocks. */
 constexpr int64_t kMinimumCapacity = 4;
-/* The largest TIFF block the raster buffer decodes: beyond it a block is
- * refused rather than allocated, since a few bytes of directory can claim
- * gigabytes. */
+/* The largest TIFF block the cache decodes: beyond it a block is refused
+ * rather than allocated, since a few bytes of directory can claim gigabytes.
+ * Only tiles (and strips of a file opened for writing) meet it: strips beyond
+ * the budget are read a window of rows at a time. */
 constexpr int64_t kLargestBlockBytes = int64_t(1) << 30;
 /* Preference values are clamped to this, so that size products stay far from
  * overflow; no host block is anywhere near it. */
 constexpr double kPreferenceCeiling = double(1 << 24);
+/* The memory budget's clamp: far beyond any memory, far below overflow. */
+constexpr double kBudgetCeiling = double(int64_t(1) << 50);
 
 /* A number preference truncated toward zero; failures are shown and dropped
  * (the value returned is still used). Negative and NaN values count as 0. */
@@ -96,7 +97,7 @@ bool cacheIndexLocate(const Ktif_File* handle, int32_t index, uint32_t* x, uint3
  * decode every TIFF block once instead of once per raster-buffer row that
  * touches it. Wide strips read in raster-buffer blocks need the strips of one
  * raster-buffer block, which the band covers too. */
-int32_t bandCapacity(const Ktif_File* handle, int64_t blockBytes) {
+int32_t bandCapacity(const Ktif_File* handle, int64_t blockBytes, int64_t budget) {
   int64_t across = handle->blocksAcross;
   int64_t spanColumns = blocksSpanned(handle->rbBlockWidth, handle->blockWidth);
   int64_t spanRows = blocksSpanned(handle->rbBlockHeight, handle->blockHeight);
@@ -105,13 +106,25 @@ int32_t bandCapacity(const Ktif_File* handle, int64_t blockBytes) {
   if (capacity < kMinimumCapacity) capacity = kMinimumCapacity;
   // Within the budget, and never more than one block beyond it: a file
   // whose blocks are huge (or claims so) must not cost several of them.
-  if (blockBytes > 0 && capacity * blockBytes > kCacheBudgetBytes)
-    capacity = std::max<int64_t>(1, kCacheBudgetBytes / blockBytes);
+  if (blockBytes > 0 && capacity * blockBytes > budget)
+    capacity = std::max<int64_t>(1, budget / blockBytes);
   if (capacity > handle->cacheBlockCount) capacity = handle->cacheBlockCount;
   return static_cast<int32_t>(capacity);
 }
 
 }  // namespace
+
+int64_t RBCacheBudget() {
+  const KtifPreference& pref = ktifPreferences[KTIF_PREF_CACHE_BUDGET];
+  Kerr_Report* report = nullptr;
+  double value = kpmg_GetNumberPreference(pref.group, pref.key, pref.defaultNumber, &report);
+  if (report) {
+    kerr_PrintErrorReport(report);
+    kerr_DeleteErrorReportEx(&report);
+  }
+  if (!(value > 0)) return 0;
+  return static_cast<int64_t>(std::fmin(value, kBudgetCeiling));
+}
 
 int32_t RBLayerBits(const Ktif_File* handle, int32_t layer) {
   if (!handle->bitsPerSampleList) return handle->bitsPerSample;
@@ -231,7 +244,7 @@ void RBSetup(Ktif_File* handle, int32_t layer, Kerr_Report** err) {
   KerrFrame frame(kLabel, err);
   if (!handle) return frame.fail(__LINE__, "Invalid Arguments");
   handle->currentLayer = layer;
-  if (handle->cache) return;
+  if (handle->cache || handle->stripWindows) return;
 
   const int64_t layers = handle->samplesPerPixel > 0 ? handle->samplesPerPixel : 1;
   int64_t blockCount = handle->blocksPerLayer;
@@ -260,6 +273,15 @@ void RBSetup(Ktif_File* handle, int32_t layer, Kerr_Report** err) {
       return;
     }
     blockBytes = ktif_HandleBlockSize(handle);
+    const int64_t budget = RBCacheBudget();
+    if (stripWindowsWanted(handle, blockBytes, budget)) {
+      /* Strips beyond the budget are decoded a window of rows at a time,
+       * whatever their size; nothing goes through the cache. */
+      handle->cacheCapacity = 0;
+      handle->cacheBlockBytes = 0;
+      stripWindowsCreate(handle, budget, frame);
+      return;
+    }
     if (handle->rbBlockWidth == handle->blockWidth &&
         handle->rbBlockHeight == handle->blockHeight) {
       /* One TIFF block of one layer with whole-byte samples goes straight to
@@ -270,7 +292,7 @@ void RBSetup(Ktif_File* handle, int32_t layer, Kerr_Report** err) {
                      ? 1
                      : 0;
     } else {
-      capacity = bandCapacity(handle, blockBytes);
+      capacity = bandCapacity(handle, blockBytes, budget);
     }
   }
   if (blockBytes <= 0 || blockBytes > kLargestBlockBytes)
@@ -353,7 +375,10 @@ void ktif_RBBufferClose(Ktif_File* handle, Kerr_Report** err) {
   kerrGuardVoid(__func__, err, [&] {
     static const char* kLabel = "ktif_RBBufferClose";
     KerrFrame frame(kLabel, err);
-    if (!handle || !handle->cache) return;
+    if (!handle) return;
+    /* Windows hold only what was read; the next read opens them again. */
+    stripWindowsFree(handle);
+    if (!handle->cache) return;
     /* Uncompressed blocks are cheap to keep and may be rewritten in place; the
      * cache of those stays until the handle is closed. */
     if (handle->compression == 0 || handle->compression == 1) return;

@@ -1,6 +1,7 @@
 /* Raster-buffer reads: one host block of one layer, assembled from the TIFF
- * blocks it covers (through the block cache), or read straight from the file
- * for wide uncompressed strips. */
+ * blocks it covers (through the block cache), read straight from the file for
+ * wide uncompressed strips, or taken from windows of decoded rows for strips
+ * larger than the memory budget. */
 #include <tiffio.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include "kmsc.h"
 #include "fax.h"
 #include "ktif_internal.h"
+#include "strip_window.h"
 
 namespace {
 
@@ -122,7 +124,8 @@ bool stripRowsRead(Ktif_File* handle, int64_t x0, int64_t y0, int64_t rows, int6
 /* One part of a raster-buffer block: w x h pixels of layer `layer` from
  * column `sx` of stored rows (`stride` bytes apart, `layers` samples of
  * `bits` per pixel; null for a part outside the image, which reads as 0).
- * Interleaved sub-byte samples are picked out of the packed
+ * Every road that holds stored rows delivers through this, so that they
+ * deliver alike. Interleaved sub-byte samples are picked out of the packed
  * rows: reading one layer costs that layer's pixels, not every layer's. */
 void partDeliver(int64_t w, int64_t h, int32_t layer, int32_t layers, int32_t bits,
                  const unsigned char* rows, int64_t stride, int64_t sx, unsigned char* destination,
@@ -137,6 +140,53 @@ void partDeliver(int64_t w, int64_t h, int32_t layer, int32_t layers, int32_t bi
   const int64_t bitPosition = bits * sx * layers;
   RBTransfer(int32_t(w), int32_t(h), layer, layers, stride, destination, destinationStride, bits,
              rows ? rows + bitPosition / 8 : nullptr, bits < 8 ? int32_t(bitPosition % 8) : 0);
+}
+
+/* Delivers layer `layer` of a raster-buffer block from whole stored rows
+ * held in memory: the block's first `rows` rows, `columns` pixels of each
+ * from column `sx` of the held rows. run(i, &count, &stride) gives the held
+ * row of block row i, and how many rows follow it `stride` bytes apart.
+ * Every other pixel of the block is 0. The roads that hold image rows (wide
+ * uncompressed strips, windows of large strips) deliver through this. */
+template <class Run>
+void heldRowsDeliver(const Ktif_File* handle, int32_t layer, int32_t layers, int32_t bits,
+                     int64_t sx, int64_t columns, int64_t rows, unsigned char* out, Run&& run) {
+  const int64_t element = handle->bytesPerSample;
+  const int64_t outStride = handle->rbBlockWidth * element;
+  int64_t delivered = 0;
+  while (columns > 0 && delivered < rows) {
+    int64_t count = 0, stride = 0;
+    const unsigned char* held = run(delivered, &count, &stride);
+    if (held == nullptr || count <= 0) break;
+    count = std::min(count, rows - delivered);
+    partDeliver(columns, count, layer, layers, bits, held, stride, sx, out + delivered * outStride,
+                outStride);
+    delivered += count;
+  }
+  for (int64_t i = 0; i < handle->rbBlockHeight; ++i) {
+    const int64_t filled = i < delivered ? columns * element : 0;
+    std::memset(out + i * outStride + filled, 0, size_t(outStride - filled));
+  }
+}
+
+/* One raster-buffer block from the windows of strips too large for the
+ * cache: the rows it covers are decoded into the window of its plane (or
+ * found there), then delivered like any held rows. */
+bool windowBlockRead(Ktif_File* handle, int32_t layer, int32_t rbRow, int32_t rbColumn,
+                     unsigned char* out, KerrFrame& frame) {
+  const bool planes = handle->planarConfig == 2 && handle->samplesPerPixel > 1;
+  const int32_t plane = planes ? layer : 0;
+  const int64_t x0 = int64_t(handle->rbBlockWidth) * rbColumn;
+  const int64_t y0 = int64_t(handle->rbBlockHeight) * rbRow;
+  const int64_t rows = std::clamp<int64_t>(handle->height - y0, 0, handle->rbBlockHeight);
+  const int64_t columns = std::clamp<int64_t>(handle->width - x0, 0, handle->rbBlockWidth);
+  if (rows > 0 && columns > 0 && !stripWindowHold(handle, plane, y0, rows, frame)) return false;
+  heldRowsDeliver(handle, planes ? 0 : layer, planes ? 1 : handle->samplesPerPixel,
+                  RBLayerBits(handle, layer), x0, columns, rows, out,
+                  [&](int64_t i, int64_t* count, int64_t* stride) {
+                    return stripWindowRun(handle, plane, y0 + i, count, stride);
+                  });
+  return true;
 }
 
 }  // namespace
@@ -231,7 +281,7 @@ void ktif_RBRasterRead(Ktif_File* handle, int32_t layer, int32_t rbRow, int32_t 
       if (frame.hasReport()) frame.calleeFailed(__LINE__, "RBReadFunc1Bit");
       return;
     }
-    if (!handle->cache) return frame.fail(__LINE__, "Invalid Arguments");
+    if (!handle->cache && !handle->stripWindows) return frame.fail(__LINE__, "Invalid Arguments");
 
     unsigned char* out = static_cast<unsigned char*>(buffer);
     const int64_t bytesPerSample = handle->bytesPerSample;
@@ -243,6 +293,12 @@ void ktif_RBRasterRead(Ktif_File* handle, int32_t layer, int32_t rbRow, int32_t 
     if (!RBBitsTransferable(bits, static_cast<int32_t>(layers), handle->bytesPerSample))
       return frame.fail(__LINE__, "%d bits per sample cannot be delivered in %d-byte elements",
                         bits, handle->bytesPerSample);
+
+    if (handle->stripWindows) {
+      if (windowBlockRead(handle, layer, rbRow, rbColumn, out, frame))
+        RBWhiteIsZeroComplement(handle, buffer, rbWidth * rbHeight);
+      return;
+    }
 
     const int64_t rbBytes = rbWidth * rbHeight * bytesPerSample;
     if (handle->cacheCapacity == 0 && rbWidth == handle->blockWidth &&
@@ -345,26 +401,14 @@ void ktif_ReadPartialStrip(Ktif_File* handle, int32_t layer, int32_t rbRow, int3
     }
     handle->partialStripColumn = rbColumn;
 
-    /* Deliver one layer: rows and columns the held data lacks are 0. */
-    const unsigned char* source = held;
-    int64_t columns = rbWidth;
-    if (band) {
-      columns = std::max<int64_t>(0, std::min(rbWidth, int64_t(handle->width) - x0));
-      if (columns > 0) source += x0 * pixelBytes;
-    }
-    unsigned char* out = static_cast<unsigned char*>(buffer);
-    const int64_t outStride = rbWidth * bytesPerSample;
-    for (int64_t i = 0; i < rbHeight; ++i, out += outStride) {
-      int64_t filled = 0;
-      if (i < rows && columns > 0) {
-        if (samples == 1)
-          std::memcpy(out, source + i * heldStride, size_t(columns * bytesPerSample));
-        else
-          layerExtract(uint32_t(columns), out, layer, source + i * heldStride, int32_t(samples),
-                       int32_t(bytesPerSample));
-        filled = columns * bytesPerSample;
-      }
-      std::memset(out + filled, 0, size_t(outStride - filled));
-    }
+    /* Deliver one layer: rows and columns the held data lacks are 0. A band
+     * holds whole image rows, a block only its own columns. */
+    const int64_t columns = band ? std::clamp<int64_t>(handle->width - x0, 0, rbWidth) : rbWidth;
+    heldRowsDeliver(handle, layer, int32_t(samples), int32_t(8 * bytesPerSample), band ? x0 : 0,
+                    columns, rows, static_cast<unsigned char*>(buffer),
+                    [&](int64_t i, int64_t* count, int64_t* stride) {
+                      *count = rows - i, *stride = heldStride;
+                      return held + i * heldStride;
+                    });
   });
 }

@@ -26,6 +26,7 @@ struct Diagnostics {
   std::string path;
   std::set<std::string> shown;  // warning texts already shown for this file
   std::string errorModule, error;
+  bool quiet = false;  // warnings dropped (a file read again, already shown)
 };
 
 Diagnostics* diagnosticsOf(TIFF* tiff) {
@@ -55,7 +56,7 @@ void show(const char* label, int severity, const std::string& text, int printer)
 
 /* Shows a warning once per file; an unknown tag is only a notice. */
 void warningShow(Diagnostics& d, const char* module, const std::string& text, int printer) {
-  if (d.shown.size() >= kMaxShownWarnings || !d.shown.insert(text).second) return;
+  if (d.quiet || d.shown.size() >= kMaxShownWarnings || !d.shown.insert(text).second) return;
   unsigned tag = 0;
   const bool unknownTag = std::sscanf(text.c_str(), "Unknown field with tag %u", &tag) == 1;
   show(module, unknownTag ? KERR_NOTICE : KERR_WARNING, d.path + ": " + text, printer);
@@ -128,10 +129,15 @@ TIFF* createOpen(const char* path, const char* mode, TIFFOpenOptions* options, D
 
 }  // namespace
 
-TIFF* ktifTiffOpen(const char* path, const char* mode, Kerr_Report** err) {
+namespace {
+
+/* The options with the diagnostics routed, the GeoTIFF tags registered, and
+ * the record attached to what `open` returns; null with a report. */
+template <class Open>
+TIFF* diagnosedOpen(const char* path, bool quiet, Kerr_Report** err, Open&& open) {
   static const char* kLabel = "ktifTiffOpen";
   KerrFrame frame(kLabel, err);
-  auto* d = new Diagnostics{path ? path : "", {}, {}, {}};
+  auto* d = new Diagnostics{path ? path : "", {}, {}, {}, quiet};
   TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
   if (options == nullptr) {
     delete d;
@@ -140,8 +146,7 @@ TIFF* ktifTiffOpen(const char* path, const char* mode, Kerr_Report** err) {
   TIFFOpenOptionsSetErrorHandlerExtR(options, tiffError, d);
   TIFFOpenOptionsSetWarningHandlerExtR(options, tiffWarning, d);
   XTIFFInitialize();  // registers the GeoTIFF tags, as XTIFFOpen does
-  TIFF* tiff = mode != nullptr && mode[0] == 'w' ? createOpen(path, mode, options, *d)
-                                                 : TIFFOpenExt(path, mode, options);
+  TIFF* tiff = open(options, *d);
   TIFFOpenOptionsFree(options);
   if (tiff != nullptr) {
     TIFFSetClientInfo(tiff, d, kClientInfo);
@@ -154,11 +159,32 @@ TIFF* ktifTiffOpen(const char* path, const char* mode, Kerr_Report** err) {
   return nullptr;
 }
 
+}  // namespace
+
+TIFF* ktifTiffOpen(const char* path, const char* mode, Kerr_Report** err) {
+  return diagnosedOpen(path, false, err, [&](TIFFOpenOptions* options, Diagnostics& d) {
+    return mode != nullptr && mode[0] == 'w' ? createOpen(path, mode, options, d)
+                                             : TIFFOpenExt(path, mode, options);
+  });
+}
+
+TIFF* ktifTiffClientOpen(const char* path, const char* mode, thandle_t client,
+                         const KtifTiffProcs& procs, Kerr_Report** err) {
+  return diagnosedOpen(path, true, err, [&](TIFFOpenOptions* options, Diagnostics&) {
+    return TIFFClientOpenExt(path, mode, client, procs.read, procs.write, procs.seek, procs.close,
+                             procs.size, procs.map, procs.unmap, options);
+  });
+}
+
 void ktifTiffClose(TIFF* tiff) {
   if (tiff == nullptr) return;
   Diagnostics* d = diagnosticsOf(tiff);
   XTIFFClose(tiff);
   delete d;
+}
+
+void ktifTiffWarningsShow(TIFF* tiff) {
+  if (Diagnostics* d = diagnosticsOf(tiff)) d->quiet = false;
 }
 
 bool ktifTiffErrorTake(TIFF* tiff, Kerr_Report** slot) {

@@ -25,7 +25,22 @@
 /* Opens a TIFF with the GeoTIFF tags registered and the diagnostics routed;
  * null with a report (libtiff's error as its cause) on failure. */
 TIFF* ktifTiffOpen(const char* path, const char* mode, Kerr_Report** err);
-/* Closes a TIFF opened by ktifTiffOpen and frees its diagnostics record. */
+/* The same over the caller's file procedures (libtiff's client open), for a
+ * file the library has open already: its warnings are dropped until
+ * ktifTiffWarningsShow, since reading its directory again would repeat
+ * them. `client` is handed to the procedures and stays the caller's. */
+struct KtifTiffProcs {
+  TIFFReadWriteProc read, write;
+  TIFFSeekProc seek;
+  TIFFCloseProc close;
+  TIFFSizeProc size;
+  TIFFMapFileProc map;
+  TIFFUnmapFileProc unmap;
+};
+TIFF* ktifTiffClientOpen(const char* path, const char* mode, thandle_t client,
+                         const KtifTiffProcs& procs, Kerr_Report** err);
+void ktifTiffWarningsShow(TIFF* tiff);
+/* Closes a TIFF opened by either and frees its diagnostics record. */
 void ktifTiffClose(TIFF* tiff);
 /* Moves the last error libtiff gave on `tiff` into the slot as a report
  * (chaining what the slot holds); false when there was none. */

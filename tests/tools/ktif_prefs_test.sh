@@ -7,7 +7,7 @@ row() { printf '%s\n' "$2" | grep -E "^$1 " ; }
 
 out=$(env -u KRASTER_PREFERENCES "$ktif" prefs)
 matches "defaults" '^tiff +tfw_access +Read +Read +default$' "$(row 'tiff +tfw_access' "$out")"
-matches "every preference listed" '^11$' "$(printf '%s\n' "$out" | tail -n +2 | wc -l)"
+matches "every preference listed" '^12$' "$(printf '%s\n' "$out" | tail -n +2 | wc -l)"
 
 printf '[tiff]\ntfw_access = Write\nrb_block_width = wide\ngeo_model = polynomial\nuse_gcps = Noo\n[rasterprocess]\nrp_reprojtolerance = 0.5\n' > "$dir/prefs"
 out=$(KRASTER_PREFERENCES="$dir/prefs" "$ktif" prefs)

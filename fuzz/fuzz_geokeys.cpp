@@ -1,11 +1,13 @@
 // Feeds GeoKey tag contents (GeoKeyDirectoryTag, GeoDoubleParamsTag and
-// GeoAsciiParamsTag) to the geocoding reader, without a file, and the same
-// arrays to the reader of directories held in memory.
+// GeoAsciiParamsTag) to the geocoding reader and the image metadata getters,
+// without a file, and the same arrays to the reader of directories held in
+// memory.
 //
 // Input layout: a 16-bit count n, then n 16-bit directory values; a byte m,
 // then m doubles; the rest is the ASCII parameters. Seeds in
 // fuzz/corpus/geokeys: from GDAL's files (make_corpus.sh) and with wrongly
-// typed keys (make_geokey_seeds.py).
+// typed keys and metadata keys of the wrong type or size
+// (make_geokey_seeds.py).
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -16,6 +18,7 @@
 #include <geotiffio.h>
 
 #include "geocoding.h"
+#include "image_metadata.h"
 #include "kgtf.h"
 #include "kmsc.h"
 
@@ -78,6 +81,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kmsc_HeapFree(projectionName);
     kmsc_HeapFree(unitsName);
     kprj_ProjectionFree(&projection, nullptr);
+    frame.drop();
+
+    Kmsc_ImageMetadata* metadata = nullptr;
+    DODImageMetadataRead(gtif, &metadata, frame);
+    kmsc_ImageMetadataFree(&metadata);
+    float nullValue = 0;
+    NullValueRead(gtif, &nullValue);
+    _kprj_ElevationInfo* elevation = nullptr;
+    ElevationInfoRead(gtif, &elevation, frame);
+    kprj_ElevationInfoFree(&elevation, nullptr);
     kerr_DeleteErrorReportEx(&err);
     GTIFFree(gtif);
   }

@@ -1,8 +1,10 @@
 #!/usr/bin/python3
 """Writes the hand-made GeoKey seeds, fuzz/corpus/geokeys/typed-*.bin: keys of
 the wrong type (DOUBLE where a SHORT code belongs, ASCII where a DOUBLE does)
-on the projection codes whose readers take them, and systems that take the
-roads through PROJ, in the layout fuzz_geokeys reads.
+on the projection codes whose readers take them, systems that take the
+roads through PROJ, and image metadata keys (33000, 1101, 34001, 34002,
+33010, 4096) of every type and of short or long sizes, in the layout
+fuzz_geokeys reads.
 Usage: fuzz/make_geokey_seeds.py"""
 import os
 import struct
@@ -10,6 +12,8 @@ import struct
 SHORT, DOUBLE, ASCII = 0, 34736, 34737
 
 # name: (key, type, value); a SHORT value is a code, an ASCII value a text.
+# A list of SHORT values is stored after the entries in the directory, a list
+# of DOUBLE values as that many doubles.
 SEEDS = {
     # Gauss-Kruger by projection code, units as doubles.
     "gauss-kruger-units-double": [
@@ -63,23 +67,49 @@ SEEDS = {
     # A geographic system and a datum outside the tables.
     "registry-datum": [
         (1024, SHORT, 2), (2048, SHORT, 32767), (2050, SHORT, 6742), (2056, SHORT, 7019)],
+    # Image metadata: every key well formed, on a projected system.
+    "metadata-full": [
+        (1024, SHORT, 1), (3072, SHORT, 32633), (33000, ASCII, "secret|"),
+        (1101, ASCII, "ABCD2023-07-14T09:41:27|"), (34001, ASCII, "19991231|"),
+        (34002, ASCII, "23:59:58|"), (33034, ASCII, "Survey flight 7|"),
+        (33010, DOUBLE, -9999.0), (4096, SHORT, 5103), (4099, SHORT, 9002)],
+    # Metadata keys of the wrong type: numbers where text belongs (1101 of 24
+    # bytes as doubles and as shorts), text where numbers do.
+    "metadata-typed": [
+        (33000, SHORT, 117), (1101, DOUBLE, [1.0, 2.0, 3.0]), (34001, SHORT, [1999, 12, 31, 0]),
+        (34002, DOUBLE, 1.0), (33010, ASCII, "-100|"), (4096, ASCII, "5030|"),
+        (4097, SHORT, 1), (4099, DOUBLE, 9002.0)],
+    # Metadata keys shorter or longer than their layout.
+    "metadata-sizes": [
+        (33000, ASCII, "|"), (1101, ASCII, "ABCD2023-07-14T09:41:2|"), (34001, ASCII, "1999123|"),
+        (34002, ASCII, "23|"), (33010, SHORT, [1, 2]), (4096, SHORT, [5103, 9002])],
+    # The user-defined vertical system named by its citation, and one that is not.
+    "vertical-egm96": [
+        (4096, SHORT, 32767), (4097, ASCII, "egm96 geoid heights|"), (4099, SHORT, 9002)],
+    "vertical-citation-short": [
+        (4096, SHORT, 32767), (4097, ASCII, "EGM96|"), (33010, DOUBLE, [1e39, 2.0])],
 }
 
 
 def seed(keys):
     """A 16-bit count and the directory, a byte count and the doubles, then
     the ASCII parameters."""
-    entries, doubles, ascii = [], [], ""
+    entries, shorts, doubles, ascii = [], [], [], ""
+    first_short = 4 + 4 * len(keys)  # the directory's values after its entries
     for key, location, value in sorted(keys):
-        if location == SHORT:
+        if location == SHORT and isinstance(value, list):
+            entries += [key, 34735, len(value), first_short + len(shorts)]
+            shorts += value
+        elif location == SHORT:
             entries += [key, 0, 1, value]
         elif location == DOUBLE:
-            entries += [key, DOUBLE, 1, len(doubles)]
-            doubles.append(value)
+            values = value if isinstance(value, list) else [value]
+            entries += [key, DOUBLE, len(values), len(doubles)]
+            doubles += values
         else:
             entries += [key, ASCII, len(value), len(ascii)]
             ascii += value
-    directory = [1, 1, 0, len(keys)] + entries
+    directory = [1, 1, 0, len(keys)] + entries + shorts
     return (struct.pack("<H%dH" % len(directory), len(directory), *directory) +
             struct.pack("<B%dd" % len(doubles), len(doubles), *doubles) + ascii.encode())
 

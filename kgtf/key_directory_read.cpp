@@ -10,6 +10,7 @@
 #include "citation.h"
 #include "epsg_helper.h"
 #include "geocoding.h"
+#include "image_metadata.h"
 #include "kerr_guard.h"
 #include "kgtf.h"
 #include "key_source.h"
@@ -23,24 +24,13 @@ namespace {
 
 // The vertical record of VerticalCSTypeGeoKey in the units of
 // VerticalUnitsGeoKey ("meters" without one, in *units); "Undefined" for a
-// system the table lacks.
+// system the table lacks. No citation rule on this road.
 _kprj_ElevationInfo* verticalRead(const gk_CSInfo& record, std::string* units, KerrFrame& frame) {
-  const KgtfKeySource keys(nullptr, &record);
-  uint16_t code = 0;
-  const char* unitName =
-      GeoKeyShortGet(keys, VerticalUnitsGeoKey, &code) ? linearUnitsNameByCode(code) : nullptr;
-  *units = unitName != nullptr ? unitName : "meters";
-  const KgtfVerticalCsRow* row =
-      GeoKeyShortGet(keys, VerticalCSTypeGeoKey, &code) ? verticalCsRowByCode(code) : nullptr;
-  _kprj_ElevationInfo* info = nullptr;
-  if (row != nullptr)
-    info = kprj_ElevationInfoCreateByName(row->spheroid,
-                                          row->verticalDatum ? row->verticalDatum : row->spheroid,
-                                          units->c_str(), "height", frame.slot());
+  const KgtfVerticalSystem system = VerticalSystemRead(KgtfKeySource(nullptr, &record), false);
+  *units = system.units;
+  _kprj_ElevationInfo* info = system.known() ? system.create(frame.slot()) : nullptr;
   frame.drop();  // a system the host cannot name is undefined, not a failure
-  if (info == nullptr)
-    info = kprj_ElevationInfoCreateByName("Undefined", "Undefined", units->c_str(), "height",
-                                          frame.slot());
+  if (info == nullptr) info = system.undefined(frame.slot());
   return info;
 }
 

@@ -223,17 +223,19 @@ KTIF_API int32_t getRasterSpace(const Kgtf_GeoTIFFParams* params);
 
 /* The security marking, description, date and time of an image from its
  * private GeoKeys (33000, 33034, 1101, 34001, 34002) into the host's
- * metadata record; *metadata is created when null. Keys that are absent or
- * too short leave their fields as they were. */
-KTIF_API void kgtf_DODImageMetadataGet(TIFF* tif, Kmsc_ImageMetadata** metadata,
-                                       Kerr_Report** err);
+ * metadata record; *metadata is created when null. Keys that are absent, too
+ * short, or stored as numbers instead of text leave their fields as they
+ * were; a string field that is set frees the string it held. status becomes
+ * "ONLINE" and archived 0. On a failure the record is left as it was. */
+KTIF_API void kgtf_DODImageMetadataGet(TIFF* tif, Kmsc_ImageMetadata** metadata, Kerr_Report** err);
 /* Key 33010, the value that marks missing data, of any GeoKey value type:
- * 1 when the key is present (*value set when the type holds a number), else
- * 0 with *value untouched. */
+ * 1 when the key is present (*value set when the key holds one number, and
+ * value is not null), else 0 with *value untouched. */
 KTIF_API int32_t kgtf_NullValueGet(TIFF* tif, float* value, Kerr_Report** err);
 /* The vertical reference of the image's heights from VerticalCSTypeGeoKey,
  * VerticalUnitsGeoKey and VerticalCitationGeoKey: a new elevation info in
- * *info (when info is not null), or nothing without a vertical system. */
+ * *info (when info is not null); *info is left as it was without a vertical
+ * system this library knows. */
 KTIF_API void kgtf_GetElevationInfo(TIFF* tif, _kprj_ElevationInfo** info, Kerr_Report** err);
 
 /* Geodetic code lookups. Names compare without regard to case; the first

@@ -79,4 +79,11 @@ nlohmann::ordered_json projectionJson(const Kprj_ProParameters* pro);
 // S (a, b)".
 std::string projectionText(const Kprj_ProParameters* pro);
 
+// What `ktif info` adds from the library's map-info, no-data, elevation and
+// image-metadata getters: an object of "mapInfo", "calibration",
+// "nullValue", "gdalNoData", "elevation" and "imageMetadata", each null when
+// the image has none; and its text lines (only for what is there).
+nlohmann::ordered_json infoMetadataJson(const Ktif_File* handle);
+void infoMetadataPrint(const nlohmann::ordered_json& metadata);
+
 #endif

@@ -1,6 +1,7 @@
 // `ktif info`: how the library sees one image of a file: size, layers, pixel
 // type, block layout, compression, colour map, value range, resolution, the
-// reduced-resolution copies and the georeferencing, as text or as JSON.
+// reduced-resolution copies, the georeferencing and the metadata keys, as text
+// or as JSON.
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -231,6 +232,7 @@ void jsonPrint(const InfoOptions& options, const Ktif_File* h, int32_t images,
       {"projection", projectionJson(georeferencing.pro)},
       {"crs", crsJson(h)},
   };
+  out.update(infoMetadataJson(h));
   std::printf("%s\n", out.dump(2).c_str());
 }
 
@@ -327,6 +329,7 @@ void plainPrint(const Ktif_File* h, int64_t image, int32_t images,
   if (h->faxState != nullptr) std::printf("Decoder:      the library's CCITT decoder\n");
   georeferencingPrint(georeferencingOf(h));
   crsPrint(crsJson(h));
+  infoMetadataPrint(infoMetadataJson(h));
 }
 
 int infoRun(const InfoOptions& options) {

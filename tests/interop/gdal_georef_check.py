@@ -94,6 +94,40 @@ def check_transforms(ktif, folder):
         if name.startswith("tfw_"):
             expect(info.get("projection") is None, "%s: georeferencing from the world file alone"
                    % name)
+        else:
+            check_map_info(name, info, gt, 40, 30)
+
+
+# The map info of a north-up image and the calibration of a rotated one give
+# the corner pixel centres where GDAL puts them, and the pixel size: its
+# magnitude for a map info, signed along the image for a calibration.
+def check_map_info(name, info, gt, width, height):
+    def centre(column, row):
+        return [gt[0] + column * gt[1] + row * gt[2], gt[3] + column * gt[4] + row * gt[5]]
+    upper_left, lower_right = centre(0.5, 0.5), centre(width - 0.5, height - 0.5)
+    rotated = gt[2] != 0 or gt[4] != 0
+    key = "calibration" if rotated else "mapInfo"
+    m = info.get(key)
+    if not expect(m is not None and info.get("mapInfo" if rotated else "calibration") is None,
+                  "%s: %s alone" % (name, key)):
+        return
+    size = ([(lower_right[i] - upper_left[i]) / (n - 1) for i, n in ((0, width), (1, height))]
+            if rotated else [abs(gt[1]), abs(gt[5])])
+    scale = max(abs(v) for v in (gt[1], gt[2], gt[4], gt[5]))
+    for field, want in (("upperLeftCenter", upper_left), ("lowerRightCenter", lower_right),
+                        ("pixelSize", size)):
+        expect(all(close(g, e, scale) for g, e in zip(m[field], want)),
+               "%s: %s %s %s, GDAL says %s" % (name, key, field, m[field], want))
+
+
+# GDAL's no-data tag is shown as stored; key 33010 is absent from GDAL files.
+def check_no_data(ktif, folder):
+    path = os.path.join(folder, "nodata.tif")
+    info = write_and_read(ktif, path, mem_image(8, 8, [0, 1, 0, 8, 0, -1]), noData=255)
+    if info is not None:
+        expect(info.get("gdalNoData") == "255" and info.get("nullValue") is None,
+               "nodata: gdalNoData %r, nullValue %r" % (info.get("gdalNoData"),
+                                                        info.get("nullValue")))
 
 
 def projjson(code):
@@ -222,6 +256,7 @@ def main():
     tool, verbose = arguments(__doc__, needs_projinfo=True)
     with tempfile.TemporaryDirectory(prefix="ktif_georef_") as folder:
         check_transforms(tool, folder)
+        check_no_data(tool, folder)
         check_projections(tool, folder)
         check_true_scale(tool, folder)
     return summary(RESULTS, verbose)

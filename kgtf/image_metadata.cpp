@@ -8,10 +8,12 @@
 #include <limits>
 #include <vector>
 
+#include "epsg_helper.h"
 #include "kerr_guard.h"
 #include "kgtf.h"
 #include "kgtf_internal.h"
 #include "kstr.h"
+#include "ktxt.h"
 #include "tables.h"
 #include "tiff_diagnostics.h"
 
@@ -214,19 +216,25 @@ void ElevationInfoRead(GTIF* gtif, _kprj_ElevationInfo** info, KerrFrame& frame)
 }
 
 _kprj_ElevationInfo* KgtfVerticalSystem::create(Kerr_Report** slot) const {
-  return kprj_ElevationInfoCreateByName(spheroid, datum, units, "height", slot);
+  return kprj_ElevationInfoCreateByName(spheroid, datum, units.c_str(), "height", slot);
 }
 
 _kprj_ElevationInfo* KgtfVerticalSystem::undefined(Kerr_Report** slot) const {
-  return kprj_ElevationInfoCreateByName("Undefined", "Undefined", units, "height", slot);
+  return kprj_ElevationInfoCreateByName("Undefined", "Undefined", units.c_str(), "height", slot);
 }
 
 KgtfVerticalSystem VerticalSystemRead(KgtfKeySource keys, bool egm96Citation) {
   KgtfVerticalSystem system;
   uint16_t code = 0;
-  if (GeoKeyShortGet(keys, VerticalUnitsGeoKey, &code))
+  const bool unitKey = GeoKeyShortGet(keys, VerticalUnitsGeoKey, &code);
+  if (unitKey)
     if (const char* name = linearUnitsNameByCode(code)) system.units = name;
   if (!GeoKeyShortGet(keys, VerticalCSTypeGeoKey, &code)) return system;
+  if (!unitKey && code != kUserDefined) {
+    KtxtTextA registry;
+    registry.adopt(GetUnitsNameFromEPSG(code));
+    if (registry.get() != nullptr) system.units = registry.get();
+  }
   if (const KgtfVerticalCsRow* row = verticalCsRowByCode(code)) {
     system.spheroid = row->spheroid;
     system.datum = row->verticalDatum != nullptr ? row->verticalDatum : row->spheroid;

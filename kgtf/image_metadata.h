@@ -8,6 +8,7 @@
 #include <geotiffio.h>
 
 #include <cstdint>
+#include <string>
 
 #include "kerr_frame.h"
 #include "key_source.h"
@@ -33,11 +34,13 @@ int32_t NullValueRead(GTIF* gtif, float* value);
 void ElevationInfoRead(GTIF* gtif, _kprj_ElevationInfo** info, KerrFrame& frame);
 
 /* The vertical system of VerticalCSTypeGeoKey in the units of
- * VerticalUnitsGeoKey. Names are the tables' constants. */
+ * VerticalUnitsGeoKey, or, without that key, in the registry's units of the
+ * system's code (GDAL writes no units key for a coded vertical system).
+ * The system's names are the tables' constants. */
 struct KgtfVerticalSystem {
   const char* spheroid = nullptr;  // null when the keys name no system this library knows
   const char* datum = nullptr;
-  const char* units = "meters";  // without a unit key, or with a code the table lacks
+  std::string units = "meters";  // without a unit, or with a code the tables lack
 
   bool known() const { return spheroid != nullptr; }
   /* A new elevation record of the system (known() only), or null with the

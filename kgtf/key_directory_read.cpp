@@ -23,8 +23,9 @@
 namespace {
 
 // The vertical record of VerticalCSTypeGeoKey in the units of
-// VerticalUnitsGeoKey ("meters" without one, in *units); "Undefined" for a
-// system the table lacks. No citation rule on this road.
+// VerticalUnitsGeoKey (without one, the registry's units of the system's
+// code, else meters; in *units); "Undefined" for a system the table lacks.
+// No citation rule on this road.
 _kprj_ElevationInfo* verticalRead(const gk_CSInfo& record, std::string* units, KerrFrame& frame) {
   const KgtfVerticalSystem system = VerticalSystemRead(KgtfKeySource(nullptr, &record), false);
   *units = system.units;

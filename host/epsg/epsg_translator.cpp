@@ -366,8 +366,8 @@ std::string EPSGTranslator::exportUnits(long code) {
   PjPtr crs = crsFromCode(context_, code);
   const PJ_TYPE type = proj_get_type(crs.get());
   const bool geographic = type == PJ_TYPE_GEOGRAPHIC_2D_CRS || type == PJ_TYPE_GEOGRAPHIC_3D_CRS;
-  if (!geographic && type != PJ_TYPE_PROJECTED_CRS)
-    fail("EPSG:%ld (%s) is neither a geographic nor a projected system", code,
+  if (!geographic && type != PJ_TYPE_PROJECTED_CRS && type != PJ_TYPE_VERTICAL_CRS)
+    fail("EPSG:%ld (%s) is not a geographic, projected or vertical system", code,
          proj_get_name(crs.get()));
   Axes axes = axesOf(context_, crs.get());
   const char* name = hostUnitName(axes.factor, geographic ? KCVT_ANGULAR : KCVT_LINEAR);

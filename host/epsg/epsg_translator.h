@@ -118,7 +118,7 @@ class __attribute__((visibility("default"))) EPSGTranslator {
   double exportUnitFactor(long code, bool angular);
 
   /* The host name ("meters", "us_survey_feet", "dd", ...) of the units of
-   * the EPSG geographic or projected system `code`. */
+   * the EPSG geographic, projected or vertical system `code`. */
   std::string exportUnits(long code);
   /* A new narrow spheroid record (kprj_SpheroidFree) with the ellipsoid and
    * datum of the EPSG geodetic datum `code`, or of the datum of the EPSG

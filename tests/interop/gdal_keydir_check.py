@@ -45,15 +45,8 @@ VERTICAL = {"epsg_26915+6360": (26915, 6360), "epsg_26915+user_vertical": (26915
 
 # (case, field) -> why the key road reads that field unlike the other side.
 # Each entry is checked to differ still, so that a fix shows up here.
-EXPECTED_DIFFERENCES = {
-    # GDAL writes a registered vertical system as VerticalCSTypeGeoKey alone.
-    # The library takes the elevation's units from VerticalUnitsGeoKey only
-    # and reads meters without it (docs/georeferencing.md); its table of
-    # vertical systems holds no units. GDAL takes the system's registered
-    # units, US survey feet.
-    ("epsg_26915+6360", "elevation units"):
-        "no VerticalUnitsGeoKey: the library reads meters, GDAL the code's US survey feet",
-}
+# (file, field): why the library differs from GDAL there. None known.
+EXPECTED_DIFFERENCES = {}
 
 REL = 1e-12
 UNIT_NAMES = {"metre": "meters", "US survey foot": "us_survey_feet", "foot": "international_feet"}

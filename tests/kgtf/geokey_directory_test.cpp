@@ -107,22 +107,28 @@ TEST(GeoKeyDirectory, ConvertsThroughTheGeocodingReaders) {
   EXPECT_EQ(projection.get(), nullptr);
 }
 
-// The vertical keys give the elevation, with or without a coordinate system.
+// The vertical keys give the elevation, with or without a coordinate system;
+// a coded system without a units key is in the registry's units.
 TEST(GeoKeyDirectory, VerticalKeysGiveTheElevation) {
   const struct {
     bool withSystem;
-    const char *spheroid, *datum;
-  } cases[] = {{true, "WGS 84", "NAVD 88 (CONTUS) (GEOID99)"}, {false, "Undefined", "Undefined"}};
+    unsigned short vertical, units;
+    const char *spheroid, *datum, *unitsName;
+  } cases[] = {
+      {true, 5103, 9002, "WGS 84", "NAVD 88 (CONTUS) (GEOID99)", "international_feet"},
+      {false, 5103, 9002, "Undefined", "Undefined", "international_feet"},
+      {true, 6360, 0, "Undefined", "Undefined", "us_survey_feet"},
+  };
   for (const auto& c : cases) {
     KgtfGeoKeyDirectoryTag dir;
     if (c.withSystem) dir.addGeoKey(2048, 4326);
-    dir.addGeoKey(4096, 5103);
-    dir.addGeoKey(4099, 9002);
+    dir.addGeoKey(4096, c.vertical);
+    if (c.units != 0) dir.addGeoKey(4099, c.units);
     Converted got(dir);
     ASSERT_NE(got.elevation.get(), nullptr);
     EXPECT_STREQ(got.elevation->spheroidName.narrow, c.spheroid);
     EXPECT_STREQ(got.elevation->datumName.narrow, c.datum);
-    EXPECT_STREQ(got.elevation->unitsName.narrow, "international_feet");
+    EXPECT_STREQ(got.elevation->unitsName.narrow, c.unitsName);
   }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 
 #include "host_owners.h"
 #include "ktif_internal.h"
@@ -60,6 +61,25 @@ TEST(KtifUnpack, OneLayerOfPackedSamplesMatchesTheUnpackedRow) {
                                    << " from pixel " << from;
         }
     }
+}
+
+TEST(KtifUnpack, LayerExtractPicksEverySamplesElement) {
+  // Counts around the 16-element steps of the byte shuffle, from a row that
+  // ends where its last element does (the sanitizers see any read past it).
+  for (int32_t samples : {2, 3, 4})
+    for (int32_t size : {1, 2})
+      for (uint32_t count : {1u, 15u, 16u, 17u, 33u, 100u})
+        for (int32_t layer = 0; layer < samples; ++layer) {
+          auto row = std::make_unique<unsigned char[]>(size_t(count) * samples * size);
+          for (size_t i = 0; i < size_t(count) * samples * size; ++i) row[i] = uint8_t(i * 37 + 5);
+          Bytes got(size_t(count) * size), expected(got.size());
+          layerExtract(count, got.data(), layer, row.get(), samples, size);
+          for (uint32_t k = 0; k < count; ++k)
+            std::memcpy(&expected[size_t(k) * size], &row[(size_t(k) * samples + layer) * size],
+                        size_t(size));
+          EXPECT_EQ(got, expected) << samples << " samples of " << size << " bytes, " << count
+                                   << " elements, layer " << layer;
+        }
 }
 
 TEST(KtifUnpack, InsertAndInvert) {

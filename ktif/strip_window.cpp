@@ -24,7 +24,11 @@ namespace {
  * least recently used one. Each holds an open file. */
 constexpr size_t kMaxDecoders = 4;
 /* Decoded bytes after which the mapped pages read so far are released. */
-constexpr int64_t kReleaseEveryBytes = int64_t(8) << 20;
+constexpr int64_t kReleaseEveryBytes = int64_t(2) << 20;
+/* A ring starts this small (or one raster-buffer block's rows): rows read in
+ * order then go through the processor's cache instead of memory. The first
+ * read behind it grows it to the budget, for hosts that go back. */
+constexpr int64_t kFirstRingBytes = int64_t(256) << 10;
 /* The rows one raster-buffer block needs are held whatever the budget; a
  * file claiming rows beyond this is refused rather than allocated. */
 constexpr int64_t kLargestHeldBytes = int64_t(1) << 30;
@@ -114,6 +118,7 @@ struct Decoder {
   TIFF* tiff = nullptr;
   int32_t plane = -1;
   std::unique_ptr<unsigned char, RingFree> ring;
+  int64_t capacity = 0;
   int64_t first = 0, count = 0;
   int64_t sinceRelease = 0;
   uint64_t lastUse = 0;
@@ -130,8 +135,9 @@ struct Decoder {
 struct Ktif_StripWindows {
   int64_t lineBytes = 0;  // one stored row of one plane
   int64_t rowsPerStrip = 0;
-  int64_t capacity = 0;   // rows of each ring
-  bool seekable = false;  // uncompressed: libtiff reads any row where it is
+  int64_t firstCapacity = 0;  // rows of a new ring
+  int64_t capacity = 0;       // rows of a grown ring: the budget's share
+  bool seekable = false;      // uncompressed: libtiff reads any row where it is
   size_t decoderLimit = 1;
   std::vector<std::unique_ptr<Decoder>> decoders;
   uint64_t clock = 0;
@@ -139,6 +145,17 @@ struct Ktif_StripWindows {
 };
 
 namespace {
+
+/* A ring of `rows` rows, empty; false with a report (the old ring kept). */
+bool ringSize(const Ktif_StripWindows& w, Decoder& d, int64_t rows, KerrFrame& frame) {
+  auto* ring = static_cast<unsigned char*>(kmsc_HeapMalloc(size_t(rows * w.lineBytes)));
+  if (ring == nullptr)
+    return frame.fail(__LINE__, "No memory for %lld rows", static_cast<long long>(rows)), false;
+  d.ring.reset(ring);
+  d.capacity = rows;
+  d.first = d.count = 0;
+  return true;
+}
 
 bool decoderOpen(Ktif_File* h, Ktif_StripWindows& w, Decoder& d, int32_t plane, KerrFrame& frame) {
   d.file = std::make_unique<MappedFile>();
@@ -159,12 +176,8 @@ bool decoderOpen(Ktif_File* h, Ktif_StripWindows& w, Decoder& d, int32_t plane, 
                       static_cast<long long>(w.lineBytes)),
            false;
   ktifTiffWarningsShow(d.tiff);  // from here on, about the rows decoded
-  d.ring.reset(static_cast<unsigned char*>(kmsc_HeapMalloc(size_t(w.capacity * w.lineBytes))));
-  if (!d.ring)
-    return frame.fail(__LINE__, "No memory for %lld rows", static_cast<long long>(w.capacity)),
-           false;
   d.plane = plane;
-  return true;
+  return ringSize(w, d, w.firstCapacity, frame);
 }
 
 /* The decoder of `plane`, opened (or taken over from the plane used least
@@ -193,7 +206,7 @@ const Decoder* decoderHeld(const Ktif_StripWindows& w, int32_t plane) {
 }
 
 unsigned char* slotOf(const Ktif_StripWindows& w, const Decoder& d, int64_t row) {
-  return d.ring.get() + (row % w.capacity) * w.lineBytes;
+  return d.ring.get() + (row % d.capacity) * w.lineBytes;
 }
 
 /* Decodes row r into its slot. A row libtiff cannot decode reads as 0, and
@@ -248,6 +261,7 @@ bool stripWindowsCreate(Ktif_File* h, int64_t budget, KerrFrame& frame) {
   w->decoderLimit = planes ? std::min<size_t>(size_t(h->samplesPerPixel), kMaxDecoders) : 1;
   const int64_t budgetRows = budget / int64_t(w->decoderLimit) / lineBytes;
   w->capacity = std::min<int64_t>(std::max(budgetRows, needed), h->height);
+  w->firstCapacity = std::min(w->capacity, std::max(needed, kFirstRingBytes / lineBytes));
   w->seekable = h->compression == COMPRESSION_NONE;
   h->stripWindows = w.release();
   return true;
@@ -261,7 +275,7 @@ void stripWindowsFree(Ktif_File* h) {
 
 bool stripWindowHold(Ktif_File* h, int32_t plane, int64_t y0, int64_t rows, KerrFrame& frame) {
   Ktif_StripWindows* w = h->stripWindows;
-  if (w == nullptr || rows <= 0 || rows > w->capacity || y0 < 0 || y0 + rows > h->height)
+  if (w == nullptr || rows <= 0 || rows > w->firstCapacity || y0 < 0 || y0 + rows > h->height)
     return frame.fail(__LINE__, "Rows %lld to %lld cannot be held", static_cast<long long>(y0),
                       static_cast<long long>(y0 + rows - 1)),
            false;
@@ -279,13 +293,16 @@ bool stripWindowHold(Ktif_File* h, int32_t plane, int64_t y0, int64_t rows, Kerr
                       std::max(y0, held) / w->rowsPerStrip == held / w->rowsPerStrip;
   if (!onward) {
     from = w->seekable ? y0 : y0 / w->rowsPerStrip * w->rowsPerStrip;
-    if (d->count > 0 && from < held) ++w->stats.restarts;
+    if (d->count > 0 && from < held) {
+      ++w->stats.restarts;
+      if (d->capacity < w->capacity && !ringSize(*w, *d, w->capacity, frame)) return false;
+    }
     d->first = from;
     d->count = 0;
   }
   for (int64_t r = from; r < end; ++r) {
     rowDecode(h, *w, *d, r);
-    if (d->count < w->capacity)
+    if (d->count < d->capacity)
       ++d->count;
     else
       ++d->first;
@@ -307,7 +324,7 @@ const unsigned char* stripWindowRun(const Ktif_File* h, int32_t plane, int64_t y
   const Ktif_StripWindows* w = h != nullptr ? h->stripWindows : nullptr;
   const Decoder* d = w != nullptr ? decoderHeld(*w, plane) : nullptr;
   if (d == nullptr || y < d->first || y >= d->first + d->count) return nullptr;
-  *contiguous = std::min(w->capacity - y % w->capacity, d->first + d->count - y);
+  *contiguous = std::min(d->capacity - y % d->capacity, d->first + d->count - y);
   *stride = w->lineBytes;
   return slotOf(*w, *d, y);
 }

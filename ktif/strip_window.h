@@ -11,6 +11,9 @@
  * - a row before the ring is decoded again from the start of its strip (the
  *   codecs cannot seek), which leaves the rows before it in the ring, so a
  *   backward scan restarts once per ring, not once per block;
+ * - a ring starts at 256 KiB (or one raster-buffer block's rows), so that
+ *   rows read in order stay in the processor's cache, and takes the
+ *   budget's share on the first restart;
  * - a row that fails to decode reads as 0, with one log line per strip, and
  *   so do the rows after it in that strip, which are not tried again.
  *

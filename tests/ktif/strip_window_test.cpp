@@ -73,24 +73,26 @@ TEST(KtifStripWindow, ReadsEqualTheWholeStripRoadInAnyOrder) {
   TiffImageLayout planes = tiffImage(70, 90, 16, 3, 0, 0, 8),
                   white = tiffImage(83, 75, 8, 1, 0, 0, 5);
   planes.planarConfig = 2, white.photometric = 0;
-  // What, layout, raster-buffer block. Budgets of a few rows' bytes.
-  const std::tuple<const char*, TiffImageLayout, int32_t, int32_t> cases[] = {
-      {"grey LZW", tiffImage(97, 131, 8, 1, 0, 0, 5), 40, 7},
-      {"RGB Deflate", tiffImage(61, 77, 8, 3, 0, 0, 8), 25, 6},
-      {"separate planes, 16 bits", planes, 32, 9},
-      {"4-bit PackBits", tiffImage(90, 64, 4, 1, 0, 0, 32773), 32, 5},
-      {"1-bit, 5 interleaved layers", tiffImage(77, 66, 1, 5, 0, 0, 5), 30, 8},
-      {"three LZW strips", tiffImage(50, 120, 8, 1, 0, 45, 5), 50, 11},
-      {"WhiteIsZero", white, 83, 4},
+  // What, layout, raster-buffer block, budget: mostly of a few rows, whose
+  // rings are full size from the start; the wide image's ring grows.
+  const std::tuple<const char*, TiffImageLayout, int32_t, int32_t, const char*> cases[] = {
+      {"grey LZW", tiffImage(97, 131, 8, 1, 0, 0, 5), 40, 7, "600"},
+      {"RGB Deflate", tiffImage(61, 77, 8, 3, 0, 0, 8), 25, 6, "600"},
+      {"separate planes, 16 bits", planes, 32, 9, "600"},
+      {"4-bit PackBits", tiffImage(90, 64, 4, 1, 0, 0, 32773), 32, 5, "600"},
+      {"1-bit, 5 interleaved layers", tiffImage(77, 66, 1, 5, 0, 0, 5), 30, 8, "600"},
+      {"three LZW strips", tiffImage(50, 120, 8, 1, 0, 45, 5), 50, 11, "600"},
+      {"WhiteIsZero", white, 83, 4, "600"},
+      {"wide LZW, the ring grows", tiffImage(4096, 300, 8, 1, 0, 0, 5), 1000, 16, "1000000"},
   };
-  for (const auto& [what, layout, rbWidth, rbHeight] : cases) {
+  for (const auto& [what, layout, rbWidth, rbHeight, bytes] : cases) {
     TempFile file("window_read");
     tiffBuilderWrite(file.path(), {layout});
     KtifHandle whole = openWithBlock(file.path(), rbWidth, rbHeight);
     ASSERT_NE(whole, nullptr);
     RBSetup(whole.get(), 0, nullptr);  // the budget is read on the first read
     ASSERT_EQ(whole->stripWindows, nullptr);
-    Budget budget("600");
+    Budget budget(bytes);
     KtifHandle h = openWithBlock(file.path(), rbWidth, rbHeight);
     ASSERT_NE(h, nullptr);
     const int layers = layout.samplesPerPixel, rows = int(layout.height + rbHeight - 1) / rbHeight,

@@ -76,6 +76,12 @@ gdal_create -q -of GTiff -outsize 20 10 -bands 1 -ot Float64 -burn 2.5 -a_nodata
 gdal_create -q -of GTiff -outsize 20 10 -bands 5 -ot UInt32 -burn 7 -co INTERLEAVE=BAND -co COMPRESS=LZW \
   -co TILED=YES -co BLOCKXSIZE=16 -co BLOCKYSIZE=16 "$out/u32-5band-tiled.tif"
 gdal_create -q -of GTiff -outsize 20 10 -bands 2 -ot CFloat32 -burn 1 "$out/cf32.tif"
+# A huge image of 168 interleaved 1-bit layers in sparse tiles narrower than
+# a raster-buffer block: each block spans two tiles, so a reader that unpacks
+# every layer of a tile to deliver one does so twice per block.
+gdal_create -q -of GTiff -outsize 45349 65309 -bands 168 -ot Byte -co NBITS=1 \
+  -co INTERLEAVE=PIXEL -co TILED=YES -co BLOCKXSIZE=384 -co BLOCKYSIZE=4096 -co SPARSE_OK=TRUE \
+  -co COMPRESS=DEFLATE "$out/multi-layer-1bit-tiles.tif"
 
 # Overviews on one tiled and one striped seed.
 gdaladdo -q -r average "$out/rgb-lzw-tiled.tif" 2 4

@@ -306,13 +306,14 @@ bool stripWindowHold(Ktif_File* h, int32_t plane, int64_t y0, int64_t rows, Kerr
       ++d->count;
     else
       ++d->first;
-  }
-  // The compressed rows just decoded leave the process; libtiff maps them
-  // again as it needs them.
-  d->sinceRelease += (end - from) * w->lineBytes;
-  if (d->sinceRelease >= kReleaseEveryBytes) {
-    d->file->release();
-    d->sinceRelease = 0;
+    // The compressed data decoded so far leaves the process, also within
+    // one call (a restart decodes a whole strip); libtiff maps again what it
+    // still needs.
+    d->sinceRelease += w->lineBytes;
+    if (d->sinceRelease >= kReleaseEveryBytes) {
+      d->file->release();
+      d->sinceRelease = 0;
+    }
   }
   return true;
 }

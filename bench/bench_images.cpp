@@ -75,6 +75,30 @@ bool matches(const BenchImage& image) {
   return same;
 }
 
+// The rows of one block of every sample from x0, y0, in the file's layout:
+// one plane of `sample`, or the samples side by side (pixel-interleaved).
+void blockFill(const BenchImage& image, const std::vector<BenchScene>& scenes, int sample,
+               int64_t x0, int64_t y0, int32_t columns, int32_t rows, size_t rowBytes,
+               std::vector<uint8_t>& values, std::vector<uint8_t>& block) {
+  const bool interleaved = image.planar == PLANARCONFIG_CONTIG && image.samples > 1;
+  std::fill(block.begin(), block.end(), 0);
+  const int first = interleaved ? 0 : sample, last = interleaved ? image.samples - 1 : sample;
+  for (int s = first; s <= last; ++s) {
+    uint64_t random = 0x9E3779B97F4A7C15ull ^ (static_cast<uint64_t>(y0) << 32) ^
+                      static_cast<uint64_t>(x0) ^ (static_cast<uint64_t>(s) << 60);
+    for (int32_t j = 0; j < rows; ++j) {
+      scenes[size_t(s)].row(static_cast<int32_t>(y0 + j), static_cast<int32_t>(x0), columns, random,
+                            values.data());
+      uint8_t* out = block.data() + rowBytes * size_t(j);
+      if (!interleaved) {
+        rowStore(image, values, columns, out);
+        continue;
+      }
+      for (int32_t i = 0; i < columns; ++i) out[size_t(i) * image.samples + size_t(s)] = values[i];
+    }
+  }
+}
+
 bool write(const BenchImage& image, std::string* message) {
   std::string temporary = image.path + ".part";
   TIFF* tiff = TIFFOpen(temporary.c_str(), "w");
@@ -96,34 +120,35 @@ bool write(const BenchImage& image, std::string* message) {
   } else {
     TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, image.rowsPerStrip);
   }
-  // Only separate planes or single-sample images are written here.
-  const size_t rowBytes = (static_cast<size_t>(blockWidth) * image.bits + 7) / 8;
-  std::vector<uint8_t> block(rowBytes * blockHeight);
+  const bool interleaved = image.planar == PLANARCONFIG_CONTIG && image.samples > 1;
+  // A strip as tall as the image is written a row at a time: libtiff
+  // compresses scanlines as they come, and the strip never sits in memory.
+  const bool scanlines = !image.tileSide && image.rowsPerStrip >= uint32_t(image.height);
+  const size_t rowBytes =
+      (static_cast<size_t>(blockWidth) * image.bits * (interleaved ? image.samples : 1) + 7) / 8;
+  std::vector<uint8_t> block(rowBytes * (scanlines ? 1 : blockHeight));
   std::vector<uint8_t> values(blockWidth);
+  std::vector<BenchScene> scenes;
+  for (int sample = 0; sample < image.samples; ++sample)
+    scenes.emplace_back(image.width, image.height, sample);
+  const uint32_t stepY = scanlines ? 1 : blockHeight;
   bool ok = true;
-  for (uint16_t sample = 0; ok && sample < image.samples; ++sample) {
-    BenchScene scene(image.width, image.height, sample);
-    for (int64_t y0 = 0; ok && y0 < image.height; y0 += blockHeight)
+  for (uint16_t sample = 0; ok && sample < (interleaved ? 1 : image.samples); ++sample)
+    for (int64_t y0 = 0; ok && y0 < image.height; y0 += stepY)
       for (int64_t x0 = 0; ok && x0 < image.width; x0 += blockWidth) {
-        std::fill(block.begin(), block.end(), 0);
-        uint64_t random = 0x9E3779B97F4A7C15ull ^ (static_cast<uint64_t>(y0) << 32) ^
-                          static_cast<uint64_t>(x0) ^ (static_cast<uint64_t>(sample) << 60);
         int32_t columns = static_cast<int32_t>(std::min<int64_t>(blockWidth, image.width - x0));
-        int32_t rows = static_cast<int32_t>(std::min<int64_t>(blockHeight, image.height - y0));
-        for (int32_t j = 0; j < rows; ++j) {
-          scene.row(static_cast<int32_t>(y0 + j), static_cast<int32_t>(x0), columns, random,
-                    values.data());
-          rowStore(image, values, columns, block.data() + rowBytes * j);
-        }
+        int32_t rows = static_cast<int32_t>(std::min<int64_t>(stepY, image.height - y0));
+        blockFill(image, scenes, sample, x0, y0, columns, rows, rowBytes, values, block);
         uint32_t x = static_cast<uint32_t>(x0), y = static_cast<uint32_t>(y0);
-        if (image.tileSide)
+        if (scanlines)
+          ok = TIFFWriteScanline(tiff, block.data(), y, sample) == 1;
+        else if (image.tileSide)
           ok = TIFFWriteEncodedTile(tiff, TIFFComputeTile(tiff, x, y, 0, sample), block.data(),
                                     static_cast<tmsize_t>(block.size())) >= 0;
         else
           ok = TIFFWriteEncodedStrip(tiff, TIFFComputeStrip(tiff, y, sample), block.data(),
                                      static_cast<tmsize_t>(rowBytes * rows)) >= 0;
       }
-  }
   TIFFClose(tiff);
   if (!ok || std::rename(temporary.c_str(), image.path.c_str()) != 0) {
     std::remove(temporary.c_str());
@@ -153,9 +178,21 @@ std::vector<BenchImage> benchImagesDescribe(const std::string& directory, bool w
       {"rgb8_planar_tiles_lzw", 8192, 8192, 3, 8, 2, COMPRESSION_LZW, 256, 0, false, ""},
       {"gray4_strips_none", 8192, 8192, 1, 4, 1, COMPRESSION_NONE, 0, 16, false, ""},
   };
-  if (withBig)
+  BenchImage layers = {"rgb8_tiles_lzw", 8192, 8192, 3, 8, 1, COMPRESSION_LZW, 256, 0, false, ""};
+  layers.use = BenchUse::kLayers;
+  images.push_back(layers);
+  if (withBig) {
     images.push_back(
         {"big_gray8_strips_none", 32768, 32768, 1, 8, 1, COMPRESSION_NONE, 0, 16, true, ""});
+    // One strip of 1 GiB, as older writers and scanners store images.
+    for (auto [name, compression] :
+         {std::pair("big_gray8_strip_deflate", COMPRESSION_ADOBE_DEFLATE),
+          std::pair("big_gray8_strip_lzw", COMPRESSION_LZW)}) {
+      BenchImage strip = {name, 32768, 32768, 1, 8, 1, uint16_t(compression), 0, 32768, true, ""};
+      strip.use = BenchUse::kSingleStrip;
+      images.push_back(strip);
+    }
+  }
   for (BenchImage& image : images) image.path = directory + "/" + image.name + ".tif";
   return images;
 }

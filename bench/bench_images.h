@@ -14,6 +14,11 @@
 
 #include "kerr.h"
 
+// What an image is read for: the whole and window workloads (and the peak
+// runs when big); whole reads of one huge strip against a libtiff scanline
+// loop (with peak runs); or the layers of each block in turn.
+enum class BenchUse { kStandard, kSingleStrip, kLayers };
+
 struct BenchImage {
   std::string name;
   int32_t width;
@@ -27,9 +32,10 @@ struct BenchImage {
   bool big;          // generated only on request
   std::string path;  // filled by benchImagesPrepare
   int64_t fileBytes = 0;
+  BenchUse use = BenchUse::kStandard;
 };
 
-// The benchmark set; the big image is included only when `withBig` is set.
+// The benchmark set; the big images are included only when `withBig` is set.
 std::vector<BenchImage> benchImagesDescribe(const std::string& directory, bool withBig);
 
 // Writes every image that is missing or does not match its description, then
@@ -58,7 +64,7 @@ class BenchScene {
 
 // $KTIF_BENCH_DIR, else /tmp/ktif-bench; created when missing.
 std::string benchDirectory();
-// KTIF_BENCH_BIG=1: the 1 GiB image and its peak-memory runs are wanted.
+// KTIF_BENCH_BIG=1: the 1 GiB images and their peak-memory runs are wanted.
 bool benchBigWanted();
 
 // The text of a report, which is deleted; "(no report)" for none.

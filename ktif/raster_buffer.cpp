@@ -34,9 +34,9 @@ constexpr double kPreferenceCeiling = double(1 << 24);
 /* The memory budget's clamp: far beyond any memory, far below overflow. */
 constexpr double kBudgetCeiling = double(int64_t(1) << 50);
 
-/* A number preference truncated toward zero; failures are shown and dropped
- * (the value returned is still used). Negative and NaN values count as 0. */
-int32_t numberPreference(KtifPrefId id) {
+/* A number preference; failures are shown and dropped (the value returned
+ * is still used). Negative and NaN values count as 0. */
+double positivePreference(KtifPrefId id) {
   const KtifPreference& pref = ktifPreferences[id];
   Kerr_Report* report = nullptr;
   double value = kpmg_GetNumberPreference(pref.group, pref.key, pref.defaultNumber, &report);
@@ -44,8 +44,12 @@ int32_t numberPreference(KtifPrefId id) {
     kerr_PrintErrorReport(report);
     kerr_DeleteErrorReportEx(&report);
   }
-  if (!(value > 0)) return 0;
-  return static_cast<int32_t>(std::trunc(std::fmin(value, kPreferenceCeiling)));
+  return value > 0 ? value : 0.0;
+}
+
+/* The same truncated toward zero. */
+int32_t numberPreference(KtifPrefId id) {
+  return static_cast<int32_t>(std::trunc(std::fmin(positivePreference(id), kPreferenceCeiling)));
 }
 
 int64_t ceilDiv(int64_t a, int64_t b) {
@@ -115,15 +119,8 @@ int32_t bandCapacity(const Ktif_File* handle, int64_t blockBytes, int64_t budget
 }  // namespace
 
 int64_t RBCacheBudget() {
-  const KtifPreference& pref = ktifPreferences[KTIF_PREF_CACHE_BUDGET];
-  Kerr_Report* report = nullptr;
-  double value = kpmg_GetNumberPreference(pref.group, pref.key, pref.defaultNumber, &report);
-  if (report) {
-    kerr_PrintErrorReport(report);
-    kerr_DeleteErrorReportEx(&report);
-  }
-  if (!(value > 0)) return 0;
-  return static_cast<int64_t>(std::fmin(value, kBudgetCeiling));
+  return static_cast<int64_t>(
+      std::fmin(positivePreference(KTIF_PREF_CACHE_BUDGET), kBudgetCeiling));
 }
 
 int32_t RBLayerBits(const Ktif_File* handle, int32_t layer) {

@@ -24,17 +24,7 @@ import subprocess
 import sys
 import tempfile
 
-from interop_support import arguments, close, gdal, osr, run, stderr, summary
-
-
-def srs_of(definition):
-    srs = osr.SpatialReference()
-    if isinstance(definition, int):
-        srs.ImportFromEPSG(definition)
-    else:
-        srs.ImportFromProj4(definition)
-    srs.SetAxisMappingStrategy(osr.OAMS_TRADITIONAL_GIS_ORDER)
-    return srs
+from interop_support import arguments, close, gdal, osr, run, stderr, summary, srs_of
 
 
 HOTINE_B = ("+proj=omerc +lat_0=45 +lonc=-86 +alpha=337.25556 +gamma=337.25556 +k=0.9996 "

@@ -30,7 +30,7 @@ import os
 import sys
 import tempfile
 
-from interop_support import arguments, gdal, osr, run, stderr, summary
+from interop_support import arguments, gdal, osr, run, stderr, summary, srs_of
 
 CODES = [4326, 4267, 4258, 32633, 32718, 26915, 2263, 3734, 3035, 3812, 27700, 28355, 2193,
          6933, 3395, 5070, 4087, 2057, 31467]
@@ -51,16 +51,6 @@ EXPECTED_DIFFERENCES = {}
 REL = 1e-12
 UNIT_NAMES = {"metre": "meters", "US survey foot": "us_survey_feet", "foot": "international_feet"}
 ANGLE_FIELDS = ["parameter %d" % i for i in range(2, 6)]  # latitudes, longitudes, azimuths
-
-
-def srs_of(definition):
-    srs = osr.SpatialReference()
-    if isinstance(definition, int):
-        srs.ImportFromEPSG(definition)
-    else:
-        srs.SetFromUserInput(definition)
-    srs.SetAxisMappingStrategy(osr.OAMS_TRADITIONAL_GIS_ORDER)
-    return srs
 
 
 def write(directory, name, srs):

@@ -24,6 +24,18 @@ KINDS = {"u8": (gdal.GDT_Byte, np.uint8), "s8": (gdal.GDT_Byte, np.int8),
 REL = 1e-9
 
 
+def srs_of(definition):
+    """A spatial reference from an EPSG code or a PROJ string, in longitude,
+    latitude order."""
+    srs = osr.SpatialReference()
+    if isinstance(definition, int):
+        srs.ImportFromEPSG(definition)
+    else:
+        srs.SetFromUserInput(definition)
+    srs.SetAxisMappingStrategy(osr.OAMS_TRADITIONAL_GIS_ORDER)
+    return srs
+
+
 def random_samples(kind, nbits, shape, rng):
     """Random samples over the kind's whole range (the first four of a float
     band NaN, infinities and -0), or of `nbits` bits."""

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include <geotiffio.h>
@@ -20,6 +21,12 @@
 #include "kprj.h"
 
 /* ---- Readers --------------------------------------------------------- */
+
+/* Records owned while an exception from the EPSG road may pass through. */
+struct ProFree {
+  void operator()(Kprj_ProParameters* pro) const { kprj_ProParametersFree(&pro, nullptr); }
+};
+using ProPtr = std::unique_ptr<Kprj_ProParameters, ProFree>;
 
 /* The three results of an image's GeoKeys; each output is set to null on
  * entry and owned by the caller. Returns 0, or -1 with a report. */

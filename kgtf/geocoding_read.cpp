@@ -24,12 +24,6 @@ constexpr int kNumberUTM = 1;
 constexpr int kNumberStatePlane = 2;
 constexpr int kSlotHemisphere = 3;
 
-// Records owned while an exception from the EPSG road may pass through.
-struct ProFree {
-  void operator()(Kprj_ProParameters* pro) const { kprj_ProParametersFree(&pro, nullptr); }
-};
-using ProPtr = std::unique_ptr<Kprj_ProParameters, ProFree>;
-
 // A SHORT key, or `fallback` when it is absent or malformed.
 int32_t shortKeyOr(KgtfKeySource keys, geokey_t key, int32_t fallback) {
   uint16_t value = 0;

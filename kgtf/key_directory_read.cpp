@@ -54,10 +54,6 @@ char* unitsNameGet(KgtfKeySource keys, const Kprj_ProParameters* pro) {
   return kstr_Duplicate(DefaultUnitsNameGet(pro, nullptr));
 }
 
-struct ProFree {
-  void operator()(Kprj_ProParameters* pro) const { kprj_ProParametersFree(&pro, nullptr); }
-};
-
 }  // namespace
 
 extern "C" void kgtf_ConvertCSFromGeoKeysToEPRJ(const unsigned short* header,
@@ -81,7 +77,7 @@ extern "C" void kgtf_ConvertCSFromGeoKeysToEPRJ(const unsigned short* header,
     if (!gtif) return frame.fail(__LINE__, "GTIFNew failed");
     const KgtfKeySource keys(gtif.get(), &record);
 
-    std::unique_ptr<Kprj_ProParameters, ProFree> pro;
+    ProPtr pro;
     bool read = geocodingContain(frame, [&] {
       Kprj_ProParameters* made = nullptr;
       if (GeocodingRecordRead(keys, frame, &made)) pro.reset(made);

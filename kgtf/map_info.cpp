@@ -28,9 +28,6 @@ namespace {
 struct MapInfoFree {
   void operator()(Kprj_MapInfo* info) const { kprj_MapInfoFree(&info, nullptr); }
 };
-struct ProFree {
-  void operator()(Kprj_ProParameters* pro) const { kprj_ProParametersFree(&pro, nullptr); }
-};
 struct XFormFree {
   void operator()(Kxfr_XForm* xform) const { kxfr_XFormFree(&xform, nullptr); }
 };
@@ -41,7 +38,6 @@ struct HeapTextFree {
   void operator()(char* text) const { kmsc_HeapFree(text); }
 };
 using MapInfoPtr = std::unique_ptr<Kprj_MapInfo, MapInfoFree>;
-using ProPtr = std::unique_ptr<Kprj_ProParameters, ProFree>;
 using XFormPtr = std::unique_ptr<Kxfr_XForm, XFormFree>;
 using CalibrationPtr = std::unique_ptr<Kgtf_Calibration, CalibrationFree>;
 using HeapTextPtr = std::unique_ptr<char, HeapTextFree>;
